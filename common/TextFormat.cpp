@@ -1,0 +1,135 @@
+#include "TextFormat.h"
+
+#include <QLocale>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+QString Pad(int value, int width)
+{
+    return QString::number(value).rightJustified(width, u'0');
+}
+
+} // namespace
+
+QDateTime ZeroDateTime()
+{
+    return QDateTime(QDate(1899, 12, 30), QTime(0, 0));
+}
+
+QChar DecimalMark()
+{
+    const QString mark = QLocale().decimalPoint();
+    return mark.isEmpty() ? QChar(u'.') : mark.at(0);
+}
+
+QChar TimeSeparator()
+{
+    // Qt has no direct call for it: take the first character after the hours in the
+    // locale's short time format.
+    const QString format = QLocale().timeFormat(QLocale::ShortFormat);
+    bool inHours = false;
+    for (const QChar c : format) {
+        const bool hour = c == u'h' || c == u'H';
+        if (inHours && !hour)
+            return c.isLetter() || c.isSpace() ? QChar(u':') : c;
+        inHours = hour;
+    }
+    return u':';
+}
+
+QString FormatDate(const QDate& date)
+{
+    return Pad(date.day(), 2) + u'.' + Pad(date.month(), 2) + u'.' + Pad(date.year(), 4);
+}
+
+QString FormatDateTimeMinutes(const QDateTime& value)
+{
+    const QTime time = value.time();
+    return FormatDate(value.date()) + u' ' + Pad(time.hour(), 2) + TimeSeparator() +
+           Pad(time.minute(), 2);
+}
+
+QString FormatDateTimeSeconds(const QDateTime& value)
+{
+    return FormatDateTimeMinutes(value) + TimeSeparator() + Pad(value.time().second(), 2);
+}
+
+QString FormatIsoDate(const QDate& date)
+{
+    return Pad(date.year(), 4) + u'-' + Pad(date.month(), 2) + u'-' + Pad(date.day(), 2);
+}
+
+QString FormatMonthDay(const QDate& date)
+{
+    return Pad(date.month(), 2) + Pad(date.day(), 2);
+}
+
+QString FormatStampTime(const QTime& time)
+{
+    const QChar sep = TimeSeparator();
+    return Pad(time.hour(), 2) + sep + Pad(time.minute(), 2) + sep + Pad(time.second(), 2) + u'.' +
+           Pad(time.msec(), 3);
+}
+
+QString FormatNumberCell(double value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("NAN");
+    if (std::isinf(value))
+        return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
+    if (value == 0)
+        return QStringLiteral("0");
+
+    // Round to 15 significant digits first; the form is chosen on the rounded value,
+    // so 999999999999999.9 becomes 1E15 and not a 16-digit integer.
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.14e", std::fabs(value));
+    const QByteArray text(buffer);
+    const qsizetype ePos = text.indexOf('e');
+    QByteArray digits = text.left(1) + text.mid(2, ePos - 2);
+    const int exponent = text.mid(ePos + 1).toInt();
+    while (digits.size() > 1 && digits.endsWith('0'))
+        digits.chop(1);
+
+    const QString mark = DecimalMark();
+    QString out = value < 0 ? QStringLiteral("-") : QString();
+    if (exponent < -5 || exponent >= 15) {
+        out += QLatin1Char(digits.at(0));
+        if (digits.size() > 1)
+            out += mark + QString::fromLatin1(digits.mid(1));
+        out += u'E' + QString::number(exponent);
+    } else if (exponent < 0) {
+        out += u'0' + mark + QString(-exponent - 1, u'0') + QString::fromLatin1(digits);
+    } else {
+        const qsizetype intDigits = exponent + 1;
+        if (digits.size() <= intDigits) {
+            out += QString::fromLatin1(digits) + QString(intDigits - digits.size(), u'0');
+        } else {
+            out += QString::fromLatin1(digits.left(intDigits)) + mark +
+                   QString::fromLatin1(digits.mid(intDigits));
+        }
+    }
+    return out;
+}
+
+qint64 RoundHalfEven(double value)
+{
+    // nearbyint follows the default rounding mode, which is to nearest, ties to even.
+    const double rounded = std::nearbyint(value);
+    if (std::isnan(rounded))
+        return 0;
+    if (rounded >= 9223372036854775807.0)
+        return std::numeric_limits<qint64>::max();
+    if (rounded <= -9223372036854775808.0)
+        return std::numeric_limits<qint64>::min();
+    return static_cast<qint64>(rounded);
+}
+
+QString FormatFlagsHex(qint64 value)
+{
+    return QString::number(static_cast<quint64>(value), 16).toUpper().rightJustified(8, u'0');
+}
