@@ -3,6 +3,7 @@
 #include "TForm1.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QStringList>
 
 #include <cstdio>
@@ -78,8 +79,12 @@ int main(int argc, char* argv[])
     }
 
     QApplication app(argc, argv);
-    ExchangeLog log(ResolveProgramDir(options.home));
+    const QString programDir = ProgramDir(options.home);
+    // A new --home folder is made, as the program's own folder always exists.
+    QDir().mkpath(programDir);
+    ExchangeLog log(programDir);
     TForm1 form(log);
     form.show();
+    form.activateWindow();
     return app.exec();
 }

@@ -10,7 +10,7 @@
 
 #include <cmath>
 
-QString ResolveProgramDir(const QString& homeOverride)
+QString ProgramDir(const QString& homeOverride)
 {
     QString dir = homeOverride.isEmpty() ? QCoreApplication::applicationDirPath()
                                          : QDir(homeOverride).absolutePath();

@@ -6,8 +6,9 @@
 
 // The program folder with a trailing separator: the folder of the program's file,
 // or homeOverride (the --home option) when that is not empty. It anchors
-// OrvekData.ini, Data and Protocols.
-QString ResolveProgramDir(const QString& homeOverride = {});
+// OrvekData.ini, Data and Protocols. The application asks once at start-up and hands
+// the result to whoever needs it, so an override reaches every user.
+QString ProgramDir(const QString& homeOverride = {});
 
 // "Версия: " and the four numbers of the build's version.
 QString VersionText();

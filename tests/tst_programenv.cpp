@@ -66,11 +66,9 @@ void TestProgramEnv::versionText()
 
 void TestProgramEnv::programDir()
 {
-    QCOMPARE(ResolveProgramDir(), QCoreApplication::applicationDirPath() + u'/');
-    QCOMPARE(ResolveProgramDir(QStringLiteral("/tmp/orvek-home")),
-             QStringLiteral("/tmp/orvek-home/"));
-    QCOMPARE(ResolveProgramDir(QStringLiteral("/tmp/orvek-home/")),
-             QStringLiteral("/tmp/orvek-home/"));
+    QCOMPARE(ProgramDir(), QCoreApplication::applicationDirPath() + u'/');
+    QCOMPARE(ProgramDir(QStringLiteral("/tmp/orvek-home")), QStringLiteral("/tmp/orvek-home/"));
+    QCOMPARE(ProgramDir(QStringLiteral("/tmp/orvek-home/")), QStringLiteral("/tmp/orvek-home/"));
 }
 
 void TestProgramEnv::portNames_data()
