@@ -14,6 +14,7 @@ inline constexpr ResultCode NoReply = -1;
 inline constexpr ResultCode CrcError = -2;
 inline constexpr ResultCode UnknownReply = -3;
 inline constexpr ResultCode PortNotOpen = -4;
+inline constexpr ResultCode InvalidParameter = -6;
 inline constexpr ResultCode PortReadError = -10;
 inline constexpr ResultCode PortWriteError = -11;
 inline constexpr ResultCode ReceiveOverflow = -14;

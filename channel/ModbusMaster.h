@@ -1,0 +1,91 @@
+#pragma once
+
+#include "ResultCode.h"
+
+#include <QtGlobal>
+
+#include <array>
+#include <span>
+
+class Channel;
+class ExchangeLog;
+
+inline constexpr int FrameSize = 3001;
+
+// The line's one ModBus RTU master: one request at a time to one device, replies
+// validated by length, CRC, exception bit and function.
+class ModbusMaster
+{
+public:
+    ModbusMaster(Channel& channel, ExchangeLog& log);
+
+    // Line settings; they take effect at the next transaction.
+    int GlobalTimeOut = 1200; // ms until the first byte of a reply
+    int LocalTimeOut = 50;    // ms of silence that ends a reply
+    int GlobalTry = 5;        // send attempts; below 1 counts as 1
+    int ShowLog = 0;          // > 0: every frame dumped in hex into the exchange log
+    bool EchoSkip = false;    // the line returns our own transmission ahead of the reply
+    int ReplyDelay = 50;      // ms paused after every good reply
+
+    // Fixed pauses of every attempt.
+    static constexpr int SendPauseMs = 100;
+    static constexpr int RetryPauseMs = 200;
+    // A reply never grows past this many bytes.
+    static constexpr int ReplyLimit = 1000;
+    // The byte-count field is 8 bits wide.
+    static constexpr int MaxWriteRegisters = 127;
+
+    std::array<quint8, FrameSize> RequestFrame{};
+    int RequestLength = 0;
+    std::array<quint8, FrameSize> ReplyFrame{};
+    int ReplyLength = 0;
+
+    // On success count is the reply's byte count N and buffer[0..N-1] its data bytes
+    // as received; on failure both are left alone. A reply announcing more bytes than
+    // buffer holds is not ours: -3.
+    ResultCode ReadHoldingRegisters(quint16 address, quint16 firstRegister, quint16& count,
+                                    std::span<quint8> buffer);
+    ResultCode ReadInputRegisters(quint16 address, quint16 firstRegister, quint16& count,
+                                  std::span<quint8> buffer);
+    // data holds 2·count bytes, each register high byte first.
+    ResultCode WriteMultipleRegisters(quint16 address, quint16 firstRegister, quint16 count,
+                                      std::span<const quint8> data);
+
+    // Sends RequestFrame[0..RequestLength-1] with its CRC appended; the reply, CRC
+    // included, is left in ReplyFrame / ReplyLength.
+    ResultCode ModbusTransaction();
+    ResultCode ReceiveReply();
+
+    Channel& LineChannel() { return m_channel; }
+    ExchangeLog& Log() { return m_log; }
+
+    // True while a transaction or modem exchange runs; a handler nested in one of its
+    // waits gets Rc::PortWriteError instead of a second exchange that would overwrite
+    // the frames in use.
+    bool Busy() const { return m_busy; }
+    class BusyScope
+    {
+    public:
+        explicit BusyScope(ModbusMaster& master) : m_master(master) { m_master.m_busy = true; }
+        ~BusyScope() { m_master.m_busy = false; }
+
+    private:
+        ModbusMaster& m_master;
+    };
+
+    // ">> " or "<< " followed by " XX" per byte.
+    static QString HexDump(const char* prefix, const quint8* bytes, int length);
+
+private:
+    ResultCode ReadRegisters(quint8 function, quint16 address, quint16 firstRegister,
+                             quint16& count, std::span<quint8> buffer);
+
+    Channel& m_channel;
+    ExchangeLog& m_log;
+    bool m_busy = false;
+};
+
+// One CRC-16 step (reflected polynomial A001h). From FFFFh it is CRC-16/MODBUS,
+// from 0 CRC-16/ARC.
+quint16 Crc16Update(quint16 crc, quint8 value);
+quint16 Crc16(const quint8* bytes, int length, quint16 initial = 0xFFFF);
