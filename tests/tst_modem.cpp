@@ -1,0 +1,117 @@
+#include "LineFixture.h"
+#include "Modem.h"
+
+#include <QTest>
+
+class TestModem : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void answer();
+    void silence();
+    void overflow();
+    void longCommandIsCut();
+    void readFailure();
+    void trimLineBreaks_data();
+    void trimLineBreaks();
+};
+
+void TestModem::answer()
+{
+    LineFixture line(QStringLiteral("pty"));
+    line.master.ShowLog = 1;
+    line.Peer().SetFraming(LinePeer::Framing::Lines);
+    line.Peer().SetScript([](const QByteArray& command) {
+        return command == "AT\r\n" ? QByteArray("\r\nOK\r\n") : QByteArray("\r\n\xC0\xC1\r\n");
+    });
+    Modem modem(line.master);
+
+    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), 0);
+    QCOMPARE(modem.ModemReply, QStringLiteral("\r\nOK\r\n"));
+    QCOMPARE(TrimLineBreaks(modem.ModemReply), QStringLiteral("OK"));
+    QCOMPARE(line.master.ReplyLength, 6);
+
+    QCOMPARE(modem.ModemCommand(QStringLiteral("ATD5551234\r\n")), 0);
+    QCOMPARE(TrimLineBreaks(modem.ModemReply), QStringLiteral("АБ")); // Windows-1251 bytes
+
+    QCOMPARE(line.Peer().RequestCount(), 2); // one attempt each
+    const QStringList texts = line.memo.Texts();
+    QCOMPARE(texts.mid(1, 2), (QStringList{QStringLiteral(">>  41 54 0D 0A"),
+                                           QStringLiteral("<<  0D 0A 4F 4B 0D 0A")}));
+}
+
+void TestModem::silence()
+{
+    LineFixture line(QStringLiteral("pty"));
+    line.master.ShowLog = 1;
+    Modem modem(line.master);
+    modem.ModemReply = QStringLiteral("left from before");
+    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), -1);
+    QCOMPARE(modem.ModemReply, QString());
+    QCOMPARE(line.memo.Texts().last(), QStringLiteral("<< нет ответа"));
+}
+
+void TestModem::overflow()
+{
+    LineFixture line(QStringLiteral("tcp"));
+    line.Peer().SetFraming(LinePeer::Framing::Lines);
+    line.Peer().SetScript([](const QByteArray&) { return QByteArray(3001, 'x'); });
+    Modem modem(line.master);
+    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), Rc::ReceiveOverflow);
+
+    // 3000 bytes are still an answer.
+    line.Peer().SetScript([](const QByteArray&) { return QByteArray(3000, 'y'); });
+    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), 0);
+    QCOMPARE(modem.ModemReply.size(), 3000);
+}
+
+void TestModem::longCommandIsCut()
+{
+    LineFixture line(QStringLiteral("pty"));
+    line.master.ShowLog = 1;
+    Modem modem(line.master);
+    const QString command = QString(298, u'7') + QStringLiteral("\r\n");
+    QCOMPARE(modem.ModemCommand(command), -1);
+    QCOMPARE(line.Peer().Received(), QByteArray(255, '7')); // the CR LF is lost
+    const QString dump = line.memo.Texts().at(1);
+    QCOMPARE(dump.size(), 255);
+    QVERIFY(dump.startsWith(QStringLiteral(">>  37 37")));
+}
+
+void TestModem::readFailure()
+{
+    LineFixture line(QStringLiteral("pty"));
+    line.master.ShowLog = 1;
+    Modem modem(line.master);
+    QCOMPARE(line.channel.OpenChannel(), 0);
+    line.pty->CloseMaster();
+    QCOMPARE(modem.ReceiveModemReply(), Rc::PortReadError);
+    QCOMPARE(line.memo.Texts().size(), 1); // no dump after a read failure
+}
+
+void TestModem::trimLineBreaks_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("trimmed");
+    QTest::newRow("answer") << "\r\nOK\r\n"
+                            << "OK";
+    QTest::newRow("inner breaks stay") << "\n\rCONNECT\r\n9600\r\n"
+                                       << "CONNECT\r\n9600";
+    QTest::newRow("breaks only") << "\r\n\r\n"
+                                 << "";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("blanks are not breaks") << " OK \r"
+                                           << " OK ";
+}
+
+void TestModem::trimLineBreaks()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, trimmed);
+    QCOMPARE(TrimLineBreaks(text), trimmed);
+}
+
+QTEST_GUILESS_MAIN(TestModem)
+#include "tst_modem.moc"
