@@ -25,6 +25,14 @@ constexpr int DisconnectLimitMs = 5000;
 // none of its own (ERROR_WRITE_FAULT).
 constexpr int GenericWriteFault = 29;
 
+// Reported for a write to a device that has already failed a read and was let go:
+// what the system itself answers such a write (EIO; ERROR_GEN_FAILURE on Windows).
+#ifdef Q_OS_UNIX
+constexpr int DeviceLost = EIO;
+#else
+constexpr int DeviceLost = 31;
+#endif
+
 int WriteTimeoutMs(int length)
 {
     return 250 * length + 100;
@@ -51,10 +59,22 @@ Channel::Channel(ExchangeLog& log, QObject* parent)
 {
     connect(m_serial, &QSerialPort::readyRead, this, &Channel::WakeWaiter);
     connect(m_serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ReadError || e == QSerialPort::ResourceError) {
+        if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError)
+            return;
+        if (!m_readFailed) {
             m_readFailed = true;
-            WakeWaiter();
+            // A device that failed a read (unplugged, hung up) keeps signalling input
+            // and would spin the event loop: let it go. The channel still counts as
+            // open until CloseChannel, and its reads and writes fail from now on.
+            QMetaObject::invokeMethod(
+                this,
+                [this, session = m_serialSession] {
+                    if (session == m_serialSession && m_serial->isOpen())
+                        m_serial->close();
+                },
+                Qt::QueuedConnection);
         }
+        WakeWaiter();
     });
     connect(m_socket, &QTcpSocket::connected, this, [this] {
         m_socketStatus = SocketConnected;
@@ -106,6 +126,7 @@ ResultCode Channel::OpenComPort()
     m_serial->setStopBits(QSerialPort::OneStop);
     m_serial->setFlowControl(QSerialPort::NoFlowControl);
     m_readFailed = false;
+    ++m_serialSession;
     if (!m_serial->open(QIODevice::ReadWrite)) {
         m_handle = ClosedHandle;
         m_log.AddLogLine(text + QStringLiteral("ошибка открытия"));
@@ -139,10 +160,11 @@ int Channel::SetupComPort(qint32 speed)
 
 void Channel::CloseComPort()
 {
-    if (m_handle == ClosedHandle || !m_serial->isOpen())
+    if (m_handle == ClosedHandle)
         return;
     m_log.AddLogLine(QStringLiteral("закрытие порта"));
-    m_serial->close();
+    if (m_serial->isOpen())
+        m_serial->close();
     m_handle = ClosedHandle;
 }
 
@@ -209,7 +231,7 @@ void Channel::CloseTcp()
 void Channel::CloseChannel()
 {
     // Close what is really open, even if the settings were switched since it opened.
-    if (m_serial->isOpen())
+    if (m_handle != ClosedHandle && m_handle != TcpHandle)
         CloseComPort();
     if (!TcpHost.isEmpty() || m_handle == TcpHandle ||
         m_socket->state() != QAbstractSocket::UnconnectedState)
@@ -232,7 +254,7 @@ ResultCode Channel::SendBytes(const quint8* bytes, int length)
         return Rc::Ok;
     }
     if (!m_serial->isOpen())
-        return GenericWriteFault;
+        return m_readFailed ? DeviceLost : GenericWriteFault;
 #ifdef Q_OS_UNIX
     // One synchronous write with the line's write time-out, straight to the device so
     // that a failure carries the system's own error code.

@@ -73,5 +73,6 @@ private:
     qintptr m_handle = ClosedHandle;
     int m_socketStatus = SocketDisconnected;
     bool m_readFailed = false;
+    int m_serialSession = 0;
     QEventLoop* m_waiter = nullptr;
 };

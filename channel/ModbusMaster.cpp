@@ -10,7 +10,8 @@ quint16 Crc16Update(quint16 crc, quint8 value)
 {
     crc ^= value;
     for (int bit = 0; bit < 8; ++bit)
-        crc = (crc & 1) ? static_cast<quint16>((crc >> 1) ^ 0xA001) : static_cast<quint16>(crc >> 1);
+        crc =
+            (crc & 1) ? static_cast<quint16>((crc >> 1) ^ 0xA001) : static_cast<quint16>(crc >> 1);
     return crc;
 }
 
@@ -160,8 +161,8 @@ ResultCode ModbusMaster::ReadHoldingRegisters(quint16 address, quint16 firstRegi
     return ReadRegisters(3, address, firstRegister, count, buffer);
 }
 
-ResultCode ModbusMaster::ReadInputRegisters(quint16 address, quint16 firstRegister,
-                                            quint16& count, std::span<quint8> buffer)
+ResultCode ModbusMaster::ReadInputRegisters(quint16 address, quint16 firstRegister, quint16& count,
+                                            std::span<quint8> buffer)
 {
     return ReadRegisters(4, address, firstRegister, count, buffer);
 }

@@ -71,7 +71,9 @@ ResultCode Modem::ReceiveModemReply()
 
 QString TrimLineBreaks(const QString& text)
 {
-    auto isBreak = [](QChar c) { return c == u'\r' || c == u'\n'; };
+    auto isBreak = [](QChar c) {
+        return c == u'\r' || c == u'\n';
+    };
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && isBreak(text.at(begin)))

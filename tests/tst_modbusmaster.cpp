@@ -1,7 +1,11 @@
 #include "LineFixture.h"
 
+#include "LineWait.h"
+
 #include <QTcpServer>
 #include <QTest>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -33,6 +37,14 @@ QByteArray ReadReply(quint8 address, quint8 function, const QByteArray& data)
 QByteArray Hex(const char* text)
 {
     return QByteArray::fromHex(text);
+}
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
@@ -281,6 +293,12 @@ void TestModbusMaster::serialReadFailure()
     QCOMPARE(line.channel.OpenChannel(), 0);
     line.pty->CloseMaster();
     QCOMPARE(line.master.ReceiveReply(), Rc::PortReadError);
+    QCOMPARE(line.master.ReceiveReply(), Rc::PortReadError);
+
+    // The failed device must not keep the event loop busy while the read-out goes on.
+    const double before = CpuSeconds();
+    Pause(300);
+    QVERIFY2(CpuSeconds() - before < 0.15, "the event loop spins after a failed read");
 }
 
 void TestModbusMaster::serialWriteFailure()
