@@ -8,7 +8,7 @@ target_link_libraries(modbus_rtu_slave PRIVATE PkgConfig::MODBUS)
 set_target_properties(modbus_rtu_slave PROPERTIES AUTOMOC OFF)
 
 add_executable(tst_interop ${CMAKE_CURRENT_SOURCE_DIR}/tst_interop.cpp)
-target_link_libraries(tst_interop PRIVATE Qt6::Test orvek_channel)
+target_link_libraries(tst_interop PRIVATE Qt6::Test orvek_testsupport)
 target_compile_definitions(tst_interop PRIVATE
   MODBUS_SLAVE_PATH="$<TARGET_FILE:modbus_rtu_slave>")
 add_dependencies(tst_interop modbus_rtu_slave)

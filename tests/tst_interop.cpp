@@ -1,9 +1,8 @@
-#include "Channel.h"
-#include "ExchangeLog.h"
-#include "ModbusMaster.h"
+#include "LineFixture.h"
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,21 +18,6 @@ constexpr int SlaveId = 17;
 constexpr int RegisterCount = 200;
 // libmodbus refuses reads of more registers than this and writes of more than 123.
 constexpr int MaxReadRegisters = 125;
-
-class LineMemo : public LogMemo
-{
-public:
-    QString MemoText() const override { return lines.join(u'\n'); }
-    void SetMemoText(const QString& text) override { lines = text.split(u'\n'); }
-    void AddMemoLine(const QString& line) override { lines.append(line); }
-    int Requests() const
-    {
-        return int(std::count_if(lines.cbegin(), lines.cend(), [](const QString& l) {
-            return l.contains(QStringLiteral(": >> "));
-        }));
-    }
-    QStringList lines;
-};
 
 QByteArray RegisterBytes(const quint16* values, int count)
 {
@@ -70,7 +54,7 @@ private:
     QTemporaryDir m_dir;
     QProcess m_socat;
     QProcess m_slave;
-    LineMemo m_memo;
+    RecordingMemo m_memo;
     std::unique_ptr<ExchangeLog> m_log;
     std::unique_ptr<Channel> m_channel;
     std::unique_ptr<ModbusMaster> m_master;
@@ -138,7 +122,7 @@ void TestInterop::cleanupTestCase()
 
 void TestInterop::init()
 {
-    m_memo.lines.clear();
+    m_memo.Clear();
     // A slave that died mid-run would show as a row's time-out; say what happened.
     QCOMPARE(m_slave.state(), QProcess::Running);
     QCOMPARE(m_socat.state(), QProcess::Running);
@@ -182,7 +166,7 @@ void TestInterop::readRegisters()
     CheckRead(function, first, count);
     if (QTest::currentTestFailed())
         return;
-    QCOMPARE(m_memo.Requests(), 1);
+    QCOMPARE(m_memo.Texts().filter(QRegularExpression(QStringLiteral("^>> "))).size(), 1);
 }
 
 void TestInterop::writeReadBack_data()
@@ -254,7 +238,7 @@ void TestInterop::exceptionReply()
         r = m_master->WriteMultipleRegisters(SlaveId, first, n, buffer);
     QCOMPARE(r, result);
     // An exception is a definite answer: it is not asked again.
-    QCOMPARE(m_memo.Requests(), 1);
+    QCOMPARE(m_memo.Texts().filter(QRegularExpression(QStringLiteral("^>> "))).size(), 1);
     QCOMPARE(int(n), count);
     QVERIFY(std::all_of(buffer.cbegin(), buffer.cend(), [](quint8 b) { return b == 0xEE; }));
 }
