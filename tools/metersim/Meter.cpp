@@ -1,0 +1,87 @@
+#include "Meter.h"
+
+#include <QJsonValue>
+
+namespace {
+
+bool ReadInt(const QJsonObject& object, const char* key, int& value, QString& error)
+{
+    const QJsonValue field = object.value(QLatin1String(key));
+    if (field.isUndefined())
+        return true;
+    if (!field.isDouble()) {
+        error = QStringLiteral("fault \"%1\" must be a number").arg(QLatin1String(key));
+        return false;
+    }
+    value = field.toInt();
+    return true;
+}
+
+bool ReadBool(const QJsonObject& object, const char* key, bool& value, QString& error)
+{
+    const QJsonValue field = object.value(QLatin1String(key));
+    if (field.isUndefined())
+        return true;
+    if (!field.isBool()) {
+        error = QStringLiteral("fault \"%1\" must be true or false").arg(QLatin1String(key));
+        return false;
+    }
+    value = field.toBool();
+    return true;
+}
+
+} // namespace
+
+bool FaultSettings::FromJson(const QJsonObject& object, FaultSettings& faults, QString& error)
+{
+    static const QStringList known = {
+        QStringLiteral("silent"),        QStringLiteral("delayMs"),
+        QStringLiteral("gapMs"),         QStringLiteral("corruptCrcEvery"),
+        QStringLiteral("exceptionRegister"), QStringLiteral("exceptionCode"),
+        QStringLiteral("otherAddress"),  QStringLiteral("truncateTo"),
+        QStringLiteral("noiseBytes"),    QStringLiteral("byteCountLie"),
+        QStringLiteral("dropAfter"),     QStringLiteral("badRecordDates"),
+    };
+    for (const QString& key : object.keys()) {
+        if (!known.contains(key)) {
+            error = QStringLiteral("unknown fault \"%1\"").arg(key);
+            return false;
+        }
+    }
+    return ReadBool(object, "silent", faults.silent, error) &&
+           ReadInt(object, "delayMs", faults.delayMs, error) &&
+           ReadInt(object, "gapMs", faults.gapMs, error) &&
+           ReadInt(object, "corruptCrcEvery", faults.corruptCrcEvery, error) &&
+           ReadInt(object, "exceptionRegister", faults.exceptionRegister, error) &&
+           ReadInt(object, "exceptionCode", faults.exceptionCode, error) &&
+           ReadBool(object, "otherAddress", faults.otherAddress, error) &&
+           ReadInt(object, "truncateTo", faults.truncateTo, error) &&
+           ReadInt(object, "noiseBytes", faults.noiseBytes, error) &&
+           ReadInt(object, "byteCountLie", faults.byteCountLie, error) &&
+           ReadInt(object, "dropAfter", faults.dropAfter, error) &&
+           ReadBool(object, "badRecordDates", faults.badRecordDates, error);
+}
+
+std::unique_ptr<Meter> Meter::FromJson(const QJsonObject& object, QString& error)
+{
+    const int family = object.value(QStringLiteral("family")).toInt(-1);
+    const int address = object.value(QStringLiteral("address")).toInt(-1);
+    if (address < 0 || address > 255) {
+        error = QStringLiteral("\"address\" must be 0 to 255");
+        return nullptr;
+    }
+    FaultSettings faults;
+    if (!FaultSettings::FromJson(object.value(QStringLiteral("faults")).toObject(), faults, error))
+        return nullptr;
+    switch (family) {
+    case 0:
+        return MakeOrvek307Meter(quint8(address), faults, object, error);
+    case 1:
+        return MakeIlmMeter(quint8(address), faults, object, error);
+    case 2:
+        return MakeOrvek213Meter(quint8(address), faults, object, error);
+    default:
+        error = QStringLiteral("\"family\" must be 0, 1 or 2");
+        return nullptr;
+    }
+}

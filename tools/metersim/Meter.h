@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+// One ModBus request as a stand-in meter sees it.
+struct MeterRequest
+{
+    quint8 function = 0;    // 3, 4 or 16
+    quint16 firstRegister = 0;
+    quint16 count = 0;      // the register count named in the request
+    QByteArray data;        // function 16: the data bytes written
+};
+
+// What the meter answers. For reads, data is the reply's data block (its length is the
+// byte count, at most 255). For a write, an empty answer means success and the line
+// sends the standard echo. A non-zero exception is sent as an exception reply.
+struct MeterAnswer
+{
+    QByteArray data;
+    int exception = 0;
+
+    static MeterAnswer Exception(int code) { return MeterAnswer{{}, code}; }
+};
+
+// Faults a meter (or the whole line) can be told to show.
+struct FaultSettings
+{
+    bool silent = false;          // never answers
+    int delayMs = 0;              // answers after this long
+    int gapMs = 0;                // stops this long in the middle of a reply
+    int corruptCrcEvery = 0;      // every Nth reply carries a wrong CRC
+    int exceptionRegister = -1;   // this register is answered with exceptionCode
+    int exceptionCode = 0;
+    bool otherAddress = false;    // replies carry the address + 1
+    int truncateTo = 0;           // only the first N bytes of a reply are sent
+    int noiseBytes = 0;           // 0xFF bytes sent ahead of a reply
+    int byteCountLie = 0;         // added to the byte count of read replies
+    int dropAfter = 0;            // TCP: the connection is dropped after N requests
+    bool badRecordDates = false;  // records carry dates that form no valid date
+
+    // Reads the "faults" object of a meter file; unknown keys are an error.
+    static bool FromJson(const QJsonObject& object, FaultSettings& faults, QString& error);
+};
+
+class Meter
+{
+public:
+    virtual ~Meter() = default;
+
+    int Family() const { return m_family; }
+    quint8 Address() const { return m_address; }
+    const FaultSettings& Faults() const { return m_faults; }
+
+    virtual MeterAnswer Handle(const MeterRequest& request) = 0;
+
+    // Builds a meter from one entry of a meter file. The common keys ("family",
+    // "address", "faults") are read here; the family reads the rest.
+    static std::unique_ptr<Meter> FromJson(const QJsonObject& object, QString& error);
+
+protected:
+    Meter(int family, quint8 address, FaultSettings faults)
+        : m_family(family), m_address(address), m_faults(faults)
+    {
+    }
+
+private:
+    int m_family;
+    quint8 m_address;
+    FaultSettings m_faults;
+};
+
+// The family factories; each reads its own keys from the meter's JSON object.
+std::unique_ptr<Meter> MakeOrvek307Meter(quint8 address, const FaultSettings& faults,
+                                         const QJsonObject& object, QString& error);
+std::unique_ptr<Meter> MakeIlmMeter(quint8 address, const FaultSettings& faults,
+                                    const QJsonObject& object, QString& error);
+std::unique_ptr<Meter> MakeOrvek213Meter(quint8 address, const FaultSettings& faults,
+                                         const QJsonObject& object, QString& error);

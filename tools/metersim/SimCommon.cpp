@@ -1,0 +1,128 @@
+#include "SimCommon.h"
+
+#include "AnsiCodec.h"
+
+#include <QJsonValue>
+
+#include <cstring>
+
+quint64 NumberStream::Next()
+{
+    quint64 z = (m_state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+double NumberStream::Uniform(double low, double high)
+{
+    return low + (high - low) * double(Next() >> 11) / double(1ull << 53);
+}
+
+int NumberStream::Below(int bound)
+{
+    return bound <= 0 ? 0 : int(Next() % quint64(bound));
+}
+
+QList<QDateTime> ArchiveTimes(TimeStep step, const QDateTime& newest, int depth)
+{
+    QDateTime last;
+    switch (step) {
+    case TimeStep::Hour:
+        last = QDateTime(newest.date(), QTime(newest.time().hour(), 0));
+        break;
+    case TimeStep::Day:
+        last = QDateTime(newest.date(), QTime(0, 0));
+        break;
+    case TimeStep::Month:
+        last = QDateTime(QDate(newest.date().year(), newest.date().month(), 1), QTime(0, 0));
+        break;
+    }
+    QList<QDateTime> times;
+    times.reserve(qMax(depth, 0));
+    for (int i = depth - 1; i >= 0; --i) {
+        switch (step) {
+        case TimeStep::Hour:
+            times.append(last.addSecs(-3600ll * i));
+            break;
+        case TimeStep::Day:
+            times.append(last.addDays(-i));
+            break;
+        case TimeStep::Month:
+            times.append(last.addMonths(-i));
+            break;
+        }
+    }
+    return times;
+}
+
+qsizetype FirstAtOrAfter(const QList<QDateTime>& times, const QDateTime& start)
+{
+    for (qsizetype i = 0; i < times.size(); ++i) {
+        if (times.at(i) >= start)
+            return i;
+    }
+    return times.size();
+}
+
+void PutU16LE(QByteArray& out, quint16 value)
+{
+    out.append(char(value & 0xFF));
+    out.append(char(value >> 8));
+}
+
+void PutU32LE(QByteArray& out, quint32 value)
+{
+    PutU16LE(out, quint16(value & 0xFFFF));
+    PutU16LE(out, quint16(value >> 16));
+}
+
+quint32 FloatBits(float value)
+{
+    quint32 bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+void PutFloatLE(QByteArray& out, float value)
+{
+    PutU32LE(out, FloatBits(value));
+}
+
+void PutU16BE(QByteArray& out, quint16 value)
+{
+    out.append(char(value >> 8));
+    out.append(char(value & 0xFF));
+}
+
+void PutU32Words(QByteArray& out, quint32 value)
+{
+    PutU16BE(out, quint16(value & 0xFFFF));
+    PutU16BE(out, quint16(value >> 16));
+}
+
+void PutFloatWords(QByteArray& out, float value)
+{
+    PutU32Words(out, FloatBits(value));
+}
+
+QByteArray AnsiField(const QString& text, int width, char fill)
+{
+    QByteArray bytes = EncodeAnsi(text).left(width);
+    bytes.append(QByteArray(width - bytes.size(), fill));
+    return bytes;
+}
+
+bool ReadDateTime(const QJsonObject& object, const QString& key, QDateTime& value, QString& error)
+{
+    const QJsonValue field = object.value(key);
+    if (field.isUndefined())
+        return true; // keep the default
+    const QDateTime parsed = QDateTime::fromString(field.toString(), Qt::ISODate);
+    if (!parsed.isValid()) {
+        error = QStringLiteral("\"%1\" is not a date-time like 2026-12-10T10:00:00").arg(key);
+        return false;
+    }
+    value = parsed;
+    return true;
+}
