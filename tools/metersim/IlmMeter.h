@@ -1,0 +1,5 @@
+#pragma once
+
+#include "Meter.h"
+
+// The ИЛЬМ stand-in meter (family 1).
