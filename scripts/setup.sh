@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-charts-dev
   libqt6opengl6-dev libgl-dev
-  libmodbus-dev
+  libmodbus-dev mbpoll
   socat xvfb xauth
 )
 

@@ -35,12 +35,18 @@ bool ReadBool(const QJsonObject& object, const char* key, bool& value, QString& 
 bool FaultSettings::FromJson(const QJsonObject& object, FaultSettings& faults, QString& error)
 {
     static const QStringList known = {
-        QStringLiteral("silent"),        QStringLiteral("delayMs"),
-        QStringLiteral("gapMs"),         QStringLiteral("corruptCrcEvery"),
-        QStringLiteral("exceptionRegister"), QStringLiteral("exceptionCode"),
-        QStringLiteral("otherAddress"),  QStringLiteral("truncateTo"),
-        QStringLiteral("noiseBytes"),    QStringLiteral("byteCountLie"),
-        QStringLiteral("dropAfter"),     QStringLiteral("badRecordDates"),
+        QStringLiteral("silent"),
+        QStringLiteral("delayMs"),
+        QStringLiteral("gapMs"),
+        QStringLiteral("corruptCrcEvery"),
+        QStringLiteral("exceptionRegister"),
+        QStringLiteral("exceptionCode"),
+        QStringLiteral("otherAddress"),
+        QStringLiteral("truncateTo"),
+        QStringLiteral("noiseBytes"),
+        QStringLiteral("byteCountLie"),
+        QStringLiteral("dropAfter"),
+        QStringLiteral("badRecordDates"),
     };
     for (const QString& key : object.keys()) {
         if (!known.contains(key)) {

@@ -11,10 +11,10 @@
 // One ModBus request as a stand-in meter sees it.
 struct MeterRequest
 {
-    quint8 function = 0;    // 3, 4 or 16
+    quint8 function = 0; // 3, 4 or 16
     quint16 firstRegister = 0;
-    quint16 count = 0;      // the register count named in the request
-    QByteArray data;        // function 16: the data bytes written
+    quint16 count = 0; // the register count named in the request
+    QByteArray data;   // function 16: the data bytes written
 };
 
 // What the meter answers. For reads, data is the reply's data block (its length is the
@@ -31,18 +31,18 @@ struct MeterAnswer
 // Faults a meter (or the whole line) can be told to show.
 struct FaultSettings
 {
-    bool silent = false;          // never answers
-    int delayMs = 0;              // answers after this long
-    int gapMs = 0;                // stops this long in the middle of a reply
-    int corruptCrcEvery = 0;      // every Nth reply carries a wrong CRC
-    int exceptionRegister = -1;   // this register is answered with exceptionCode
+    bool silent = false;        // never answers
+    int delayMs = 0;            // answers after this long
+    int gapMs = 0;              // stops this long in the middle of a reply
+    int corruptCrcEvery = 0;    // every Nth reply carries a wrong CRC
+    int exceptionRegister = -1; // this register is answered with exceptionCode
     int exceptionCode = 0;
-    bool otherAddress = false;    // replies carry the address + 1
-    int truncateTo = 0;           // only the first N bytes of a reply are sent
-    int noiseBytes = 0;           // 0xFF bytes sent ahead of a reply
-    int byteCountLie = 0;         // added to the byte count of read replies
-    int dropAfter = 0;            // TCP: the connection is dropped after N requests
-    bool badRecordDates = false;  // records carry dates that form no valid date
+    bool otherAddress = false;   // replies carry the address + 1
+    int truncateTo = 0;          // only the first N bytes of a reply are sent
+    int noiseBytes = 0;          // 0xFF bytes sent ahead of a reply
+    int byteCountLie = 0;        // added to the byte count of read replies
+    int dropAfter = 0;           // TCP: the connection is dropped after N requests
+    bool badRecordDates = false; // records carry dates that form no valid date
 
     // Reads the "faults" object of a meter file; unknown keys are an error.
     static bool FromJson(const QJsonObject& object, FaultSettings& faults, QString& error);
@@ -66,8 +66,7 @@ public:
 protected:
     Meter(int family, quint8 address, FaultSettings faults)
         : m_family(family), m_address(address), m_faults(faults)
-    {
-    }
+    {}
 
 private:
     int m_family;

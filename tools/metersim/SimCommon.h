@@ -36,7 +36,7 @@ qsizetype FirstAtOrAfter(const QList<QDateTime>& times, const QDateTime& start);
 // The read position a meter keeps: set by the start date, advanced by next-record reads.
 struct RecordCursor
 {
-    qsizetype next = 0;  // the record a next-record read returns
+    qsizetype next = 0; // the record a next-record read returns
     bool started = false;
 };
 
@@ -53,5 +53,4 @@ quint32 FloatBits(float value);
 QByteArray AnsiField(const QString& text, int width, char fill = '\0');
 
 // Meter-file fields: "2026-12-10T10:00:00" (local time, no zone).
-bool ReadDateTime(const QJsonObject& object, const QString& key, QDateTime& value,
-                  QString& error);
+bool ReadDateTime(const QJsonObject& object, const QString& key, QDateTime& value, QString& error);

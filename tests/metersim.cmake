@@ -1,0 +1,11 @@
+if(TARGET orvek_metersim_lib)
+  foreach(name tst_metersim tst_sim_orvek307 tst_sim_ilm tst_sim_orvek213)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
+      orvek_add_test(${name} integration orvek_metersim_lib orvek_testsupport)
+    endif()
+  endforeach()
+  if(TARGET tst_metersim)
+    target_compile_definitions(tst_metersim PRIVATE
+      METERSIM_PATH="$<TARGET_FILE:orvek-metersim>")
+  endif()
+endif()

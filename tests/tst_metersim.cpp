@@ -1,0 +1,450 @@
+#include "LineFixture.h"
+#include "Modem.h"
+#include "SimLine.h"
+#include "SimServer.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+// A meter of no family: every holding register r holds the value r; register 999 is
+// not there. Enough to watch what the line does to replies.
+class PlainMeter : public Meter
+{
+public:
+    PlainMeter(quint8 address, FaultSettings faults = {}) : Meter(-1, address, faults) {}
+
+    MeterAnswer Handle(const MeterRequest& request) override
+    {
+        if (request.firstRegister == 999)
+            return MeterAnswer::Exception(2);
+        if (request.function == 16)
+            return {};
+        QByteArray data;
+        for (int i = 0; i < request.count; ++i) {
+            data.append(char((request.firstRegister + i) >> 8));
+            data.append(char((request.firstRegister + i) & 0xFF));
+        }
+        return {data, 0};
+    }
+};
+
+enum FaultRow {
+    NoFault,
+    Silent,
+    Delay,
+    Gap,
+    CorruptEveryReply,
+    CorruptEverySecond,
+    ExceptionOnRegister,
+    OtherAddress,
+    Truncate,
+    Noise,
+    CountTooHigh,
+    CountTooLow,
+};
+
+// The simulator and the program's master in one process, on a real line.
+struct SimFixture
+{
+    explicit SimFixture(const QString& transport, FaultSettings faults = {},
+                        ModemOptions modem = {})
+        : log(home.path() + u'/'), channel(log), master(channel, log)
+    {
+        server.AddMeter(std::make_unique<PlainMeter>(7, faults));
+        server.SetModem(modem); // a line starts in the mode it finds when it opens
+        QString error;
+        if (transport == QLatin1String("tcp")) {
+            ok = server.ListenTcp(0, error);
+            channel.TcpHost = QStringLiteral("127.0.0.1");
+            channel.TcpPort = server.TcpPort();
+        } else {
+            ok = server.OpenPty(QString(), error);
+            channel.ComPortName = server.PtyPath();
+        }
+        master.GlobalTimeOut = 300;
+        master.LocalTimeOut = 30;
+        master.GlobalTry = 1;
+        master.ReplyDelay = 0;
+    }
+
+    ResultCode Read(quint16 first, quint16 registers, QByteArray* data = nullptr)
+    {
+        std::array<quint8, 255> buffer{};
+        quint16 count = registers;
+        const ResultCode r = master.ReadHoldingRegisters(7, first, count, buffer);
+        if (r == 0 && data)
+            *data = QByteArray(reinterpret_cast<const char*>(buffer.data()), count);
+        return r;
+    }
+
+    QTemporaryDir home;
+    SimServer server;
+    ExchangeLog log;
+    Channel channel;
+    ModbusMaster master;
+    bool ok = false;
+};
+
+QByteArray Registers(int first, int count)
+{
+    QByteArray data;
+    for (int i = 0; i < count; ++i) {
+        data.append(char((first + i) >> 8));
+        data.append(char((first + i) & 0xFF));
+    }
+    return data;
+}
+
+} // namespace
+
+class TestMeterSim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void faults_data();
+    void faults();
+    void corruptEverySecondIsRetried();
+    void echoingLine();
+    void droppedConnectionComesBack();
+    void unknownAddressIsQuiet();
+    void modem_data();
+    void modem();
+    void usageNamesEveryOption();
+    void servesTheSameMetersOnBothLines();
+    void foreignMasterReadsIlm();
+};
+
+void TestMeterSim::faults_data()
+{
+    QTest::addColumn<QString>("transport");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("result");
+
+    for (const char* t : {"pty", "tcp"}) {
+        auto row = [t](const char* name) -> QTestData& {
+            return QTest::addRow("%s: %s", t, name) << QString::fromLatin1(t);
+        };
+        row("no fault") << int(NoFault) << 0;
+        row("silent") << int(Silent) << -1;
+        row("delay within the time-out") << int(Delay) << 0;
+        row("gap inside the reply") << int(Gap) << -2; // the first half is taken for all
+        row("corrupt crc") << int(CorruptEveryReply) << -2;
+        row("exception on a register") << int(ExceptionOnRegister) << 33;
+        row("other address") << int(OtherAddress) << -3;
+        row("truncated") << int(Truncate) << -1;
+        row("0xFF noise ahead") << int(Noise) << 0;
+        row("byte count too high") << int(CountTooHigh) << -3; // more than the reply holds
+        row("byte count too low") << int(CountTooLow) << -2;
+    }
+}
+
+void TestMeterSim::faults()
+{
+    QFETCH(QString, transport);
+    QFETCH(int, row);
+    QFETCH(int, result);
+
+    FaultSettings f;
+    switch (row) {
+    case Silent:
+        f.silent = true;
+        break;
+    case Delay:
+        f.delayMs = 60;
+        break;
+    case Gap:
+        f.gapMs = 150;
+        break;
+    case CorruptEveryReply:
+        f.corruptCrcEvery = 1;
+        break;
+    case ExceptionOnRegister:
+        f.exceptionRegister = 40;
+        f.exceptionCode = 3;
+        break;
+    case OtherAddress:
+        f.otherAddress = true;
+        break;
+    case Truncate:
+        f.truncateTo = 4;
+        break;
+    case Noise:
+        f.noiseBytes = 3;
+        break;
+    case CountTooHigh:
+        f.byteCountLie = 2;
+        break;
+    case CountTooLow:
+        f.byteCountLie = -2;
+        break;
+    default:
+        break;
+    }
+    // Line faults reach every meter, as the command-line options do.
+    SimFixture sim(transport);
+    QVERIFY(sim.ok);
+    sim.server.SetLineFaults(f);
+    QByteArray data;
+    QCOMPARE(sim.Read(40, 3, &data), result);
+    if (result == 0)
+        QCOMPARE(data, Registers(40, 3));
+}
+
+void TestMeterSim::corruptEverySecondIsRetried()
+{
+    FaultSettings f;
+    f.corruptCrcEvery = 2; // set on the meter itself
+    SimFixture sim(QStringLiteral("pty"), f);
+    QVERIFY(sim.ok);
+    sim.master.GlobalTry = 2;
+    sim.master.ShowLog = 1;
+    RecordingMemo memo;
+    sim.log.SetMemo(&memo);
+    QCOMPARE(sim.Read(1, 1), 0);
+    QCOMPARE(sim.Read(1, 1), 0); // the second reply is bad, the third good
+    QCOMPARE(memo.Texts().filter(QStringLiteral(">> ")).size(), 3);
+}
+
+void TestMeterSim::echoingLine()
+{
+    for (const char* transport : {"pty", "tcp"}) {
+        SimFixture sim(QString::fromLatin1(transport));
+        QVERIFY(sim.ok);
+        sim.server.SetEcho(true);
+        sim.master.EchoSkip = true;
+        QByteArray data;
+        QCOMPARE(sim.Read(5, 2, &data), 0);
+        QCOMPARE(data, Registers(5, 2));
+        const std::array<quint8, 2> value{0x12, 0x34};
+        QCOMPARE(sim.master.WriteMultipleRegisters(7, 5, 1, value), 0);
+    }
+}
+
+void TestMeterSim::droppedConnectionComesBack()
+{
+    FaultSettings f;
+    f.dropAfter = 1;
+    SimFixture sim(QStringLiteral("tcp"), f);
+    QVERIFY(sim.ok);
+
+    QCOMPARE(sim.Read(1, 1), 0);
+    QTRY_COMPARE(sim.channel.SocketStatus(), Channel::SocketDisconnected);
+    QCOMPARE(sim.Read(2, 1), 0); // the next transaction connects again
+    QTRY_COMPARE(sim.channel.SocketStatus(), Channel::SocketDisconnected);
+}
+
+void TestMeterSim::unknownAddressIsQuiet()
+{
+    SimFixture sim(QStringLiteral("pty"));
+    QVERIFY(sim.ok);
+    std::array<quint8, 8> buffer{};
+    quint16 count = 1;
+    QCOMPARE(sim.master.ReadHoldingRegisters(8, 0, count, buffer), -1);
+    QCOMPARE(sim.Read(999, 1), 32);
+}
+
+void TestMeterSim::modem_data()
+{
+    QTest::addColumn<bool>("answersOk");
+    QTest::addColumn<bool>("connects");
+    QTest::newRow("connects") << true << true;
+    QTest::newRow("no OK") << false << true;
+    QTest::newRow("never connects") << true << false;
+}
+
+void TestMeterSim::modem()
+{
+    QFETCH(bool, answersOk);
+    QFETCH(bool, connects);
+
+    ModemOptions options;
+    options.enabled = true;
+    options.connectDelayMs = 100;
+    options.answersOk = answersOk;
+    options.connects = connects;
+    SimFixture sim(QStringLiteral("pty"), {}, options);
+    QVERIFY(sim.ok);
+
+    Modem modem(sim.master);
+    QCOMPARE(sim.Read(1, 1), -1); // command mode: ModBus gets nowhere
+    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), 0);
+    QCOMPARE(modem.ModemReply,
+             answersOk ? QStringLiteral("\r\nOK\r\n") : QStringLiteral("\r\nERROR\r\n"));
+    QCOMPARE(modem.ModemCommand(QStringLiteral("ATD5551234\r\n")), connects ? 0 : -1);
+    if (!connects)
+        return;
+    QCOMPARE(modem.ModemReply, QStringLiteral("\r\nCONNECT 9600\r\n"));
+    QByteArray data;
+    QCOMPARE(sim.Read(3, 2, &data), 0);
+    QCOMPARE(data, Registers(3, 2));
+}
+
+void TestMeterSim::usageNamesEveryOption()
+{
+    QProcess sim;
+    sim.start(QStringLiteral(METERSIM_PATH), {QStringLiteral("--help")});
+    QVERIFY(sim.waitForFinished(10000));
+    QCOMPARE(sim.exitCode(), 0);
+    const QString usage = QString::fromUtf8(sim.readAllStandardOutput());
+    for (const char* option : {"--pty",
+                               "--tcp",
+                               "--meters",
+                               "--print-demo",
+                               "--echo",
+                               "--modem",
+                               "--modem-delay",
+                               "--modem-no-ok",
+                               "--modem-never-connect",
+                               "--trace",
+                               "--silent",
+                               "--delay",
+                               "--gap",
+                               "--corrupt-crc-every",
+                               "--exception",
+                               "--other-address",
+                               "--truncate",
+                               "--noise",
+                               "--lie-count",
+                               "--drop-after",
+                               "--bad-dates"})
+        QVERIFY2(usage.contains(QLatin1String(option)), option);
+
+    sim.start(QStringLiteral(METERSIM_PATH), {QStringLiteral("--no-such-option")});
+    QVERIFY(sim.waitForFinished(10000));
+    QCOMPARE(sim.exitCode(), 2);
+}
+
+namespace {
+
+// The tool as a process, on a pseudo-terminal and a TCP port at once.
+struct SimProcess
+{
+    bool Start(const QStringList& extra = {})
+    {
+        link = dir.path() + QStringLiteral("/line");
+        process.start(QStringLiteral(METERSIM_PATH),
+                      QStringList{QStringLiteral("--pty"), link, QStringLiteral("--tcp"),
+                                  QStringLiteral("127.0.0.1:0")} +
+                          extra);
+        QByteArray out;
+        while (!out.contains("ready\n")) {
+            if (!process.waitForReadyRead(10000))
+                return false;
+            out += process.readAllStandardOutput();
+        }
+        for (const QByteArray& line : out.split('\n')) {
+            if (line.startsWith("tcp "))
+                port = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
+        }
+        return port != 0 && QFile::exists(link);
+    }
+    ~SimProcess()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+
+    QTemporaryDir dir;
+    QProcess process;
+    QString link;
+    quint16 port = 0;
+};
+
+QByteArray ReadInput(Channel& channel, ModbusMaster& master, quint16 address, quint16 first,
+                     quint16 registers, ResultCode& r)
+{
+    Q_UNUSED(channel);
+    std::array<quint8, 255> buffer{};
+    quint16 count = registers;
+    r = master.ReadInputRegisters(address, first, count, buffer);
+    return r == 0 ? QByteArray(reinterpret_cast<const char*>(buffer.data()), count) : QByteArray();
+}
+
+} // namespace
+
+void TestMeterSim::servesTheSameMetersOnBothLines()
+{
+    SimProcess sim;
+    QVERIFY(sim.Start());
+
+    QTemporaryDir home;
+    ExchangeLog log(home.path() + u'/');
+    Channel serial(log);
+    serial.ComPortName = sim.link;
+    ModbusMaster overSerial(serial, log);
+    Channel tcp(log);
+    tcp.TcpHost = QStringLiteral("127.0.0.1");
+    tcp.TcpPort = sim.port;
+    ModbusMaster overTcp(tcp, log);
+    for (ModbusMaster* m : {&overSerial, &overTcp}) {
+        m->GlobalTimeOut = 1000;
+        m->LocalTimeOut = 50;
+        m->GlobalTry = 2;
+        m->ReplyDelay = 0;
+    }
+    // The demo ИЛЬМ meter at address 2: model, clock, serial number.
+    for (const auto& [first, registers] : {std::pair{842, 1}, {0, 3}, {834, 4}}) {
+        ResultCode r1 = -1, r2 = -1;
+        const QByteArray a =
+            ReadInput(serial, overSerial, 2, quint16(first), quint16(registers), r1);
+        const QByteArray b = ReadInput(tcp, overTcp, 2, quint16(first), quint16(registers), r2);
+        QCOMPARE(r1, 0);
+        QCOMPARE(r2, 0);
+        QCOMPARE(a.size(), 2 * registers);
+        QCOMPARE(a, b);
+    }
+}
+
+void TestMeterSim::foreignMasterReadsIlm()
+{
+    const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+    if (mbpoll.isEmpty())
+        QSKIP("mbpoll is not installed (scripts/setup.sh installs it)");
+    SimProcess sim;
+    QVERIFY(sim.Start());
+
+    // The same registers through the program's own master, as the reference.
+    QTemporaryDir home;
+    ExchangeLog log(home.path() + u'/');
+    Channel tcp(log);
+    tcp.TcpHost = QStringLiteral("127.0.0.1");
+    tcp.TcpPort = sim.port;
+    ModbusMaster master(tcp, log);
+    master.ReplyDelay = 0;
+
+    for (const auto& [first, registers] : {std::pair{842, 1}, {0, 3}, {834, 4}}) {
+        ResultCode r = -1;
+        const QByteArray expected =
+            ReadInput(tcp, master, 2, quint16(first), quint16(registers), r);
+        QCOMPARE(r, 0);
+
+        QProcess poll;
+        poll.start(mbpoll, {QStringLiteral("-m"), QStringLiteral("rtu"), QStringLiteral("-b"),
+                            QStringLiteral("19200"), QStringLiteral("-P"), QStringLiteral("none"),
+                            QStringLiteral("-a"), QStringLiteral("2"), QStringLiteral("-t"),
+                            QStringLiteral("3:hex"), QStringLiteral("-0"), QStringLiteral("-r"),
+                            QString::number(first), QStringLiteral("-c"),
+                            QString::number(registers), QStringLiteral("-1"), sim.link});
+        QVERIFY(poll.waitForFinished(20000));
+        const QString out = QString::fromLocal8Bit(poll.readAllStandardOutput());
+        QVERIFY2(poll.exitCode() == 0, qPrintable(out + poll.readAllStandardError()));
+        for (int i = 0; i < registers; ++i) {
+            const quint16 value =
+                quint16((quint8(expected.at(2 * i)) << 8) | quint8(expected.at(2 * i + 1)));
+            const QString line = QStringLiteral("[%1]: \t0x%2")
+                                     .arg(first + i)
+                                     .arg(value, 4, 16, QLatin1Char('0'))
+                                     .toUpper()
+                                     .replace(QStringLiteral("0X"), QStringLiteral("0x"));
+            QVERIFY2(out.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + out));
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(TestMeterSim)
+#include "tst_metersim.moc"
