@@ -44,16 +44,44 @@ const std::array<KindInfo, KindCount> kKinds = {{
     {0x2050, "events", 200, 20000, TimeStep::Hour},
 }};
 
+// Two pipes, then the errors and error times of the system and its operating time: a
+// 0xB0 closes the group of codes that shares its system number.
 const QList<quint8> kDefaultLayout = {0x10, 0x11, 0x20, 0x21, 0x30, 0x31, 0x40, 0x41, 0x50,
-                                      0xB0, 0xC0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6};
+                                      0xC0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xB0};
 
-const QDateTime kEpoch(QDate(2000, 1, 1), QTime(0, 0));
+// The meter keeps standard time all year: its times are calendar fields, held as UTC so
+// that no summer-time change skips or repeats an hour.
+QDateTime MeterTime(const QDate& date, int hour, int minute = 0, int second = 0)
+{
+    return QDateTime(date, QTime(hour, minute, second), Qt::UTC);
+}
 
-// Hours since 2000-01-01 counted on the calendar fields, so that a change to or from
-// summer time does not bend the series.
+const QDate kEpochDay(2000, 1, 1);
+
 qint64 HourNumber(const QDateTime& time)
 {
-    return (time.date().toJulianDay() - kEpoch.date().toJulianDay()) * 24 + time.time().hour();
+    return (time.date().toJulianDay() - kEpochDay.toJulianDay()) * 24 + time.time().hour();
+}
+
+// depth record times, oldest first, the newest the last one due at newest.
+QList<QDateTime> RecordTimes(TimeStep step, const QDateTime& newest, int depth)
+{
+    QDateTime last = MeterTime(newest.date(), newest.time().hour());
+    if (step != TimeStep::Hour)
+        last = MeterTime(newest.date(), 0);
+    if (step == TimeStep::Month)
+        last = MeterTime(QDate(newest.date().year(), newest.date().month(), 1), 0);
+    QList<QDateTime> times;
+    times.reserve(depth);
+    for (int i = depth - 1; i >= 0; --i) {
+        if (step == TimeStep::Hour)
+            times.append(last.addSecs(-3600ll * i));
+        else if (step == TimeStep::Day)
+            times.append(last.addDays(-i));
+        else
+            times.append(last.addMonths(-i));
+    }
+    return times;
 }
 
 qint64 FloorDiv(qint64 value, qint64 divisor)
@@ -268,7 +296,9 @@ bool Orvek213Meter::Load(const QJsonObject& object, QString& error)
     if (clock.toString() != QLatin1String("now") &&
         !ReadDateTime(object, QStringLiteral("clock"), m_clock, error))
         return false;
-    if (m_clock < kEpoch || m_clock.date().year() > 2255) {
+    m_clock = MeterTime(m_clock.date(), m_clock.time().hour(), m_clock.time().minute(),
+                        m_clock.time().second());
+    if (m_clock.date() < kEpochDay || m_clock.date().year() > 2255) {
         error = QStringLiteral("\"clock\" must lie in the years 2000 to 2255");
         return false;
     }
@@ -332,10 +362,10 @@ bool Orvek213Meter::Load(const QJsonObject& object, QString& error)
                 GenerateEvents(int(records));
             }
         } else {
-            m_records[kind].times = ArchiveTimes(info.step, m_clock, int(records));
+            m_records[kind].times = RecordTimes(info.step, m_clock, int(records));
         }
         const QList<QDateTime>& times = m_records[kind].times;
-        if (!times.isEmpty() && times.first() < kEpoch) {
+        if (!times.isEmpty() && times.first().date() < kEpochDay) {
             error = QStringLiteral("the %1 records reach back before 2000").arg(info.depthKey);
             return false;
         }
@@ -377,7 +407,7 @@ bool Orvek213Meter::LoadEvents(const QJsonArray& events, QString& error)
             error = QStringLiteral("\"codes\" of an event must be a list of at most 20 codes");
             return false;
         }
-        Entry entry{QDateTime(time.date(), QTime(time.time().hour(), 0)), {}};
+        Entry entry{MeterTime(time.date(), time.time().hour()), {}};
         for (const QJsonValue& codeValue : codes) {
             quint8 code = 0;
             if (!ReadCode(codeValue, code)) {
@@ -403,7 +433,7 @@ void Orvek213Meter::GenerateEvents(int depth)
     static const std::array<quint8, 14> common = {5,  6,  7,  8,  9,  10, 11,
                                                   12, 13, 14, 15, 16, 18, 19};
     NumberStream stream(Mix(m_key, Tag(EventDraw)));
-    QDateTime time(m_clock.date(), QTime(m_clock.time().hour(), 0));
+    QDateTime time = MeterTime(m_clock.date(), m_clock.time().hour());
     QList<QDateTime> times;
     QList<QByteArray> codes;
     for (int i = 0; i < depth; ++i) {
@@ -473,7 +503,7 @@ MeterAnswer Orvek213Meter::WriteStartDate(const MeterRequest& request)
     const QDate date(2000 + byte(3), byte(2), byte(1));
     if (!date.isValid() || byte(0) > 23)
         return MeterAnswer::Exception(3);
-    m_start = QDateTime(date, QTime(byte(0), 0));
+    m_start = MeterTime(date, byte(0));
     return {};
 }
 

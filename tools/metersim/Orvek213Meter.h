@@ -17,8 +17,8 @@
 //                runs; false: it stays put. The archives never grow.
 //   "layout"     up to 55 layout codes, numbers or hex texts ("0xB0"); a code 0xF0..0xFF
 //                ends the layout, and the block is filled up with 0xFF. Default:
-//                V1 V2 G1 G2 T1 T2 P1 P2 Q1, operating time, errors, Tmin Tmax Тdt Тф
-//                Тэп Тнс.
+//                V1 V2 G1 G2 T1 T2 P1 P2 Q1, errors, Tmin Tmax Тdt Тф Тэп Тнс, operating
+//                time. The errors and times before a 0xB0 belong to its system.
 //   "key"        integer >= 0 that drives the repeatable generator, default 1.
 //   "depth"      records per archive: {"hourly": 1488, "daily": 366, "monthly": 48,
 //                "integralDaily": 366, "integralMonthly": 48, "events": 200} (defaults).
