@@ -149,11 +149,11 @@ Record Parse(const QByteArray& reply, int model)
 }
 
 // Every record of an archive from a first-record read on, until the no-record marker.
-QList<Record> ReadAll(Meter& meter, quint16 first, int model, int limit = 100000)
+QList<Record> ReadAll(Meter& meter, quint16 first, int model)
 {
     QList<Record> records;
     Record record = Parse(Read(meter, first).data, model);
-    while (record.sized && record.present && records.size() < limit) {
+    while (record.sized && record.present) {
         records.append(record);
         record = Parse(Read(meter, first + 1, 120).data, model);
     }
