@@ -5,6 +5,7 @@
 
 #include <QJsonArray>
 #include <QJsonValue>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <array>
@@ -81,6 +82,38 @@ const std::array<const char*, 2 * kColumns> kDefaultNames = {
     "НС2", "Tр2", "Q2", "", "G3", "G4", "t3", "t4", "P3", "P4",
 };
 
+// The meter's clock knows no summer time: every hour of the calendar has its one
+// record, so the times are kept as wall-clock times in a zone without shifts.
+QDateTime WallTime(const QDate& date, const QTime& time)
+{
+    return QDateTime(date, time, QTimeZone::utc());
+}
+
+QList<QDateTime> RecordTimes(TimeStep step, const QDateTime& clock, int depth)
+{
+    const QDate today = clock.date();
+    QDateTime last;
+    switch (step) {
+    case TimeStep::Hour:
+        last = WallTime(today, QTime(clock.time().hour(), 0));
+        break;
+    case TimeStep::Day:
+        last = WallTime(today, QTime(0, 0));
+        break;
+    case TimeStep::Month:
+        last = WallTime(QDate(today.year(), today.month(), 1), QTime(0, 0));
+        break;
+    }
+    QList<QDateTime> times;
+    times.reserve(depth);
+    for (int i = depth - 1; i >= 0; --i) {
+        times.append(step == TimeStep::Hour  ? last.addSecs(-3600ll * i)
+                     : step == TimeStep::Day ? last.addDays(-i)
+                                             : last.addMonths(-i));
+    }
+    return times;
+}
+
 qint64 HourIndex(const QDateTime& time)
 {
     static const qint64 origin = QDate(2000, 1, 1).toJulianDay();
@@ -137,7 +170,6 @@ private:
     qint64 m_firstHour = 0; // the counters start here
     QByteArray m_holding = QByteArray(2 * kRequestCount, '\0');
 
-    bool m_showRecords = false;
     Archive m_archive = Archive::Hourly;
     RecordCursor m_cursor;
 };
@@ -287,7 +319,7 @@ MeterAnswer IlmMeter::Write(const MeterRequest& request)
     } else if (request.firstRegister == kPageSwitchRegister && request.count == 1) {
         if (quint16((quint8(request.data.at(0)) << 8) | quint8(request.data.at(1))) != kNamesPage)
             return MeterAnswer::Exception(3);
-        m_showRecords = false;
+        m_cursor.started = false; // back to the names
     } else {
         return MeterAnswer::Exception(2);
     }
@@ -311,15 +343,14 @@ bool IlmMeter::SelectArchive(const QByteArray& block)
     if (!date.isValid() || byte(3) > 23)
         return false;
     m_archive = Archive(selector - kSelectors.begin());
-    m_cursor.next = FirstAtOrAfter(m_times[size_t(m_archive)], QDateTime(date, QTime(byte(3), 0)));
+    m_cursor.next = FirstAtOrAfter(m_times[size_t(m_archive)], WallTime(date, QTime(byte(3), 0)));
     m_cursor.started = true;
-    m_showRecords = true;
     return true;
 }
 
 QByteArray IlmMeter::NextPage()
 {
-    if (!m_showRecords)
+    if (!m_cursor.started)
         return m_namesPage;
     const QList<QDateTime>& times = m_times[size_t(m_archive)];
     if (m_cursor.next >= times.size())
@@ -363,23 +394,21 @@ double IlmMeter::Jitter(int slot, qint64 hour) const
     return stream.Uniform(-1, 1);
 }
 
+constexpr double kYearAngle = 2 * std::numbers::pi / (365.2425 * 24); // per hour
+constexpr qint64 kMidJanuary = 14 * 24;
+
 // Colder months (around mid-January) call for hotter supply water and more heat.
 double Season(qint64 hour)
 {
-    constexpr double year = 365.2425 * 24;
-    constexpr qint64 midJanuary = 14 * 24;
-    return std::cos(2 * std::numbers::pi * double(hour - midJanuary) / year);
+    return std::cos(kYearAngle * double(hour - kMidJanuary));
 }
 
 // The integral of 1 + 0.6 * Season from the first hour on: the flow of a counter.
 double SeasonalHours(qint64 hour, qint64 firstHour)
 {
-    constexpr double year = 365.2425 * 24;
-    constexpr qint64 midJanuary = 14 * 24;
-    constexpr double w = 2 * std::numbers::pi / year;
-    return double(hour - firstHour) + 0.6 / w *
-                                          (std::sin(w * double(hour - midJanuary)) -
-                                           std::sin(w * double(firstHour - midJanuary)));
+    return double(hour - firstHour) + 0.6 / kYearAngle *
+                                          (std::sin(kYearAngle * double(hour - kMidJanuary)) -
+                                           std::sin(kYearAngle * double(firstHour - kMidJanuary)));
 }
 
 double IlmMeter::Supply(int row, qint64 hour) const
@@ -411,8 +440,8 @@ double IlmMeter::Value(int slot, qint64 hour) const
     case Quantity::ReturnPressure:
         return 0.38 + 0.03 * Jitter(slot, hour);
     default:
-        // The flow never falls below 0.4 of the rate, twice the jitter's reach, so a
-        // counter grows from every hour to the next.
+        // An hour's flow is at least 0.4 of the rate and the jitter moves two
+        // neighbouring hours apart by at most 0.3, so a counter always grows.
         return model.base +
                model.rate * (SeasonalHours(hour, m_firstHour) + 0.15 * Jitter(slot, hour));
     }
@@ -636,7 +665,7 @@ std::unique_ptr<Meter> MakeIlmMeter(quint8 address, const FaultSettings& faults,
     std::array<QList<QDateTime>, kArchives> times;
     for (int a = 0; a < kArchives; ++a) {
         times[size_t(a)] =
-            ArchiveTimes(kSteps[size_t(a)], settings.clock, settings.depth[size_t(a)]);
+            RecordTimes(kSteps[size_t(a)], settings.clock, settings.depth[size_t(a)]);
         if (!times[size_t(a)].isEmpty() && times[size_t(a)].first().date().year() < 2000) {
             error = QStringLiteral("the %1 archive reaches back before 2000")
                         .arg(QLatin1String(kArchiveNames[size_t(a)]));
