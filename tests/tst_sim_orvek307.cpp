@@ -73,7 +73,9 @@ MeterAnswer WriteStart(Meter& meter, const QDateTime& start)
 
 QDateTime At(const QString& text)
 {
-    return QDateTime::fromString(text, Qt::ISODate);
+    // The meter's times are calendar fields held as UTC (no summer time).
+    const QDateTime parsed = QDateTime::fromString(text, Qt::ISODate);
+    return QDateTime(parsed.date(), parsed.time(), Qt::UTC);
 }
 
 int Byte(const QByteArray& block, int at)
@@ -96,7 +98,7 @@ QString Stamp(const QByteArray& block)
 QDateTime StampTime(const QByteArray& block)
 {
     return QDateTime(QDate(2000 + Byte(block, 17), Byte(block, 16), Byte(block, 15)),
-                     QTime(Byte(block, 14), 0));
+                     QTime(Byte(block, 14), 0), Qt::UTC);
 }
 
 quint32 U32(const QByteArray& block, int at)
@@ -679,7 +681,7 @@ void TestSimOrvek307::endToEnd()
     const QByteArray clock = read(98, 1);
     QCOMPARE(clock.size(), 8);
     QCOMPARE(QDateTime(QDate(Byte(clock, 6) | Byte(clock, 7) << 8, Byte(clock, 5), Byte(clock, 3)),
-                       QTime(Byte(clock, 2), Byte(clock, 1), Byte(clock, 0))),
+                       QTime(Byte(clock, 2), Byte(clock, 1), Byte(clock, 0)), Qt::UTC),
              At("2026-12-10T10:15:42"));
     QCOMPARE(read(257, 1).mid(1, 8), QByteArray("AB123456"));
     const QByteArray layout = read(262, 1);

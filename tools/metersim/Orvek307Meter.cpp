@@ -328,7 +328,7 @@ bool ReadSettings(const QJsonObject& object, Settings& settings, QString& error)
     }
 
     const QDateTime now = QDateTime::currentDateTime();
-    settings.clock = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute()));
+    settings.clock = CalendarTime(now.date(), QTime(now.time().hour(), now.time().minute()));
     if (!ReadDateTime(object, QStringLiteral("clock"), settings.clock, error))
         return false;
 
@@ -560,7 +560,7 @@ private:
                 data.times.resize(depth);
                 QDate day = settings.clock.date();
                 for (int i = depth - 1; i >= 0; --i) {
-                    data.times[i] = QDateTime(day, QTime(0, 0));
+                    data.times[i] = CalendarTime(day, QTime(0, 0));
                     day = day.addDays(-1 - rng.Below(14));
                 }
                 break;
@@ -649,7 +649,7 @@ private:
                          quint8(request.data.at(1)));
         if (hour > 23 || !date.isValid())
             return MeterAnswer::Exception(3);
-        m_start = QDateTime(date, QTime(hour, 0));
+        m_start = CalendarTime(date, QTime(hour, 0));
         return {};
     }
 

@@ -24,18 +24,23 @@ int NumberStream::Below(int bound)
     return bound <= 0 ? 0 : int(Next() % quint64(bound));
 }
 
+QDateTime CalendarTime(const QDate& date, const QTime& time)
+{
+    return QDateTime(date, time, Qt::UTC);
+}
+
 QList<QDateTime> ArchiveTimes(TimeStep step, const QDateTime& newest, int depth)
 {
     QDateTime last;
     switch (step) {
     case TimeStep::Hour:
-        last = QDateTime(newest.date(), QTime(newest.time().hour(), 0));
+        last = CalendarTime(newest.date(), QTime(newest.time().hour(), 0));
         break;
     case TimeStep::Day:
-        last = QDateTime(newest.date(), QTime(0, 0));
+        last = CalendarTime(newest.date(), QTime(0, 0));
         break;
     case TimeStep::Month:
-        last = QDateTime(QDate(newest.date().year(), newest.date().month(), 1), QTime(0, 0));
+        last = CalendarTime(QDate(newest.date().year(), newest.date().month(), 1), QTime(0, 0));
         break;
     }
     QList<QDateTime> times;
@@ -123,6 +128,6 @@ bool ReadDateTime(const QJsonObject& object, const QString& key, QDateTime& valu
         error = QStringLiteral("\"%1\" is not a date-time like 2026-12-10T10:00:00").arg(key);
         return false;
     }
-    value = parsed;
+    value = CalendarTime(parsed.date(), parsed.time());
     return true;
 }

@@ -24,6 +24,10 @@ private:
     quint64 m_state;
 };
 
+// A meter keeps standard time all year: its times are calendar fields, held as UTC so
+// that no summer-time change skips or repeats an hour.
+QDateTime CalendarTime(const QDate& date, const QTime& time);
+
 enum class TimeStep { Hour, Day, Month };
 
 // depth records of an archive, oldest first, the newest at or before newest (cut down
@@ -52,5 +56,5 @@ quint32 FloatBits(float value);
 // Fixed-width Windows-1251 text, cut or padded with fill.
 QByteArray AnsiField(const QString& text, int width, char fill = '\0');
 
-// Meter-file fields: "2026-12-10T10:00:00" (local time, no zone).
+// Meter-file fields: "2026-12-10T10:00:00", taken as a CalendarTime.
 bool ReadDateTime(const QJsonObject& object, const QString& key, QDateTime& value, QString& error);
