@@ -4,7 +4,11 @@
 #include "SimServer.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -117,6 +121,7 @@ private slots:
     void usageNamesEveryOption();
     void servesTheSameMetersOnBothLines();
     void foreignMasterReadsIlm();
+    void traceRecordsRequestsAndReplies();
 };
 
 void TestMeterSim::faults_data()
@@ -355,10 +360,9 @@ struct SimProcess
     quint16 port = 0;
 };
 
-QByteArray ReadInput(Channel& channel, ModbusMaster& master, quint16 address, quint16 first,
-                     quint16 registers, ResultCode& r)
+QByteArray ReadInput(ModbusMaster& master, quint16 address, quint16 first, quint16 registers,
+                     ResultCode& r)
 {
-    Q_UNUSED(channel);
     std::array<quint8, 255> buffer{};
     quint16 count = registers;
     r = master.ReadInputRegisters(address, first, count, buffer);
@@ -390,9 +394,8 @@ void TestMeterSim::servesTheSameMetersOnBothLines()
     // The demo ИЛЬМ meter at address 2: model, clock, serial number.
     for (const auto& [first, registers] : {std::pair{842, 1}, {0, 3}, {834, 4}}) {
         ResultCode r1 = -1, r2 = -1;
-        const QByteArray a =
-            ReadInput(serial, overSerial, 2, quint16(first), quint16(registers), r1);
-        const QByteArray b = ReadInput(tcp, overTcp, 2, quint16(first), quint16(registers), r2);
+        const QByteArray a = ReadInput(overSerial, 2, quint16(first), quint16(registers), r1);
+        const QByteArray b = ReadInput(overTcp, 2, quint16(first), quint16(registers), r2);
         QCOMPARE(r1, 0);
         QCOMPARE(r2, 0);
         QCOMPARE(a.size(), 2 * registers);
@@ -408,7 +411,19 @@ void TestMeterSim::foreignMasterReadsIlm()
     SimProcess sim;
     QVERIFY(sim.Start());
 
-    // The same registers through the program's own master, as the reference.
+    // The demo file's ИЛЬМ meter, as the tool itself prints it.
+    QProcess print;
+    print.start(QStringLiteral(METERSIM_PATH), {QStringLiteral("--print-demo")});
+    QVERIFY(print.waitForFinished(10000));
+    QJsonObject ilm;
+    for (const QJsonValue meter :
+         QJsonDocument::fromJson(print.readAllStandardOutput()).object()["meters"].toArray()) {
+        if (meter.toObject()["address"].toInt() == 2)
+            ilm = meter.toObject();
+    }
+    QCOMPARE(ilm["family"].toInt(), 1);
+
+    // The program's own master reads the same registers over TCP, for the clock.
     QTemporaryDir home;
     ExchangeLog log(home.path() + u'/');
     Channel tcp(log);
@@ -417,33 +432,70 @@ void TestMeterSim::foreignMasterReadsIlm()
     ModbusMaster master(tcp, log);
     master.ReplyDelay = 0;
 
-    for (const auto& [first, registers] : {std::pair{842, 1}, {0, 3}, {834, 4}}) {
-        ResultCode r = -1;
-        const QByteArray expected =
-            ReadInput(tcp, master, 2, quint16(first), quint16(registers), r);
-        QCOMPARE(r, 0);
-
+    QMap<int, quint16> registers;
+    for (const auto& [first, count] : {std::pair{842, 1}, {0, 3}, {834, 4}}) {
         QProcess poll;
         poll.start(mbpoll, {QStringLiteral("-m"), QStringLiteral("rtu"), QStringLiteral("-b"),
                             QStringLiteral("19200"), QStringLiteral("-P"), QStringLiteral("none"),
                             QStringLiteral("-a"), QStringLiteral("2"), QStringLiteral("-t"),
                             QStringLiteral("3:hex"), QStringLiteral("-0"), QStringLiteral("-r"),
-                            QString::number(first), QStringLiteral("-c"),
-                            QString::number(registers), QStringLiteral("-1"), sim.link});
+                            QString::number(first), QStringLiteral("-c"), QString::number(count),
+                            QStringLiteral("-1"), sim.link});
         QVERIFY(poll.waitForFinished(20000));
         const QString out = QString::fromLocal8Bit(poll.readAllStandardOutput());
         QVERIFY2(poll.exitCode() == 0, qPrintable(out + poll.readAllStandardError()));
-        for (int i = 0; i < registers; ++i) {
-            const quint16 value =
-                quint16((quint8(expected.at(2 * i)) << 8) | quint8(expected.at(2 * i + 1)));
-            const QString line = QStringLiteral("[%1]: \t0x%2")
-                                     .arg(first + i)
-                                     .arg(value, 4, 16, QLatin1Char('0'))
-                                     .toUpper()
-                                     .replace(QStringLiteral("0X"), QStringLiteral("0x"));
-            QVERIFY2(out.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + out));
+        static const QRegularExpression value(
+            QStringLiteral("\\[(\\d+)\\]:\\s+0x([0-9A-Fa-f]{4})"));
+        for (auto m = value.globalMatch(out); m.hasNext();) {
+            const auto match = m.next();
+            registers[match.captured(1).toInt()] = quint16(match.captured(2).toUInt(nullptr, 16));
+        }
+        ResultCode r = -1;
+        const QByteArray ours = ReadInput(master, 2, quint16(first), quint16(count), r);
+        QCOMPARE(r, 0);
+        for (int i = 0; i < count; ++i) {
+            QVERIFY2(registers.contains(first + i), qPrintable(out));
+            QCOMPARE(registers[first + i],
+                     quint16((quint8(ours.at(2 * i)) << 8) | quint8(ours.at(2 * i + 1))));
         }
     }
+    // The model is the low byte of register 842; the serial number prints the low,
+    // then the high byte of each register.
+    QCOMPARE(registers[842] & 0xFF, ilm["model"].toInt());
+    QString serial;
+    for (int r = 834; r < 838; ++r)
+        serial += QString::number(registers[r] & 0xFF) + QString::number(registers[r] >> 8);
+    QCOMPARE(serial, ilm["serial"].toString());
+    QVERIFY(QDate(2000 + (registers[0] >> 8), registers[0] & 0xFF, registers[1] >> 8).isValid());
+}
+
+void TestMeterSim::traceRecordsRequestsAndReplies()
+{
+    SimFixture sim(QStringLiteral("pty"));
+    QVERIFY(sim.ok);
+    const QString path = sim.home.path() + QStringLiteral("/trace.jsonl");
+    QString error;
+    QVERIFY(sim.server.SetTraceFile(path, error));
+    QCOMPARE(sim.Read(0x1234, 2), 0);
+    const std::array<quint8, 2> value{0xAB, 0xCD};
+    QCOMPARE(sim.master.WriteMultipleRegisters(7, 0x60, 1, value), 0);
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QJsonObject> entries;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (!line.isEmpty())
+            entries.append(QJsonDocument::fromJson(line).object());
+    }
+    QCOMPARE(entries.size(), 4);
+    QCOMPARE(entries[0]["dir"].toString(), QStringLiteral("in"));
+    QCOMPARE(entries[0]["register"].toInt(), 0x1234);
+    QCOMPARE(entries[0]["count"].toInt(), 2);
+    QCOMPARE(entries[0]["function"].toInt(), 3);
+    QCOMPARE(entries[1]["dir"].toString(), QStringLiteral("out"));
+    QCOMPARE(entries[1]["bytes"].toString().left(8), QStringLiteral("07 03 04"));
+    QCOMPARE(entries[2]["function"].toInt(), 16);
+    QCOMPARE(entries[2]["data"].toString(), QStringLiteral("abcd"));
 }
 
 QTEST_GUILESS_MAIN(TestMeterSim)
