@@ -460,17 +460,9 @@ bool ReadWhole(const QJsonValue& value, double low, double high, double& number)
 bool ReadInt(const QJsonObject& object, const QString& key, int low, int high, int& value,
              QString& error)
 {
-    const QJsonValue field = object.value(key);
-    if (field.isUndefined())
-        return true;
-    double number = 0;
-    if (!ReadWhole(field, low, high, number)) {
-        error = QStringLiteral("\"%1\" must be a whole number from %2 to %3")
-                    .arg(key)
-                    .arg(low)
-                    .arg(high);
+    qint64 number = value;
+    if (!ReadWholeNumber(object, key, low, high, number, error))
         return false;
-    }
     value = int(number);
     return true;
 }

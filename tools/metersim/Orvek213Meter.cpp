@@ -156,25 +156,6 @@ struct Incident
     int units = 0; // 0: nothing that day
 };
 
-bool ReadInteger(const QJsonObject& object, const QString& key, qint64 low, qint64 high,
-                 qint64& value, QString& error)
-{
-    const QJsonValue field = object.value(key);
-    if (field.isUndefined())
-        return true;
-    const double number = field.toDouble(std::nan(""));
-    if (!field.isDouble() || number != std::floor(number) || number < double(low) ||
-        number > double(high)) {
-        error = QStringLiteral("\"%1\" must be a whole number from %2 to %3")
-                    .arg(key)
-                    .arg(low)
-                    .arg(high);
-        return false;
-    }
-    value = qint64(number);
-    return true;
-}
-
 bool CheckKeys(const QJsonObject& object, const QStringList& known, const QString& where,
                QString& error)
 {
@@ -271,8 +252,8 @@ bool Orvek213Meter::Load(const QJsonObject& object, QString& error)
 
     qint64 model = m_model;
     qint64 key = qint64(m_key);
-    if (!ReadInteger(object, QStringLiteral("model"), 0, 65535, model, error) ||
-        !ReadInteger(object, QStringLiteral("key"), 0, (1ll << 53), key, error))
+    if (!ReadWholeNumber(object, QStringLiteral("model"), 0, 65535, model, error) ||
+        !ReadWholeNumber(object, QStringLiteral("key"), 0, (1ll << 53), key, error))
         return false;
     m_model = quint16(model);
     m_key = quint64(key);
@@ -348,7 +329,7 @@ bool Orvek213Meter::Load(const QJsonObject& object, QString& error)
     for (int kind = 0; kind < KindCount; ++kind) {
         const KindInfo& info = kKinds[kind];
         qint64 records = info.defaultDepth;
-        if (!ReadInteger(depth, QLatin1String(info.depthKey), 0, info.maxDepth, records, error))
+        if (!ReadWholeNumber(depth, QLatin1String(info.depthKey), 0, info.maxDepth, records, error))
             return false;
         if (kind == Events) {
             if (!events.isUndefined()) {

@@ -109,25 +109,6 @@ struct Settings
 
 // ---- meter-file reading ----
 
-bool ReadWhole(const QJsonObject& object, const QString& key, qint64 low, qint64 high,
-               qint64& value, QString& error)
-{
-    const QJsonValue field = object.value(key);
-    if (field.isUndefined())
-        return true;
-    const double number = field.toDouble();
-    if (!field.isDouble() || number != std::floor(number) || number < double(low) ||
-        number > double(high)) {
-        error = QStringLiteral("\"%1\" must be a whole number from %2 to %3")
-                    .arg(key)
-                    .arg(low)
-                    .arg(high);
-        return false;
-    }
-    value = qint64(number);
-    return true;
-}
-
 // Text of at most width Windows-1251 bytes.
 bool ReadText(const QJsonValue& field, const QString& what, int width, QString& value,
               QString& error)
@@ -245,7 +226,7 @@ bool ReadDepth(const QJsonObject& object, Settings& settings, QString& error)
             return false;
         }
         qint64 value = 0;
-        if (!ReadWhole(depth, key, 0, DepthLimit, value, error))
+        if (!ReadWholeNumber(depth, key, 0, DepthLimit, value, error))
             return false;
         settings.depth[known - Archives.begin()] = int(value);
     }
@@ -314,7 +295,7 @@ bool ReadSettings(const QJsonObject& object, Settings& settings, QString& error)
     }
 
     qint64 model = settings.model;
-    if (!ReadWhole(object, QStringLiteral("model"), 0, 0xFFFF, model, error))
+    if (!ReadWholeNumber(object, QStringLiteral("model"), 0, 0xFFFF, model, error))
         return false;
     settings.model = int(model);
 
@@ -335,7 +316,7 @@ bool ReadSettings(const QJsonObject& object, Settings& settings, QString& error)
     // JSON numbers are doubles: keys stay exact up to 2^53.
     constexpr qint64 keyLimit = qint64(1) << 53;
     qint64 key = 1;
-    if (!ReadWhole(object, QStringLiteral("key"), -keyLimit, keyLimit, key, error))
+    if (!ReadWholeNumber(object, QStringLiteral("key"), -keyLimit, keyLimit, key, error))
         return false;
     settings.key = quint64(key);
 

@@ -4,6 +4,7 @@
 
 #include <QJsonValue>
 
+#include <cmath>
 #include <cstring>
 
 quint64 NumberStream::Next()
@@ -116,6 +117,25 @@ QByteArray AnsiField(const QString& text, int width, char fill)
     QByteArray bytes = EncodeAnsi(text).left(width);
     bytes.append(QByteArray(width - bytes.size(), fill));
     return bytes;
+}
+
+bool ReadWholeNumber(const QJsonObject& object, const QString& key, qint64 low, qint64 high,
+                     qint64& value, QString& error)
+{
+    const QJsonValue field = object.value(key);
+    if (field.isUndefined())
+        return true;
+    const double number = field.toDouble(std::nan(""));
+    if (!field.isDouble() || number != std::floor(number) || number < double(low) ||
+        number > double(high)) {
+        error = QStringLiteral("\"%1\" must be a whole number from %2 to %3")
+                    .arg(key)
+                    .arg(low)
+                    .arg(high);
+        return false;
+    }
+    value = qint64(number);
+    return true;
 }
 
 bool ReadDateTime(const QJsonObject& object, const QString& key, QDateTime& value, QString& error)

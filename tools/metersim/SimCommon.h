@@ -56,5 +56,9 @@ quint32 FloatBits(float value);
 // Fixed-width Windows-1251 text, cut or padded with fill.
 QByteArray AnsiField(const QString& text, int width, char fill = '\0');
 
+// A whole number from low to high; an absent key keeps value.
+bool ReadWholeNumber(const QJsonObject& object, const QString& key, qint64 low, qint64 high,
+                     qint64& value, QString& error);
+
 // Meter-file fields: "2026-12-10T10:00:00", taken as a CalendarTime.
 bool ReadDateTime(const QJsonObject& object, const QString& key, QDateTime& value, QString& error);
