@@ -9,5 +9,5 @@ enum DeviceFamily : int {
     FamilyOrvek213 = 2, // ОРВЕК-213/223
 };
 
-// Bus address of the device being read.
-using DeviceAddress = quint8;
+// A bus address on the line (0..255).
+using BusAddress = quint8;
