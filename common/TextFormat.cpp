@@ -15,9 +15,14 @@ QString Pad(int value, int width)
 
 } // namespace
 
+QDateTime CalendarDateTime(const QDate& date, const QTime& time)
+{
+    return QDateTime(date, time, Qt::UTC);
+}
+
 QDateTime ZeroDateTime()
 {
-    return QDateTime(QDate(1899, 12, 30), QTime(0, 0));
+    return CalendarDateTime(QDate(1899, 12, 30), QTime(0, 0));
 }
 
 QChar DecimalMark()

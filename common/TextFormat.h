@@ -8,6 +8,11 @@
 // The decimal and time separators come from the regional settings (QLocale()),
 // read at each call so that the whole program follows one locale.
 
+// A meter's date and time: calendar fields as the device gives them. Held as UTC so
+// that no summer-time rule of this machine shifts or drops an hour; use date() and
+// time(), never a conversion.
+QDateTime CalendarDateTime(const QDate& date, const QTime& time);
+
 // The date-time value 0 of the meters' world: 30 December 1899, 00:00.
 QDateTime ZeroDateTime();
 

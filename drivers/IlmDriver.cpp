@@ -4,8 +4,6 @@
 #include "ModbusMaster.h"
 #include "TextFormat.h"
 
-#include <QTimeZone>
-
 #include <bit>
 
 namespace {
@@ -87,7 +85,7 @@ quint8 Selector(PeriodCode period)
 // so every calendar hour it reports stays the hour it is.
 QDateTime MeterTime(const QDate& date, const QTime& time)
 {
-    return QDateTime(date, time, QTimeZone::utc());
+    return CalendarDateTime(date, time);
 }
 
 } // namespace

@@ -259,7 +259,7 @@ ResultCode Orvek213Driver::ReadDeviceClock(QDateTime& clock)
     // date-time 0 shows in the log as an obviously wrong clock and the archives are
     // still read.
     if (date.isValid() && time.isValid())
-        clock = QDateTime(date, time);
+        clock = CalendarDateTime(date, time);
     return Rc::Ok;
 }
 
@@ -359,7 +359,7 @@ bool Orvek213Driver::RecordTime(const ReplyBlock& body, QDateTime& time)
                                     QString::number(year);
         return false;
     }
-    time = QDateTime(date, QTime(hour, 0));
+    time = CalendarDateTime(date, QTime(hour, 0));
     return true;
 }
 

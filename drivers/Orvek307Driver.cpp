@@ -307,7 +307,7 @@ ResultCode Orvek307Driver::ReadDeviceClock(QDateTime& clock)
     // A clock that forms no date or time stays at the date-time 0 but is no failure:
     // the read-out logs an obviously wrong clock and still reads the meter.
     if (date.isValid() && time.isValid())
-        clock = QDateTime(date, time);
+        clock = CalendarDateTime(date, time);
     return Rc::Ok;
 }
 
@@ -455,7 +455,7 @@ ResultCode Orvek307Driver::ReadArchiveRecord(ArchiveKind kind, bool first, Archi
         Context().DecodeErrorText = RecordStamp(block);
         return Rc::ArchiveDecodeError;
     }
-    record.recordTime = QDateTime(date, QTime(hour, 0));
+    record.recordTime = CalendarDateTime(date, QTime(hour, 0));
     return Rc::Ok;
 }
 
@@ -475,7 +475,7 @@ ResultCode Orvek307Driver::ReadLogRecord(quint16 firstRegister, quint16 count, L
     const int hour = block.Byte(HourOffset);
     if (!date.isValid() || hour > 23)
         return Rc::LogDecodeError;
-    record.recordTime = QDateTime(date, QTime(hour, 0));
+    record.recordTime = CalendarDateTime(date, QTime(hour, 0));
 
     // ';' separates the fields of the export files, so the event's own ';' become ','.
     record.text.clear();

@@ -499,7 +499,7 @@ void TestDriverIlm::startDate_data()
     QTest::addColumn<int>("result");
 
     auto at = [](int y, int mo, int d, int h, int mi = 0) {
-        return QDateTime(QDate(y, mo, d), QTime(h, mi));
+        return CalendarDateTime(QDate(y, mo, d), QTime(h, mi));
     };
     QTest::newRow("daily") << at(2019, 7, 19, 0) << 100 << 0
                            << Hex("13 07 13 00 000000 1B 0000000000 62") << 0;
@@ -586,7 +586,7 @@ void TestDriverIlm::records()
     device.reads = {kRecordNames, page};
     ArchiveLayout layout;
     QCOMPARE(device.driver->ReadArchiveLayout(layout), 0);
-    QCOMPARE(device.driver->SetReadStartDate(QDateTime(QDate(2019, 1, 1), QTime(0, 0)),
+    QCOMPARE(device.driver->SetReadStartDate(CalendarDateTime(QDate(2019, 1, 1), QTime(0, 0)),
                                              PeriodCode(period)),
              0);
 
@@ -667,19 +667,19 @@ void TestDriverIlm::simulatorPass()
     const QDateTime thisMonth(QDate(2019, 7, 1), QTime(0, 0));
     const std::array<Archive, 3> archives = {{
         // From before the oldest record, over a midnight.
-        {ArchiveKind::Hourly, Period::Hourly, 26, QDateTime(QDate(2019, 7, 18), QTime(0, 0)),
+        {ArchiveKind::Hourly, Period::Hourly, 26, CalendarDateTime(QDate(2019, 7, 18), QTime(0, 0)),
          clockHour, 12,
          [](const QDateTime& t, int n) {
              return t.addSecs(3600ll * n);
          }},
         // From within a day: the next midnight is the first.
-        {ArchiveKind::Daily, Period::Daily, 27, QDateTime(QDate(2019, 7, 14), QTime(5, 0)), today,
-         8,
+        {ArchiveKind::Daily, Period::Daily, 27, CalendarDateTime(QDate(2019, 7, 14), QTime(5, 0)),
+         today, 8,
          [](const QDateTime& t, int n) {
              return t.addDays(n);
          }},
-        {ArchiveKind::Monthly, Period::Monthly, 28, QDateTime(QDate(2019, 1, 1), QTime(0, 0)),
-         thisMonth, 4,
+        {ArchiveKind::Monthly, Period::Monthly, 28,
+         CalendarDateTime(QDate(2019, 1, 1), QTime(0, 0)), thisMonth, 4,
          [](const QDateTime& t, int n) {
              return t.addMonths(n);
          }},
@@ -744,10 +744,10 @@ void TestDriverIlm::simulatorBadDates_data()
     QTest::addColumn<QString>("errorText");
 
     QTest::newRow("hourly: 31 February")
-        << int(ArchiveKind::Hourly) << 104 << QDateTime(QDate(2019, 7, 19), QTime(8, 0))
+        << int(ArchiveKind::Hourly) << 104 << CalendarDateTime(QDate(2019, 7, 19), QTime(8, 0))
         << QStringLiteral("8:00 31.2.19");
     QTest::newRow("monthly: month 13")
-        << int(ArchiveKind::Monthly) << 109 << QDateTime(QDate(2019, 6, 1), QTime(0, 0))
+        << int(ArchiveKind::Monthly) << 109 << CalendarDateTime(QDate(2019, 6, 1), QTime(0, 0))
         << QStringLiteral("0:00 1.13.19");
 }
 

@@ -30,7 +30,7 @@ QByteArray Hex(const char* text)
 
 QDateTime At(int year, int month, int day, int hour, int minute = 0, int second = 0)
 {
-    return QDateTime(QDate(year, month, day), QTime(hour, minute, second));
+    return CalendarDateTime(QDate(year, month, day), QTime(hour, minute, second));
 }
 
 // 16 bits, low byte first, as the model register and the 223 record index.

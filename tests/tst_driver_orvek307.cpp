@@ -6,6 +6,7 @@
 #include "ModbusMaster.h"
 #include "Orvek307Driver.h"
 #include "SimServer.h"
+#include "TextFormat.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -454,11 +455,12 @@ void TestDriverOrvek307::startDate_data()
     QTest::addColumn<QDateTime>("start");
     QTest::addColumn<QByteArray>("frame"); // without the CRC
 
-    QTest::newRow("2019-07-19 00:00") << QDateTime(QDate(2019, 7, 19), QTime(0, 0))
+    QTest::newRow("2019-07-19 00:00") << CalendarDateTime(QDate(2019, 7, 19), QTime(0, 0))
                                       << QByteArray::fromHex("0710006000020400130713");
-    QTest::newRow("hour kept, minutes dropped") << QDateTime(QDate(2026, 12, 1), QTime(23, 59))
-                                                << QByteArray::fromHex("0710006000020417010c1a");
-    QTest::newRow("year before 2000 modulo 256") << QDateTime(QDate(1999, 2, 3), QTime(4, 0))
+    QTest::newRow("hour kept, minutes dropped")
+        << CalendarDateTime(QDate(2026, 12, 1), QTime(23, 59))
+        << QByteArray::fromHex("0710006000020417010c1a");
+    QTest::newRow("year before 2000 modulo 256") << CalendarDateTime(QDate(1999, 2, 3), QTime(4, 0))
                                                  << QByteArray::fromHex("07100060000204040302ff");
 }
 
@@ -908,19 +910,20 @@ void TestDriverOrvek307::simulatorPass()
     };
     const QDateTime noTime;
     const QList<Pass> passes = {
-        {"hourly", 1, 0x00, QDateTime(QDate(2026, 12, 9), QTime(23, 0)), 12,
-         QDateTime(QDate(2026, 12, 9), QTime(23, 0)), 0, 1},
-        {"daily", 2, 0x10, QDateTime(QDate(2026, 11, 29), QTime(6, 0)), 11,
-         QDateTime(QDate(2026, 11, 30), QTime(0, 0)), 0, 24},
-        {"monthly", 3, 0x20, QDateTime(QDate(2026, 7, 15), QTime(0, 0)), 5,
-         QDateTime(QDate(2026, 8, 1), QTime(0, 0)), 1, 0},
+        {"hourly", 1, 0x00, CalendarDateTime(QDate(2026, 12, 9), QTime(23, 0)), 12,
+         CalendarDateTime(QDate(2026, 12, 9), QTime(23, 0)), 0, 1},
+        {"daily", 2, 0x10, CalendarDateTime(QDate(2026, 11, 29), QTime(6, 0)), 11,
+         CalendarDateTime(QDate(2026, 11, 30), QTime(0, 0)), 0, 24},
+        {"monthly", 3, 0x20, CalendarDateTime(QDate(2026, 7, 15), QTime(0, 0)), 5,
+         CalendarDateTime(QDate(2026, 8, 1), QTime(0, 0)), 1, 0},
         {"integral monthly, start before the oldest", 6, 0x30,
-         QDateTime(QDate(2020, 1, 1), QTime(0, 0)), 3, QDateTime(QDate(2026, 10, 1), QTime(0, 0)),
-         1, 0},
-        {"emergency daily", 7, 0x40, QDateTime(QDate(2020, 1, 1), QTime(0, 0)), 6, noTime, 0, 0},
-        {"event log", 100, 0x50, QDateTime(QDate(2020, 1, 1), QTime(0, 0)), 9, noTime, 0, 0},
-        {"protected log", 101, 0x70, QDateTime(QDate(2026, 11, 30), QTime(12, 0)), 2,
-         QDateTime(QDate(2026, 11, 30), QTime(12, 0)), 0, 0},
+         CalendarDateTime(QDate(2020, 1, 1), QTime(0, 0)), 3,
+         CalendarDateTime(QDate(2026, 10, 1), QTime(0, 0)), 1, 0},
+        {"emergency daily", 7, 0x40, CalendarDateTime(QDate(2020, 1, 1), QTime(0, 0)), 6, noTime, 0,
+         0},
+        {"event log", 100, 0x50, CalendarDateTime(QDate(2020, 1, 1), QTime(0, 0)), 9, noTime, 0, 0},
+        {"protected log", 101, 0x70, CalendarDateTime(QDate(2026, 11, 30), QTime(12, 0)), 2,
+         CalendarDateTime(QDate(2026, 11, 30), QTime(12, 0)), 0, 0},
     };
 
     for (const Pass& pass : passes) {
