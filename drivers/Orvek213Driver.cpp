@@ -1,5 +1,6 @@
 #include "Orvek213Driver.h"
 
+#include "LayoutCodes.h"
 #include "ModbusMaster.h"
 #include "TextFormat.h"
 
@@ -112,74 +113,6 @@ const char16_t* const kFlagNames[32] = {
     u"Включение прибора",
 };
 
-bool IsEndCode(quint8 code)
-{
-    return code >= 0xF0;
-}
-
-// The kind and name of a layout code; k numbers the systems, each closed by its
-// operating time (0xB0).
-ParameterKind CodeKind(quint8 code, int k, QString& name)
-{
-    const QString n = QString::number((code & 0x0F) + 1);
-    const QString system = QString::number(k);
-    name.clear();
-    switch (code >> 4) {
-    case 0x1:
-        name = u'V' + n;
-        return Kind::Volume;
-    case 0x2:
-        name = u'G' + n;
-        return Kind::Mass;
-    case 0x3:
-        name = u'T' + n;
-        return Kind::Temperature;
-    case 0x4:
-        name = u'P' + n;
-        return Kind::Pressure;
-    case 0x5:
-        name = u'Q' + n;
-        return Kind::Heat;
-    case 0x6:
-    case 0x7:
-    case 0x8:
-    case 0x9:
-        name = u'E' + n + QStringLiteral(" тариф") + QString::number((code >> 4) - 5);
-        return Kind::Electricity;
-    default:
-        break;
-    }
-    switch (code) {
-    case 0xB0:
-        name = QStringLiteral("Наработка ") + system;
-        return Kind::Time;
-    case 0xC0:
-        name = QStringLiteral("Ошибки ") + system;
-        return Kind::Flags;
-    case 0xD1:
-        name = QStringLiteral("Tmin ") + system;
-        return Kind::Time;
-    case 0xD2:
-        name = QStringLiteral("Tmax ") + system;
-        return Kind::Time;
-    case 0xD3:
-        name = QStringLiteral("Тdt ") + system;
-        return Kind::Time;
-    case 0xD4:
-        name = QStringLiteral("Тф ") + system;
-        return Kind::Time;
-    case 0xD5:
-        name = QStringLiteral("Тэп ") + system;
-        return Kind::Time;
-    case 0xD6:
-        name = QStringLiteral("Тнс ") + system;
-        return Kind::Time;
-    default:
-        break;
-    }
-    return Kind::None;
-}
-
 // The value of a slot by the high nibble of its code; false: the slot carries none.
 // The nibble decides, not the kind: 0xB1 or 0xD7 have no kind but still a count.
 bool SlotValue(quint8 code, const ReplyBlock& body, int at, double& value)
@@ -290,11 +223,12 @@ ResultCode Orvek213Driver::ReadArchiveLayout(ArchiveLayout& layout)
     int k = 1;
     for (int i = 0; i < LayoutSlots; ++i) {
         const quint8 code = m_layoutCodes[size_t(i + 1)];
-        if (IsEndCode(code)) {
+        if (IsLayoutEnd(code)) {
             m_slotCount = i;
             break;
         }
-        layout[size_t(i)] = CodeKind(code, k, m_names[size_t(i)]);
+        layout[size_t(i)] = LayoutCodeKind(code);
+        m_names[size_t(i)] = LayoutCodeName(code, k);
         if (code == 0xB0)
             ++k;
     }

@@ -2,6 +2,7 @@
 
 #include "AnsiCodec.h"
 #include "ExchangeLog.h"
+#include "LayoutCodes.h"
 #include "ModbusMaster.h"
 #include "TextFormat.h"
 
@@ -20,7 +21,6 @@ constexpr quint16 NextCount = 120;
 
 constexpr ResultCode IllegalDataAddress = Rc::ExceptionBase + 2;
 
-constexpr quint8 LayoutEnd = 0xF0;
 constexpr int NameWidth = 10;
 constexpr int SystemEntryWidth = 10;
 
@@ -93,82 +93,6 @@ bool DescriptorOf(quint8 group, Descriptor& descriptor)
         return true;
     default:
         return false;
-    }
-}
-
-ParameterKind KindOf(quint8 code)
-{
-    switch (code & 0xF0) {
-    case 0x10:
-        return Kind::Volume;
-    case 0x20:
-        return Kind::Mass;
-    case 0x30:
-        return Kind::Temperature;
-    case 0x40:
-        return Kind::Pressure;
-    case 0x50:
-        return Kind::Heat;
-    case 0x60:
-    case 0x70:
-    case 0x80:
-    case 0x90:
-        return Kind::Electricity;
-    default:
-        break;
-    }
-    if (code == 0xB0 || (code >= 0xD1 && code <= 0xD6))
-        return Kind::Time;
-    if (code == 0xC0)
-        return Kind::Flags;
-    return Kind::None;
-}
-
-// The name a slot has until the meter's own names replace it. Every 0xB0 slot opens
-// the next heat system, so system starts as 1 and grows past each one.
-QString DefaultName(quint8 code, int& system)
-{
-    const QString channel = QString::number((code & 0x0F) + 1);
-    const QString k = QString::number(system);
-    switch (code & 0xF0) {
-    case 0x10:
-        return u'V' + channel;
-    case 0x20:
-        return u'G' + channel;
-    case 0x30:
-        return u'T' + channel;
-    case 0x40:
-        return u'P' + channel;
-    case 0x50:
-        return u'Q' + channel;
-    case 0x60:
-    case 0x70:
-    case 0x80:
-    case 0x90:
-        return u'E' + channel + QStringLiteral(" тариф") + QString::number((code >> 4) - 5);
-    default:
-        break;
-    }
-    switch (code) {
-    case 0xB0:
-        ++system;
-        return QStringLiteral("Наработка ") + k;
-    case 0xC0:
-        return QStringLiteral("Ошибки ") + k;
-    case 0xD1:
-        return QStringLiteral("Tmin ") + k; // Latin T
-    case 0xD2:
-        return QStringLiteral("Tmax ") + k; // Latin T
-    case 0xD3:
-        return QStringLiteral("Тdt ") + k; // Cyrillic Т from here on
-    case 0xD4:
-        return QStringLiteral("Тф ") + k;
-    case 0xD5:
-        return QStringLiteral("Тэп ") + k;
-    case 0xD6:
-        return QStringLiteral("Тнс ") + k;
-    default:
-        return QString();
     }
 }
 
@@ -327,13 +251,15 @@ ResultCode Orvek307Driver::ReadArchiveLayout(ArchiveLayout& layout)
     int system = 1;
     for (int i = 0; i < MaxSlots; ++i) {
         const quint8 code = block.Byte(1 + i);
-        if (code >= LayoutEnd) {
+        if (IsLayoutEnd(code)) {
             m_slotCount = i;
             break;
         }
         m_layoutCodes[size_t(i)] = code;
-        layout[size_t(i)] = KindOf(code);
-        m_names[size_t(i)] = DefaultName(code, system);
+        layout[size_t(i)] = LayoutCodeKind(code);
+        m_names[size_t(i)] = LayoutCodeName(code, system);
+        if (code == 0xB0)
+            ++system; // every operating-time slot opens the next heat system
     }
     return Rc::Ok;
 }

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "DeviceDriver.h"
+
+#include <QString>
+
+// The layout codes both ОРВЕК families use, one byte per archive slot: the high nibble
+// is the quantity group, the low nibble the channel number minus one.
+
+// 0xF0..0xFF end a layout.
+inline bool IsLayoutEnd(quint8 code)
+{
+    return code >= 0xF0;
+}
+
+ParameterKind LayoutCodeKind(quint8 code);
+
+// The name a slot has by its code; system numbers the heat systems (k), which the
+// caller moves on after each 0xB0. Codes without a name give an empty text.
+QString LayoutCodeName(quint8 code, int system);
