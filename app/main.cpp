@@ -1,3 +1,4 @@
+#include "DatFile.h"
 #include "ExchangeLog.h"
 #include "ProgramEnv.h"
 #include "TForm1.h"
@@ -13,6 +14,9 @@ namespace {
 const char kUsage[] = "Usage:\n"
                       "  orvekdata [--home DIR]    start the program window\n"
                       "  orvekdata --version       print the version\n"
+                      "  orvekdata dat2csv FILE.dat\n"
+                      "                            write the text of a .dat copy to "
+                      "FILE_1.csv\n"
                       "\n"
                       "--home DIR  use DIR as the program folder (OrvekData.ini, Data, "
                       "Protocols)\n";
@@ -28,6 +32,8 @@ struct Options
     QString home;
     bool version = false;
     bool help = false;
+    bool dat2csv = false;
+    QString datFile;
     QString error;
 };
 
@@ -48,12 +54,39 @@ Options ParseOptions(const QStringList& args)
             options.home = args.at(i);
         } else if (arg.startsWith(QLatin1String("--home="))) {
             options.home = arg.mid(7);
+        } else if (arg == QLatin1String("dat2csv") && !options.dat2csv) {
+            options.dat2csv = true;
+            if (++i >= args.size()) {
+                options.error = QStringLiteral("dat2csv needs a .dat file");
+                break;
+            }
+            options.datFile = args.at(i);
         } else {
             options.error = QStringLiteral("unknown argument: ") + arg;
             break;
         }
     }
     return options;
+}
+
+// The hidden "L" button of the window, without the window: 0 written, 1 not.
+int ConvertDat(const QString& path)
+{
+    const DatContent content = ConvertDatFile(path);
+    switch (content.status) {
+    case DatStatus::Ok:
+        return 0;
+    case DatStatus::Damaged:
+        Print(stderr, QStringLiteral("Файл поврежден\n"));
+        return 1;
+    case DatStatus::ReadFailed:
+    case DatStatus::WriteFailed:
+        break;
+    }
+    const QString name = content.status == DatStatus::ReadFailed ? path : ConvertedCsvName(path);
+    Print(stderr, QStringLiteral("orvekdata: ") + name + QStringLiteral(": I/O error ") +
+                      QString::number(content.systemError) + u'\n');
+    return 1;
 }
 
 } // namespace
@@ -77,6 +110,8 @@ int main(int argc, char* argv[])
         Print(stdout, VersionText() + u'\n');
         return 0;
     }
+    if (options.dat2csv)
+        return ConvertDat(options.datFile);
 
     QApplication app(argc, argv);
     const QString programDir = ProgramDir(options.home);

@@ -1,0 +1,315 @@
+#include "ExportFiles.h"
+
+#include "AnsiCodec.h"
+#include "Channel.h"
+#include "DatFile.h"
+#include "ExchangeLog.h"
+#include "TextFormat.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace SystemFile {
+
+#ifdef Q_OS_WIN
+
+namespace {
+
+const wchar_t* WidePath(const QString& nativePath)
+{
+    return reinterpret_cast<const wchar_t*>(nativePath.utf16());
+}
+
+int LastError()
+{
+    return static_cast<int>(GetLastError());
+}
+
+} // namespace
+
+int CreateFolder(const QString& path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    return CreateDirectoryW(WidePath(native), nullptr) ? 0 : LastError();
+}
+
+int Create(const QString& path, Handle& handle)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    const HANDLE file = CreateFileW(WidePath(native), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return LastError();
+    handle = reinterpret_cast<Handle>(file);
+    return 0;
+}
+
+int Write(Handle handle, QByteArrayView bytes)
+{
+    const char* data = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(qMin<qsizetype>(left, 1 << 30));
+        if (!WriteFile(reinterpret_cast<HANDLE>(handle), data, chunk, &written, nullptr))
+            return LastError();
+        data += written;
+        left -= written;
+    }
+    return 0;
+}
+
+int Close(Handle& handle)
+{
+    if (handle == ClosedHandle)
+        return 0;
+    const BOOL closed = CloseHandle(reinterpret_cast<HANDLE>(handle));
+    handle = ClosedHandle;
+    return closed ? 0 : LastError();
+}
+
+int ReadAll(const QString& path, QByteArray& bytes)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    const HANDLE file = CreateFileW(WidePath(native), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return LastError();
+    bytes.clear();
+    char buffer[65536];
+    int error = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+            error = LastError();
+            break;
+        }
+        if (got == 0)
+            break;
+        bytes.append(buffer, got);
+    }
+    CloseHandle(file);
+    return error;
+}
+
+#else
+
+namespace {
+
+QByteArray LocalPath(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+} // namespace
+
+int CreateFolder(const QString& path)
+{
+    return ::mkdir(LocalPath(path).constData(), 0777) == 0 ? 0 : errno;
+}
+
+int Create(const QString& path, Handle& handle)
+{
+    const int fd =
+        ::open(LocalPath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno;
+    handle = fd;
+    return 0;
+}
+
+int Write(Handle handle, QByteArrayView bytes)
+{
+    const char* data = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(static_cast<int>(handle), data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (written == 0)
+            return EIO; // no progress and no reason given
+        data += written;
+        left -= written;
+    }
+    return 0;
+}
+
+int Close(Handle& handle)
+{
+    if (handle == ClosedHandle)
+        return 0;
+    const int result = ::close(static_cast<int>(handle));
+    handle = ClosedHandle;
+    // After EINTR the descriptor is gone all the same and the data went to the system.
+    return result == 0 || errno == EINTR ? 0 : errno;
+}
+
+int ReadAll(const QString& path, QByteArray& bytes)
+{
+    const int fd = ::open(LocalPath(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    bytes.clear();
+    char buffer[65536];
+    int error = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            break;
+        }
+        if (got == 0)
+            break;
+        bytes.append(buffer, got);
+    }
+    ::close(fd);
+    return error;
+}
+
+#endif
+
+int WriteAll(const QString& path, QByteArrayView bytes)
+{
+    Handle handle = ClosedHandle;
+    if (const int error = Create(path, handle))
+        return error;
+    const int error = Write(handle, bytes);
+    const int closeError = Close(handle);
+    return error ? error : closeError;
+}
+
+} // namespace SystemFile
+
+ExportFiles::ExportFiles(ExchangeLog& log, Channel& channel, QString programDir, Clock clock,
+                         TickSource tick)
+    : m_log(log), m_channel(channel), m_programDir(std::move(programDir)),
+      m_clock(std::move(clock)), m_tick(std::move(tick))
+{}
+
+ExportFiles::~ExportFiles()
+{
+    SystemFile::Close(m_handle);
+}
+
+quint16 ExportFiles::MillisecondTick()
+{
+    return static_cast<quint16>(QDeadlineTimer::current().deadline() & 0xFFFF);
+}
+
+void ExportFiles::Fail(const QString& message)
+{
+    m_log.AddLogLine(message);
+    m_channel.CloseChannel();
+}
+
+bool ExportFiles::MakeExportFolder()
+{
+    return MakeExportFolderFor(m_clock().date());
+}
+
+bool ExportFiles::MakeExportFolderFor(const QDate& date)
+{
+    const QString levels[] = {QStringLiteral("Data"), FormatIsoDate(date), DeviceName,
+                              SerialNumber};
+    QString path = m_programDir;
+    bool first = true;
+    for (const QString& level : levels) {
+        if (!first)
+            path += u'/';
+        path += level;
+        if (!QFileInfo(path).isDir()) {
+            if (const int error = SystemFile::CreateFolder(path)) {
+                // The two wordings differ by one blank; both are the program's own texts.
+                const QString gap = first ? QStringLiteral("\" ") : QStringLiteral("\"");
+                Fail(QStringLiteral("Ошибка \"") + QString::number(error) + gap +
+                     QStringLiteral("создания папки \"") + QDir::toNativeSeparators(path) + u'"');
+                return false;
+            }
+        }
+        first = false;
+    }
+    m_folder = path;
+    return true;
+}
+
+bool ExportFiles::CreateExportFile(const QString& suffix)
+{
+    // One reading of the clock, so that folder and name never fall on different days.
+    return CreateExportFileFor(m_clock().date(), suffix);
+}
+
+bool ExportFiles::CreateExportFileFor(const QDate& date, const QString& suffix)
+{
+    SystemFile::Close(m_handle);
+    m_writeError = 0;
+    if (!MakeExportFolderFor(date))
+        return false;
+    m_fileName = m_folder + u'/' + FormatMonthDay(date) + suffix + QStringLiteral(".csv");
+    if (const int error = SystemFile::Create(m_fileName, m_handle)) {
+        Fail(QStringLiteral("Ошибка \"") + QString::number(error) +
+             QStringLiteral("\"создания файла \"") + QDir::toNativeSeparators(m_fileName) + u'"');
+        return false;
+    }
+    WriteLine(QString(QStringLiteral("Прибор: ") + DeviceName));
+    WriteLine(QString(QStringLiteral("Серийный номер: ") + SerialNumber));
+    return true;
+}
+
+bool ExportFiles::CreateArchiveFile(const QString& title, const QString& suffix)
+{
+    m_log.AppendMemoLine(QStringLiteral("---"));
+    m_log.AddLogLine(title + QStringLiteral(" создание файла"));
+    if (!CreateExportFile(suffix))
+        return false;
+    WriteLine(title);
+    WriteLine(ArchiveHeaderLine);
+    return true;
+}
+
+int ExportFiles::WriteLine(QStringView text)
+{
+    if (m_handle == SystemFile::ClosedHandle) {
+#ifdef Q_OS_WIN
+        return ERROR_INVALID_HANDLE;
+#else
+        return EBADF;
+#endif
+    }
+    if (m_writeError == 0)
+        m_writeError = SystemFile::Write(m_handle, AnsiLine(text));
+    return m_writeError;
+}
+
+int ExportFiles::CloseExportFile()
+{
+    if (m_handle == SystemFile::ClosedHandle)
+        return 0;
+    const int closeError = SystemFile::Close(m_handle);
+    const int error = m_writeError ? m_writeError : closeError;
+    m_writeError = 0;
+    return error;
+}
+
+int ExportFiles::WriteDatCopy(const QString& name)
+{
+    QByteArray text;
+    if (const int error = SystemFile::ReadAll(name, text))
+        return error;
+    return SystemFile::WriteAll(DatCopyName(name), MakeDatCopy(text, m_tick()));
+}

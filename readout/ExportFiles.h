@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QDateTime>
+#include <QString>
+#include <QStringView>
+
+#include <functional>
+
+class Channel;
+class ExchangeLog;
+
+// Files as the system sees them. Every int result is 0 on success or the system's
+// own error code (errno on Unix, GetLastError on Windows), so that the user is shown
+// the number the system gave.
+namespace SystemFile {
+
+using Handle = qintptr;
+inline constexpr Handle ClosedHandle = -1;
+
+int CreateFolder(const QString& path);
+// Creates the file for writing, replacing any file of that name.
+int Create(const QString& path, Handle& handle);
+int Write(Handle handle, QByteArrayView bytes);
+// The handle is closed (and set to ClosedHandle) even when the system reports an error.
+int Close(Handle& handle);
+int ReadAll(const QString& path, QByteArray& bytes);
+// Creates or replaces the file with exactly these bytes.
+int WriteAll(const QString& path, QByteArrayView bytes);
+
+} // namespace SystemFile
+
+// The export tree Data/yyyy-mm-dd/{device}/{serial number} in the program folder and
+// the one export file that all exports write through. One instance serves the whole
+// read-out; at most one file is open at any time.
+class ExportFiles
+{
+public:
+    using Clock = std::function<QDateTime()>;
+    using TickSource = std::function<quint16()>;
+
+    // programDir ends with a separator. The clock gives the date of folder and file
+    // name at the moment a file is made; the tick source gives the scrambling key of a
+    // ".dat" copy. Both are replaceable so that a test can pin them.
+    ExportFiles(ExchangeLog& log, Channel& channel, QString programDir,
+                Clock clock = &QDateTime::currentDateTime, TickSource tick = &MillisecondTick);
+    ~ExportFiles();
+    ExportFiles(const ExportFiles&) = delete;
+    ExportFiles& operator=(const ExportFiles&) = delete;
+
+    // Set by the read-out for the current device; used as they are.
+    QString DeviceName;
+    QString SerialNumber;
+    QString ArchiveHeaderLine;
+
+    // The three creation steps return false after logging the failure and closing
+    // the channel; the caller then ends the read-out.
+    bool MakeExportFolder();
+    // Creates {folder}/mmdd{suffix}.csv and writes the device and serial-number lines.
+    // A file still open is closed first, without its error: the exports close their
+    // files themselves.
+    bool CreateExportFile(const QString& suffix);
+    // Memo mark, log line, then the file with all four header lines.
+    bool CreateArchiveFile(const QString& title, const QString& suffix);
+
+    // Writing and closing return 0 or the system's error code, which the read-out
+    // shows as "I/O error %d". Each line goes to the system as soon as it is written,
+    // so a program that dies midway leaves every line written so far in the file. A
+    // failed write is remembered: every later WriteLine and the CloseExportFile of the
+    // same file return that code, so a header line lost inside a creation step still
+    // ends the export at its next write or its close.
+    int WriteLine(QStringView text);
+    // 0 when no file is open.
+    int CloseExportFile();
+    bool IsExportFileOpen() const { return m_handle != SystemFile::ClosedHandle; }
+
+    // Writes the scrambled, checksummed copy of a closed export file next to it, the
+    // last three characters of its name replaced by "dat". 0 or the system's error
+    // code of reading the file or writing the copy.
+    int WriteDatCopy(const QString& name);
+
+    // Both with '/' separators; empty until the first folder or file is made.
+    const QString& ExportFolder() const { return m_folder; }
+    // The name of the file last created (or attempted); it stays known after closing,
+    // until the next creation.
+    const QString& ExportFile() const { return m_fileName; }
+
+    static QString DatCopyName(const QString& name)
+    {
+        return name.chopped(3) + QStringLiteral("dat");
+    }
+    // The low 16 bits of the system's monotonic millisecond counter.
+    static quint16 MillisecondTick();
+
+private:
+    bool MakeExportFolderFor(const QDate& date);
+    bool CreateExportFileFor(const QDate& date, const QString& suffix);
+    void Fail(const QString& message);
+
+    ExchangeLog& m_log;
+    Channel& m_channel;
+    QString m_programDir;
+    Clock m_clock;
+    TickSource m_tick;
+    QString m_folder;
+    QString m_fileName;
+    SystemFile::Handle m_handle = SystemFile::ClosedHandle;
+    int m_writeError = 0;
+};
