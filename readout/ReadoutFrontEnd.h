@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+// What the read-out needs from whoever shows it: the main window, the command line or
+// a test. The read-out never touches a widget.
+class ReadoutFrontEnd
+{
+public:
+    virtual ~ReadoutFrontEnd() = default;
+
+    // Shows an error and returns when the user has acknowledged it.
+    virtual void ShowError(const QString& text) = 0;
+    // Appends to the last line of the log memo (the " *" of each empty wait while
+    // dialing); memo only, the log file gets nothing.
+    virtual void AppendToLastMemoLine(const QString& text) = 0;
+    // An export file could not be written or closed: "I/O error %d" in a plain box.
+    virtual void ShowIoError(int systemCode) = 0;
+};
+
+// The settings a read-out works with, as the window's controls give them. The read-out
+// takes the connection settings, the address text, ShowLog and ReplyDelay once at its
+// start; the family and the archive and log boxes each time their step is reached, so
+// a front end may change those while a read-out runs.
+struct ReadoutSettings
+{
+    QString addressText;                        // edAddress
+    bool useTcp = false;                        // cbTCP
+    QString tcpHost;                            // edADDR
+    int tcpPort = 4001;                         // sePort
+    QString comPort;                            // cbCOM
+    QString comSpeed = QStringLiteral("19200"); // cbSpeed
+    bool echo = false;                          // cbEcho ("M-Bus")
+    bool showLog = false;                       // cbShowLog
+    bool modem = false;                         // cbModem
+    QString dialString;                         // edModem
+    int family = 0;                             // cbDevice: DeviceFamily
+    QDate startDate;                            // dtBegin
+    bool archiveHourly = false;                 // cbArcHour
+    bool archiveDaily = false;                  // cbArcDay
+    bool archiveMonthly = false;                // cbArcMonth
+    bool archiveIntegral = false;               // cbArcInt
+    bool archiveEmergency = false;              // cbArcEDay
+    bool eventLog = false;                      // cbLog
+    bool protectedLog = false;                  // cbLogZ
+};
