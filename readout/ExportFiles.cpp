@@ -223,16 +223,50 @@ bool ExportFiles::MakeExportFolder()
     return MakeExportFolderFor(m_clock().date());
 }
 
+namespace {
+
+// Device texts come from the meter. One that would leave its own level of the tree, or
+// that Windows would refuse, is refused alike on every system, so that no meter can
+// make the program write outside Data/yyyy-mm-dd.
+bool UnsafeFolderName(const QString& name)
+{
+    if (name.contains(QStringLiteral("..")))
+        return true;
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || QStringView(u"/\\<>:\"|?*").contains(c))
+            return true;
+    }
+    return false;
+}
+
+int InvalidNameCode()
+{
+#ifdef Q_OS_WIN
+    return ERROR_INVALID_NAME;
+#else
+    return EINVAL;
+#endif
+}
+
+} // namespace
+
 bool ExportFiles::MakeExportFolderFor(const QDate& date)
 {
     const QString levels[] = {QStringLiteral("Data"), FormatIsoDate(date), DeviceName,
                               SerialNumber};
     QString path = m_programDir;
     bool first = true;
+    int index = 0;
     for (const QString& level : levels) {
         if (!first)
             path += u'/';
         path += level;
+        const bool deviceLevel = index++ >= 2;
+        if (deviceLevel && UnsafeFolderName(level)) {
+            Fail(QStringLiteral("Ошибка \"") + QString::number(InvalidNameCode()) +
+                 QStringLiteral("\"создания папки \"") + QDir::toNativeSeparators(path) + u'"');
+            return false;
+        }
         if (!QFileInfo(path).isDir()) {
             if (const int error = SystemFile::CreateFolder(path)) {
                 // The two wordings differ by one blank; both are the program's own texts.

@@ -1,0 +1,547 @@
+#include "Readout.h"
+
+#include "AddressList.h"
+#include "Channel.h"
+#include "ExchangeLog.h"
+#include "ExportFiles.h"
+#include "ModbusMaster.h"
+#include "Modem.h"
+#include "ReadoutFrontEnd.h"
+#include "TextFormat.h"
+
+#include <QLocale>
+
+namespace {
+
+struct ArchiveInfo
+{
+    ArchiveKind kind;
+    const char16_t* title;
+    const char16_t* suffix;
+    const char16_t* logLine;
+    PeriodCode period;
+    int families; // bit per DeviceFamily
+};
+
+constexpr int AllFamilies = 0b111;
+
+// The misspelt emergency title is what the meters' own software has always written.
+constexpr ArchiveInfo Archives[] = {
+    {ArchiveKind::Hourly, u"Почасовой архив", u"H0", u"Чтение почасового архива", Period::Hourly,
+     AllFamilies},
+    {ArchiveKind::Daily, u"Посуточный архив", u"A0", u"Чтение посуточного архива", Period::Daily,
+     AllFamilies},
+    {ArchiveKind::IntegralDaily, u"Посуточный интегральный архив", u"IA0",
+     u"Чтение интегрального посуточного архива", Period::None, 1 << FamilyOrvek213},
+    {ArchiveKind::Monthly, u"Помесячный архив", u"O0", u"Чтение помесячного архива",
+     Period::Monthly, AllFamilies},
+    {ArchiveKind::IntegralMonthly, u"Помесячный интегральный архив", u"I0",
+     u"Чтение интегрального помесячного архива", Period::None,
+     (1 << FamilyOrvek307) | (1 << FamilyOrvek213)},
+    {ArchiveKind::EmergencyDaily, u"Аварийный посуточнный архив", u"EA0",
+     u"Чтение аварийного посуточного архива", Period::None, 1 << FamilyOrvek307},
+};
+
+const ArchiveInfo* FindArchive(ArchiveKind kind)
+{
+    for (const ArchiveInfo& info : Archives) {
+        if (info.kind == kind)
+            return &info;
+    }
+    return nullptr;
+}
+
+QString Text(const char16_t* text)
+{
+    return QString::fromUtf16(text);
+}
+
+const QString Aborted = QStringLiteral("Операция прервана");
+
+} // namespace
+
+Readout::Readout(ExchangeLog& log, Channel& channel, ModbusMaster& master, Modem& modem,
+                 DriverContext& context, DriverSet& drivers, ExportFiles& files,
+                 ReadoutFrontEnd& frontEnd, ReadoutSettings& settings)
+    : m_log(log), m_channel(channel), m_master(master), m_modem(modem), m_context(context),
+      m_drivers(drivers), m_files(files), m_frontEnd(frontEnd), m_settings(settings)
+{}
+
+void Readout::RequestAbort()
+{
+    m_context.AbortRequested = true;
+}
+
+DeviceDriver& Readout::Driver() const
+{
+    // The family is taken at every call: the user may change it while a read-out runs.
+    return m_drivers.For(DeviceFamily(m_settings.family));
+}
+
+QDateTime Readout::StartDate() const
+{
+    return CalendarDateTime(m_settings.startDate, QTime(0, 0));
+}
+
+QString Readout::ClockText(const QDateTime& clock)
+{
+    const QLocale locale;
+    QString text = locale.toString(clock.date(), QLocale::ShortFormat);
+    if (clock.time() != QTime(0, 0)) {
+        // A meter's clock has no zone, so the zone letters of the long format go.
+        QString format = locale.timeFormat(QLocale::LongFormat);
+        format.remove(u't');
+        text += u' ' + clock.time().toString(format.trimmed());
+    }
+    return text;
+}
+
+QString Readout::TypeWord(ParameterKind kind)
+{
+    switch (kind) {
+    case Kind::Electricity:
+        return QStringLiteral("Электроэнергия");
+    case Kind::Flags:
+        return QStringLiteral("Флаги");
+    case Kind::Time:
+        return QStringLiteral("Время");
+    case Kind::Mass:
+        return QStringLiteral("Масса");
+    case Kind::Pressure:
+        return QStringLiteral("Давление");
+    case Kind::Heat:
+        return QStringLiteral("Тепловая энергия");
+    case Kind::Temperature:
+        return QStringLiteral("Температура");
+    case Kind::Volume:
+        return QStringLiteral("Объем");
+    default:
+        return QString();
+    }
+}
+
+void Readout::ShowAndLog(const QString& text)
+{
+    m_frontEnd.ShowError(text);
+    m_log.AddLogLine(text);
+}
+
+void Readout::Report(ResultCode code)
+{
+    ShowAndLog(ResultCodeText(code));
+}
+
+void Readout::IoFailure(int systemCode)
+{
+    m_frontEnd.ShowIoError(systemCode);
+}
+
+void Readout::EndReadout()
+{
+    if (m_files.IsExportFileOpen())
+        m_files.CloseExportFile(); // the read-out ends anyway; its error changes nothing
+    m_channel.CloseChannel();
+}
+
+void Readout::DoDevice()
+{
+    m_master.ShowLog = m_settings.showLog ? 1 : 0;
+    const QString addressText = m_settings.addressText;
+    const AddressParseResult parsed = ParseAddressList(addressText);
+    if (!parsed.Ok()) {
+        m_frontEnd.ShowError(parsed.error);
+        EndReadout();
+        return;
+    }
+    m_log.AddLogLine(QString(39, u'='));
+    m_log.AddLogLine(QStringLiteral("Адреса приборов: \"") + addressText + u'"');
+
+    if (m_settings.useTcp) {
+        m_channel.TcpHost = m_settings.tcpHost;
+        m_channel.TcpPort = quint16(m_settings.tcpPort);
+        m_log.AddLogLine(QStringLiteral("Порт ") + QString::number(m_settings.tcpPort) +
+                         QStringLiteral(" по IP адресу ") + m_settings.tcpHost);
+    } else {
+        m_channel.TcpHost.clear();
+        m_channel.ComPortName = m_settings.comPort;
+        m_log.AddLogLine(QStringLiteral("Порт ") + m_settings.comPort +
+                         QStringLiteral(" скорость ") + m_settings.comSpeed);
+        // A speed that is no whole number would open the port at some arbitrary rate;
+        // the read-out refuses it instead, before anything is opened.
+        bool ok = false;
+        const int speed = m_settings.comSpeed.trimmed().toInt(&ok);
+        if (!ok || speed <= 0) {
+            Report(Rc::InvalidParameter);
+            EndReadout();
+            return;
+        }
+        m_channel.BaudRate = speed;
+    }
+    m_master.ReplyDelay = m_settings.echo ? 250 : 50;
+    const bool modem = m_settings.modem;
+    const QString dialString = m_settings.dialString;
+
+    const ResultCode opened = m_channel.OpenChannel();
+    if (opened != Rc::Ok) {
+        Report(opened);
+        EndReadout();
+        return;
+    }
+    if (modem) {
+        if (!Dial(dialString)) {
+            EndReadout();
+            return;
+        }
+    }
+    for (const quint8 address : parsed.addresses) {
+        if (ReadOneDevice(address) == DeviceOutcome::End)
+            break;
+    }
+    EndReadout();
+}
+
+bool Readout::Dial(const QString& dialString)
+{
+    m_log.AddLogLine(QStringLiteral(">> AT"));
+    m_modem.ModemCommand(QStringLiteral("AT\r\n"));
+    if (!m_modem.ModemReply.isEmpty())
+        m_log.AddLogLine(QStringLiteral("<< ") + TrimLineBreaks(m_modem.ModemReply));
+    if (!m_modem.ModemReply.contains(QStringLiteral("OK"))) {
+        const QString text = QStringLiteral("Нет ответа от модема");
+        m_log.AddLogLine(text);
+        m_frontEnd.ShowError(text);
+        return false;
+    }
+    m_log.AddLogLine(QStringLiteral(">> ") + dialString);
+    m_modem.ModemCommand(dialString + QStringLiteral("\r\n"));
+    // No overall limit: the user ends a dial that never connects with the Abort button.
+    for (;;) {
+        if (m_context.AbortRequested) {
+            m_log.AddLogLine(Aborted);
+            return false;
+        }
+        if (!m_modem.ModemReply.isEmpty())
+            m_log.AddLogLine(QStringLiteral("<< ") + TrimLineBreaks(m_modem.ModemReply));
+        else
+            m_frontEnd.AppendToLastMemoLine(QStringLiteral(" *"));
+        if (m_modem.ModemReply.contains(QStringLiteral("CONNECT")))
+            return true;
+        m_modem.ReceiveModemReply();
+    }
+}
+
+Readout::DeviceOutcome Readout::ReadOneDevice(quint8 address)
+{
+    m_log.AddLogLine(QStringLiteral("******* прибор по адресу ") + QString::number(address));
+    m_context.DeviceAddress = address;
+
+    m_log.AddLogLine(QStringLiteral("Определение типа прибора"));
+    ResultCode r = Driver().IdentifyDevice(DeviceName);
+    if (r != Rc::Ok) {
+        QString text = ResultCodeText(r);
+        if (r == Rc::UnknownDevice)
+            text += QStringLiteral(": ") + DeviceName;
+        ShowAndLog(text);
+    }
+    m_log.AddLogLine(DeviceName);
+
+    m_log.AddLogLine(QStringLiteral("Чтение даты и времени"));
+    r = Driver().ReadDeviceClock(DeviceClock);
+    if (r != Rc::Ok) {
+        Report(r);
+        return DeviceOutcome::NextDevice;
+    }
+    m_log.AddLogLine(QStringLiteral("Дата - Время = ") + ClockText(DeviceClock));
+
+    m_log.AddLogLine(QStringLiteral("Чтение заводского номера"));
+    r = Driver().ReadSerialNumber(SerialNumber);
+    if (r != Rc::Ok) {
+        Report(r);
+        return DeviceOutcome::NextDevice;
+    }
+    m_log.AddLogLine(QStringLiteral("Зав. № = ") + SerialNumber);
+
+    m_log.AddLogLine(QStringLiteral("Чтение конфигурации архивов"));
+    Layout.fill(Kind::None);
+    r = Driver().ReadArchiveLayout(Layout);
+    if (r != Rc::Ok) {
+        Report(r);
+        return DeviceOutcome::NextDevice;
+    }
+    m_log.AddLogLine(QStringLiteral("Выполнено"));
+    m_log.AppendMemoLine(QStringLiteral("---"));
+
+    m_log.AddLogLine(QStringLiteral("Чтение имен параметров"));
+    r = Driver().ReadParameterNames(Names);
+    if (m_context.AbortRequested) {
+        m_log.AddLogLine(Aborted);
+        return DeviceOutcome::End;
+    }
+    if (r != Rc::Ok) {
+        Report(r);
+        return DeviceOutcome::NextDevice;
+    }
+    ArchiveHeaderLine = QStringLiteral("Дата;");
+    int named = 0;
+    for (const QString& name : Names) {
+        if (name.isEmpty())
+            continue;
+        ArchiveHeaderLine += name + u';';
+        ++named;
+    }
+    m_log.AddLogLine(QStringLiteral("Выполнено ") + QString::number(named));
+    m_files.DeviceName = DeviceName;
+    m_files.SerialNumber = SerialNumber;
+    m_files.ArchiveHeaderLine = ArchiveHeaderLine;
+
+    if (ExportConfiguration() == Outcome::End)
+        return DeviceOutcome::End;
+
+    // Each box is read when its archive is due: the user may change them meanwhile.
+    const auto runArchive = [this](ArchiveKind kind) -> int {
+        const ResultCode result = ExportArchive(kind);
+        if (result == Rc::Ok)
+            return 0;
+        return result == EndReadoutResult ? -1 : 1;
+    };
+    struct Step
+    {
+        bool ReadoutSettings::*box;
+        ArchiveKind kind;
+    };
+    const Step steps[] = {
+        {&ReadoutSettings::archiveHourly, ArchiveKind::Hourly},
+        {&ReadoutSettings::archiveDaily, ArchiveKind::Daily},
+        {&ReadoutSettings::archiveDaily, ArchiveKind::IntegralDaily},
+        {&ReadoutSettings::archiveMonthly, ArchiveKind::Monthly},
+        {&ReadoutSettings::archiveIntegral, ArchiveKind::IntegralMonthly},
+        {&ReadoutSettings::archiveEmergency, ArchiveKind::EmergencyDaily},
+    };
+    for (const Step& step : steps) {
+        if (!(m_settings.*step.box))
+            continue;
+        if (step.kind == ArchiveKind::IntegralDaily && m_settings.family != FamilyOrvek213)
+            continue;
+        const int outcome = runArchive(step.kind);
+        if (outcome < 0)
+            return DeviceOutcome::End;
+        if (outcome > 0)
+            return DeviceOutcome::NextDevice;
+    }
+
+    // A family without the log is skipped quietly: the window never offers its box.
+    if (m_settings.eventLog && Driver().HasEventLog()) {
+        const Outcome outcome = ExportEventLog();
+        if (outcome == Outcome::End)
+            return DeviceOutcome::End;
+        if (outcome == Outcome::NextDevice)
+            return DeviceOutcome::NextDevice;
+    }
+    if (m_settings.protectedLog && Driver().HasProtectedLog()) {
+        if (ExportProtectedLog() == Outcome::End)
+            return DeviceOutcome::End;
+    }
+    return DeviceOutcome::NextDevice;
+}
+
+Readout::Outcome Readout::ExportConfiguration()
+{
+    m_log.AddLogLine(QStringLiteral("Создание файла конфигурации"));
+    if (!m_files.CreateExportFile(QStringLiteral("CFG")))
+        return Outcome::End;
+    int error = m_files.WriteLine(u"Конфигурация");
+    if (error == 0)
+        error = m_files.WriteLine(u"Индекс;Тип;Наименование");
+    for (int i = 0; i < ArchiveSlots && error == 0; ++i) {
+        const ParameterKind kind = Layout[size_t(i)];
+        if (kind == Kind::None)
+            continue;
+        error =
+            m_files.WriteLine(QString::number(i) + u';' + TypeWord(kind) + u';' + Names[size_t(i)]);
+    }
+    if (error == 0)
+        error = m_files.CloseExportFile();
+    if (error != 0) {
+        IoFailure(error);
+        return Outcome::End;
+    }
+    return Outcome::GoOn;
+}
+
+Readout::Outcome Readout::ExportEventLog()
+{
+    return ExportLog(false);
+}
+
+Readout::Outcome Readout::ExportProtectedLog()
+{
+    return ExportLog(true);
+}
+
+Readout::Outcome Readout::ExportLog(bool protectedLog)
+{
+    DeviceDriver& driver = Driver();
+    m_log.AppendMemoLine(QStringLiteral("---"));
+    m_log.AddLogLine(protectedLog ? QStringLiteral("Создание файла защищенного журнала")
+                                  : QStringLiteral("Создание файла журнала событий"));
+    if (!m_files.CreateExportFile(protectedLog ? QStringLiteral("LOGZ") : QStringLiteral("LOG")))
+        return Outcome::End;
+    int error = m_files.WriteLine(protectedLog ? QStringLiteral("Защищенный журнал")
+                                               : QStringLiteral("Журнал событий"));
+    if (error == 0)
+        error = m_files.WriteLine(u"Дата;События;");
+    if (error != 0) {
+        IoFailure(error);
+        return Outcome::End;
+    }
+    int n = 0;
+    m_log.AddLogLine(protectedLog ? QStringLiteral("Чтение защищенного журнала")
+                                  : QStringLiteral("Чтение журнала событий"));
+
+    const auto closeFile = [this]() {
+        const int closeError = m_files.CloseExportFile();
+        if (closeError != 0)
+            IoFailure(closeError);
+        return closeError == 0;
+    };
+
+    ResultCode r = driver.SetReadStartDate(StartDate(), Period::None);
+    if (r != Rc::Ok) {
+        Report(r);
+        return closeFile() ? Outcome::NextDevice : Outcome::End;
+    }
+    r = protectedLog ? driver.ReadFirstProtectedRecord(m_logRecord)
+                     : driver.ReadFirstEventRecord(m_logRecord);
+    if (r != Rc::Ok) {
+        QString text = ResultCodeText(r);
+        if (!protectedLog && r == Rc::LogDecodeError)
+            text += QStringLiteral(": ") + m_context.DecodeErrorText;
+        ShowAndLog(text);
+        return closeFile() ? Outcome::NextDevice : Outcome::End;
+    }
+    bool written = false;
+    if (m_logRecord.recordIndex == NoMoreRecords) {
+        m_log.AddLogLine(QStringLiteral("Нет данных в журнале"));
+    } else {
+        do {
+            if (m_context.AbortRequested) {
+                m_log.AddLogLine(Aborted);
+                return Outcome::End;
+            }
+            ++n;
+            written = true;
+            const QString t = protectedLog ? FormatDate(m_logRecord.recordTime.date())
+                                           : FormatDateTimeSeconds(m_logRecord.recordTime);
+            m_log.AppendMemoLine(t + QStringLiteral(" --> ") + QString::number(n));
+            error = m_files.WriteLine(t + u';' + m_logRecord.text + u';');
+            if (error != 0) {
+                IoFailure(error);
+                return Outcome::End;
+            }
+            r = protectedLog ? driver.ReadNextProtectedRecord(m_logRecord)
+                             : driver.ReadNextEventRecord(m_logRecord);
+            if (r != Rc::Ok) {
+                Report(r);
+                break;
+            }
+        } while (m_logRecord.recordIndex != NoMoreRecords);
+    }
+    if (!closeFile())
+        return Outcome::End;
+    if (written)
+        m_log.AddLogLine(QStringLiteral("Выполнено ") + QString::number(n));
+    // A failed later record still lets the next log of this device be read.
+    return Outcome::GoOn;
+}
+
+ResultCode Readout::ExportArchive(ArchiveKind kind)
+{
+    const ArchiveInfo* info = FindArchive(kind);
+    const int family = m_settings.family;
+    if (!info || family < 0 || family > FamilyOrvek213 || !(info->families & (1 << family)))
+        return NoSuchArchive;
+    DeviceDriver& driver = Driver();
+    if (!m_files.CreateArchiveFile(Text(info->title), Text(info->suffix)))
+        return EndReadoutResult;
+    m_log.AddLogLine(Text(info->logLine));
+
+    const auto closeFile = [this]() {
+        const int closeError = m_files.CloseExportFile();
+        if (closeError != 0)
+            IoFailure(closeError);
+        return closeError == 0;
+    };
+    const auto recordFailure = [this](ResultCode code) {
+        QString text = ResultCodeText(code);
+        if (code == Rc::ArchiveDecodeError)
+            text += QStringLiteral(": ") + m_context.DecodeErrorText;
+        ShowAndLog(text);
+    };
+
+    ResultCode r = driver.SetReadStartDate(StartDate(), info->period);
+    if (r != Rc::Ok) {
+        Report(r);
+        return closeFile() ? r : EndReadoutResult;
+    }
+    r = driver.ReadFirstArchiveRecord(kind, m_archiveRecord);
+    if (r != Rc::Ok) {
+        recordFailure(r);
+        return closeFile() ? r : EndReadoutResult;
+    }
+    const bool flagsText = driver.HasFlagsText();
+    ResultCode result = Rc::Ok;
+    int n = 0;
+    bool written = false;
+    if (m_archiveRecord.recordIndex == NoMoreRecords) {
+        m_log.AddLogLine(QStringLiteral("Нет данных в архиве"));
+    } else {
+        do {
+            if (m_context.AbortRequested) {
+                m_log.AddLogLine(Aborted);
+                // The rows so far stay in the file, but an aborted archive gets no copy.
+                return closeFile() ? ArchiveAborted : EndReadoutResult;
+            }
+            ++n;
+            written = true;
+            const QString t = kind == ArchiveKind::Hourly
+                                  ? FormatDateTimeMinutes(m_archiveRecord.recordTime)
+                                  : FormatDate(m_archiveRecord.recordTime.date());
+            m_log.AppendMemoLine(t + QStringLiteral(" --> ") + QString::number(n));
+            QString line = t + u';';
+            for (int i = 0; i < ArchiveSlots; ++i) {
+                const ParameterKind slotKind = Layout[size_t(i)];
+                if (slotKind == Kind::None)
+                    continue;
+                const double value = m_archiveRecord.values[size_t(i)];
+                if (slotKind == Kind::Flags) {
+                    const qint64 flags = RoundHalfEven(value);
+                    line += flagsText ? driver.FlagsText(quint32(flags)) : FormatFlagsHex(flags);
+                } else {
+                    line += FormatNumberCell(value);
+                }
+                line += u';';
+            }
+            const int error = m_files.WriteLine(line);
+            if (error != 0) {
+                IoFailure(error);
+                return EndReadoutResult;
+            }
+            r = driver.ReadNextArchiveRecord(kind, m_archiveRecord);
+            if (r != Rc::Ok) {
+                recordFailure(r);
+                result = r;
+                break;
+            }
+        } while (m_archiveRecord.recordIndex != NoMoreRecords);
+    }
+    if (!closeFile())
+        return EndReadoutResult;
+    const int datError = m_files.WriteDatCopy(m_files.ExportFile());
+    if (datError != 0) {
+        IoFailure(datError);
+        return EndReadoutResult;
+    }
+    if (written)
+        m_log.AddLogLine(QStringLiteral("Выполнено ") + QString::number(n));
+    return result;
+}

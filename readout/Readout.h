@@ -1,0 +1,88 @@
+#pragma once
+
+#include "DeviceDriver.h"
+#include "ResultCode.h"
+
+#include <QDateTime>
+#include <QString>
+
+class Channel;
+class ExchangeLog;
+class ExportFiles;
+class Modem;
+class ModbusMaster;
+class ReadoutFrontEnd;
+struct ReadoutSettings;
+
+// One press of the Read button: opens the line, dials when asked to, then reads every
+// device of the address list and writes its configuration, archives and logs. Owns
+// only the per-device tables; everything else belongs to the caller.
+class Readout
+{
+public:
+    Readout(ExchangeLog& log, Channel& channel, ModbusMaster& master, Modem& modem,
+            DriverContext& context, DriverSet& drivers, ExportFiles& files,
+            ReadoutFrontEnd& frontEnd, ReadoutSettings& settings);
+
+    // Runs the whole read-out and returns when it has ended; the export file and the
+    // channel are closed however it ends.
+    void DoDevice();
+    // The Abort button: seen in the dialing wait, after the parameter names and before
+    // each archive or log record.
+    void RequestAbort();
+
+    // What an export tells the device loop to do next.
+    enum class Outcome { GoOn, NextDevice, End };
+
+    Outcome ExportConfiguration();
+    Outcome ExportEventLog();
+    Outcome ExportProtectedLog();
+    // 0 done; -99 the read-out must end (folder or file not made, or an export file
+    // could not be written); -100 the family has no such archive; -333 aborted;
+    // otherwise the code of the failed driver operation, already shown and logged.
+    ResultCode ExportArchive(ArchiveKind kind);
+
+    static constexpr ResultCode EndReadoutResult = -99;
+    static constexpr ResultCode NoSuchArchive = -100;
+    static constexpr ResultCode ArchiveAborted = -333;
+
+    // The current device, as the last read-out left it.
+    QString DeviceName;
+    QString SerialNumber;
+    QDateTime DeviceClock;
+    ArchiveLayout Layout{};
+    ParameterNames Names;
+    QString ArchiveHeaderLine;
+
+    // DeviceClock as the log shows it: the regional short date and long time, the
+    // time left out when it is midnight exactly.
+    static QString ClockText(const QDateTime& clock);
+    // The word of the configuration file for a slot's kind.
+    static QString TypeWord(ParameterKind kind);
+
+private:
+    enum class DeviceOutcome { NextDevice, End };
+
+    bool Dial(const QString& dialString);
+    DeviceOutcome ReadOneDevice(quint8 address);
+    Outcome ExportLog(bool protectedLog);
+    void EndReadout();
+    void Report(ResultCode code);
+    void ShowAndLog(const QString& text);
+    // A line of an export file could not be written or the file not closed.
+    void IoFailure(int systemCode);
+    DeviceDriver& Driver() const;
+    QDateTime StartDate() const;
+
+    ExchangeLog& m_log;
+    Channel& m_channel;
+    ModbusMaster& m_master;
+    Modem& m_modem;
+    DriverContext& m_context;
+    DriverSet& m_drivers;
+    ExportFiles& m_files;
+    ReadoutFrontEnd& m_frontEnd;
+    ReadoutSettings& m_settings;
+    ArchiveRecord m_archiveRecord;
+    LogRecord m_logRecord;
+};

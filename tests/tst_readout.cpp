@@ -1,0 +1,779 @@
+#include "AnsiCodec.h"
+#include "Channel.h"
+#include "DeviceDriver.h"
+#include "ExchangeLog.h"
+#include "ExportFiles.h"
+#include "Meter.h"
+#include "ModbusMaster.h"
+#include "Modem.h"
+#include "Readout.h"
+#include "ReadoutFrontEnd.h"
+#include "ResultCode.h"
+#include "SimServer.h"
+#include "TextFormat.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+// Every clock of the rig reads this, so that folders, names and stamps are known.
+const QDateTime Now(QDate(2026, 12, 10), QTime(12, 0));
+const QString Day = QStringLiteral("Data/2026-12-10/");
+
+class RecordingMemo : public LogMemo
+{
+public:
+    QString MemoText() const override { return lines.join(u'\n'); }
+    void SetMemoText(const QString& text) override { lines = text.split(u'\n'); }
+    void AddMemoLine(const QString& line) override
+    {
+        lines.append(line);
+        if (onLine)
+            onLine(line);
+    }
+
+    QStringList lines;
+    std::function<void(const QString&)> onLine;
+};
+
+class RecordingFrontEnd : public ReadoutFrontEnd
+{
+public:
+    explicit RecordingFrontEnd(RecordingMemo& memo) : m_memo(memo) {}
+
+    void ShowError(const QString& text) override
+    {
+        errors.append(text);
+        if (onError)
+            onError(text);
+    }
+    void AppendToLastMemoLine(const QString& text) override
+    {
+        appended.append(text);
+        if (!m_memo.lines.isEmpty())
+            m_memo.lines.last() += text;
+        if (onAppend)
+            onAppend();
+    }
+    void ShowIoError(int systemCode) override { ioErrors.append(systemCode); }
+
+    QStringList errors;
+    QStringList appended;
+    QList<int> ioErrors;
+    std::function<void(const QString&)> onError;
+    std::function<void()> onAppend;
+
+private:
+    RecordingMemo& m_memo;
+};
+
+// The read-out with everything it works on, over the simulator's pseudo-terminal.
+struct Rig
+{
+    explicit Rig(const QJsonArray& meters, const ModemOptions& modemOptions = {})
+        : log(home.path() + u'/', [] { return Now; }), channel(log), master(channel, log),
+          modem(master), context(master, log), drivers(context),
+          files(log, channel, home.path() + u'/', [] { return Now; }), frontEnd(memo),
+          readout(log, channel, master, modem, context, drivers, files, frontEnd, settings)
+    {
+        log.SetMemo(&memo);
+        master.GlobalTimeOut = 300;
+        master.LocalTimeOut = 30;
+        master.GlobalTry = 1;
+        settings.startDate = QDate(2020, 1, 1);
+        server.SetModem(modemOptions);
+        ready =
+            home.isValid() &&
+            server.LoadMeterFile(QJsonDocument(QJsonObject{{"meters", meters}}).toJson(), error) &&
+            server.OpenPty(QString(), error);
+        settings.comPort = server.PtyPath();
+    }
+
+    QString Path(const QString& relative) const { return home.path() + u'/' + relative; }
+
+    // The day's log file, each line without its time stamp.
+    QStringList LogLines() const
+    {
+        QFile file(log.LogFilePath(Now.date()));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QStringList lines = DecodeAnsi(file.readAll()).split(QStringLiteral("\r\n"));
+        if (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        static const QRegularExpression stamp(
+            QStringLiteral("^---\\d\\d:\\d\\d:\\d\\d\\.\\d{3}: "));
+        for (QString& line : lines)
+            line.remove(stamp);
+        return lines;
+    }
+
+    QStringList AllFiles() const
+    {
+        QStringList found;
+        QDirIterator it(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found.append(QDir(home.path()).relativeFilePath(it.next()));
+        found.sort();
+        return found;
+    }
+
+    QTemporaryDir home;
+    SimServer server;
+    RecordingMemo memo;
+    ExchangeLog log;
+    Channel channel;
+    ModbusMaster master;
+    Modem modem;
+    DriverContext context;
+    DriverSet drivers;
+    ExportFiles files;
+    RecordingFrontEnd frontEnd;
+    ReadoutSettings settings;
+    Readout readout;
+    bool ready = false;
+    QString error;
+};
+
+QJsonObject Orvek307(int address, const QString& serial, const QJsonObject& extra = {})
+{
+    QJsonObject meter{
+        {"family", 0},
+        {"address", address},
+        {"model", 307},
+        {"serial", serial},
+        {"clock", "2026-12-10T10:15:42"},
+        {"layout", QJsonArray{16, 17}},
+        {"names", QJsonObject{{"0x201", "V подачи"}, {"0x202", "V обратки"}}},
+        {"key", 7},
+        {"depth",
+         QJsonObject{
+             {"hourly", 3}, {"daily", 2}, {"monthly", 2}, {"integral", 2}, {"emergency", 2}}},
+        {"events", QJsonArray{QJsonObject{{"time", "2026-12-09T08:00:00"}, {"text", "Вкл"}},
+                              QJsonObject{{"time", "2026-12-10T09:00:00"}, {"text", "Откл"}}}},
+        {"protected",
+         QJsonArray{QJsonObject{{"time", "2026-11-30T12:00:00"}, {"text", "Смена пароля"}}}},
+    };
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        meter.insert(it.key(), it.value());
+    return meter;
+}
+
+void TickAll(ReadoutSettings& settings)
+{
+    settings.archiveHourly = settings.archiveDaily = settings.archiveMonthly = true;
+    settings.archiveIntegral = settings.archiveEmergency = true;
+    settings.eventLog = settings.protectedLog = true;
+}
+
+// Boxes by letter: H hourly, D daily, M monthly, I integral, E emergency, L event log,
+// Z protected log.
+void Tick(ReadoutSettings& settings, const QString& boxes)
+{
+    settings.archiveHourly = boxes.contains(u'H');
+    settings.archiveDaily = boxes.contains(u'D');
+    settings.archiveMonthly = boxes.contains(u'M');
+    settings.archiveIntegral = boxes.contains(u'I');
+    settings.archiveEmergency = boxes.contains(u'E');
+    settings.eventLog = boxes.contains(u'L');
+    settings.protectedLog = boxes.contains(u'Z');
+}
+
+// An export file: cp1251, every line ended by CR LF, no lone LF.
+QStringList CsvLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {QStringLiteral("<missing %1>").arg(path)};
+    const QByteArray bytes = file.readAll();
+    if (!bytes.endsWith("\r\n") || bytes.count('\n') != bytes.count("\r\n"))
+        return {QStringLiteral("<bad line ends>")};
+    QStringList lines = DecodeAnsi(bytes).split(QStringLiteral("\r\n"));
+    lines.removeLast();
+    return lines;
+}
+
+// needles appear in haystack in this order (not necessarily next to each other).
+bool InOrder(const QStringList& haystack, const QStringList& needles, QString& missing)
+{
+    qsizetype at = 0;
+    for (const QString& needle : needles) {
+        at = haystack.indexOf(needle, at);
+        if (at < 0) {
+            missing = needle;
+            return false;
+        }
+        ++at;
+    }
+    return true;
+}
+
+quint32 U32(const QByteArray& block, int at)
+{
+    quint32 value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | quint8(block.at(at + i));
+    return value;
+}
+
+} // namespace
+
+class TestReadout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fullReadout();
+    void failures_data();
+    void failures();
+    void abortDuringArchive();
+    void unwritableDataFolder();
+    void unsafeDeviceTexts_data();
+    void unsafeDeviceTexts();
+    void otherFamilies_data();
+    void otherFamilies();
+    void modem_data();
+    void modem();
+};
+
+void TestReadout::fullReadout()
+{
+    const QJsonObject meterObject = Orvek307(5, QStringLiteral("AB123456"));
+    Rig rig(QJsonArray{meterObject});
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    rig.settings.addressText = QStringLiteral("5");
+    TickAll(rig.settings);
+    rig.readout.DoDevice();
+
+    QCOMPARE(rig.frontEnd.errors, QStringList());
+    QCOMPARE(rig.frontEnd.ioErrors, QList<int>());
+    const QString clock =
+        Readout::ClockText(CalendarDateTime(QDate(2026, 12, 10), QTime(10, 15, 42)));
+    // A new log file starts with an empty line; the channel logs its own opening.
+    const QStringList expected = {
+        QString(),
+        QString(39, u'='),
+        QStringLiteral("Адреса приборов: \"5\""),
+        QStringLiteral("Порт ") + rig.server.PtyPath() + QStringLiteral(" скорость 19200"),
+        QStringLiteral("открытие порта ") + rig.server.PtyPath() + QStringLiteral(" --> успешно"),
+    };
+    const QStringList lines = rig.LogLines();
+    QVERIFY(lines.size() > expected.size());
+    QCOMPARE(lines.mid(0, expected.size()), expected);
+    const QStringList steps = {
+        "******* прибор по адресу 5",
+        "Определение типа прибора",
+        "ОРВЕК-307",
+        "Чтение даты и времени",
+        "Дата - Время = " + clock,
+        "Чтение заводского номера",
+        "Зав. № = AB123456",
+        "Чтение конфигурации архивов",
+        "Выполнено",
+        "Чтение имен параметров",
+        "Выполнено 2",
+        "Создание файла конфигурации",
+        "Почасовой архив создание файла",
+        "Чтение почасового архива",
+        "Выполнено 3",
+        "Посуточный архив создание файла",
+        "Чтение посуточного архива",
+        "Выполнено 2",
+        "Помесячный архив создание файла",
+        "Чтение помесячного архива",
+        "Выполнено 2",
+        "Помесячный интегральный архив создание файла",
+        "Чтение интегрального помесячного архива",
+        "Выполнено 2",
+        "Аварийный посуточнный архив создание файла",
+        "Чтение аварийного посуточного архива",
+        "Выполнено 2",
+        "Создание файла журнала событий",
+        "Чтение журнала событий",
+        "Выполнено 2",
+        "Создание файла защищенного журнала",
+        "Чтение защищенного журнала",
+        "Выполнено 1",
+        "закрытие порта",
+    };
+    QCOMPARE(lines.mid(expected.size()), steps);
+    QVERIFY(!lines.contains(QStringLiteral("---")));
+    // Memo-only marks: the "---" before the names, before each archive and log, and
+    // one progress line per record.
+    QCOMPARE(rig.memo.lines.count(QStringLiteral("---")), 1 + 5 + 2);
+    QVERIFY(rig.memo.lines.contains(QStringLiteral("10.12.2026 10:00 --> 3")));
+    QVERIFY(rig.memo.lines.contains(QStringLiteral("10.12.2026 09:00:00 --> 2")));
+    QVERIFY(rig.memo.lines.contains(QStringLiteral("30.11.2026 --> 1")));
+
+    const QString folder = Day + QStringLiteral("ОРВЕК-307/AB123456/");
+    QStringList expectedFiles = {QStringLiteral("Protocols/2026-12-10.log")};
+    for (const char* suffix : {"CFG", "LOG", "LOGZ"})
+        expectedFiles.append(folder + "1210" + suffix + ".csv");
+    for (const char* suffix : {"H0", "A0", "O0", "I0", "EA0"}) {
+        expectedFiles.append(folder + "1210" + suffix + ".csv");
+        expectedFiles.append(folder + "1210" + suffix + ".dat");
+    }
+    expectedFiles.sort();
+    QCOMPARE(rig.AllFiles(), expectedFiles);
+
+    const QString head1 = QStringLiteral("Прибор: ОРВЕК-307");
+    const QString head2 = QStringLiteral("Серийный номер: AB123456");
+    QCOMPARE(CsvLines(rig.Path(folder + "1210CFG.csv")),
+             QStringList({head1, head2, "Конфигурация", "Индекс;Тип;Наименование",
+                          "0;Объем;V подачи", "1;Объем;V обратки"}));
+    QCOMPARE(CsvLines(rig.Path(folder + "1210LOG.csv")),
+             QStringList({head1, head2, "Журнал событий", "Дата;События;",
+                          "09.12.2026 08:00:00;Вкл;", "10.12.2026 09:00:00;Откл;"}));
+    QCOMPARE(CsvLines(rig.Path(folder + "1210LOGZ.csv")),
+             QStringList(
+                 {head1, head2, "Защищенный журнал", "Дата;События;", "30.11.2026;Смена пароля;"}));
+
+    // The first hourly line, built from the meter's own reply bytes.
+    QString error;
+    const std::unique_ptr<Meter> reference = Meter::FromJson(meterObject, error);
+    QVERIFY2(reference, qPrintable(error));
+    MeterRequest start;
+    start.function = 16;
+    start.firstRegister = 96;
+    start.count = 2;
+    start.data = QByteArray::fromHex("00010114"); // 2020-01-01, hour 0
+    reference->Handle(start);
+    MeterRequest first;
+    first.function = 3;
+    first.firstRegister = 0x00;
+    first.count = 1;
+    const QByteArray block = reference->Handle(first).data;
+    QVERIFY(block.size() >= 26);
+    QString line =
+        FormatDateTimeMinutes(CalendarDateTime(
+            QDate(2000 + quint8(block.at(17)), quint8(block.at(16)), quint8(block.at(15))),
+            QTime(quint8(block.at(14)), 0))) +
+        u';';
+    for (int slot = 0; slot < 2; ++slot) {
+        const quint32 bits = U32(block, 18 + 4 * slot);
+        float value = 0;
+        std::memcpy(&value, &bits, sizeof value);
+        line += FormatNumberCell(double(value)) + u';';
+    }
+    const QStringList hourly = CsvLines(rig.Path(folder + "1210H0.csv"));
+    QCOMPARE(hourly.size(), 4 + 3);
+    QCOMPARE(hourly.mid(0, 4),
+             QStringList({head1, head2, "Почасовой архив", "Дата;V подачи;V обратки;"}));
+    QCOMPARE(hourly.at(4), line);
+    QCOMPARE(CsvLines(rig.Path(folder + "1210EA0.csv")).at(2),
+             QStringLiteral("Аварийный посуточнный архив"));
+
+    // Each copy holds its file's bytes plus the four bytes of check value and key.
+    for (const char* suffix : {"H0", "A0", "O0", "I0", "EA0"}) {
+        QFile csv(rig.Path(folder + "1210" + suffix + ".csv"));
+        QFile dat(rig.Path(folder + "1210" + suffix + ".dat"));
+        QVERIFY(csv.open(QIODevice::ReadOnly) && dat.open(QIODevice::ReadOnly));
+        QCOMPARE(dat.size(), csv.size() + 4);
+    }
+    QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+}
+
+void TestReadout::failures_data()
+{
+    QTest::addColumn<QJsonArray>("meters");
+    QTest::addColumn<QString>("addresses");
+    QTest::addColumn<int>("family");
+    QTest::addColumn<QString>("boxes");
+    QTest::addColumn<QString>("comSpeed");
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<QStringList>("logInOrder");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("absent");
+
+    const QString noReply = ResultCodeText(Rc::NoReply);
+    const QString dev1 = Day + QStringLiteral("ОРВЕК-307/11111111/1210");
+    const QString dev2 = Day + QStringLiteral("ОРВЕК-307/22222222/1210");
+    const QJsonObject second = Orvek307(2, QStringLiteral("22222222"));
+
+    QTest::newRow("silent device, then the next")
+        << QJsonArray{Orvek307(1, "11111111", {{"faults", QJsonObject{{"silent", true}}}}), second}
+        << "1 2" << 0 << "H"
+        << "19200" << QStringList{noReply, noReply}
+        << QStringList{"******* прибор по адресу 1",
+                       "Определение типа прибора",
+                       noReply,
+                       "ОРВЕК-30x",
+                       "Чтение даты и времени",
+                       noReply,
+                       "******* прибор по адресу 2",
+                       "Зав. № = 22222222",
+                       "Чтение почасового архива",
+                       "Выполнено 3",
+                       "закрытие порта"}
+        << QStringList{dev2 + "H0.csv", dev2 + "H0.dat"} << QStringList{};
+
+    QTest::newRow("unknown model, clock still read")
+        << QJsonArray{Orvek307(1, "11111111", {{"model", 305}})} << "1" << 0 << ""
+        << "19200" << QStringList{ResultCodeText(Rc::UnknownDevice) + QStringLiteral(": ID = 305")}
+        << QStringList{"Определение типа прибора",
+                       ResultCodeText(Rc::UnknownDevice) + QStringLiteral(": ID = 305"), "ID = 305",
+                       "Чтение даты и времени",
+                       "Дата - Время = " + Readout::ClockText(CalendarDateTime(QDate(2026, 12, 10),
+                                                                               QTime(10, 15, 42)))}
+        << QStringList{} << QStringList{};
+
+    QTest::newRow("empty archive and empty log")
+        << QJsonArray{Orvek307(1, "11111111",
+                               {{"depth", QJsonObject{{"hourly", 0}}}, {"events", QJsonArray{}}})}
+        << "1" << 0 << "HL"
+        << "19200" << QStringList{}
+        << QStringList{"Чтение почасового архива",       "Нет данных в архиве",
+                       "Создание файла журнала событий", "Чтение журнала событий",
+                       "Нет данных в журнале",           "закрытие порта"}
+        << QStringList{dev1 + "H0.csv", dev1 + "H0.dat", dev1 + "LOG.csv"} << QStringList{};
+
+    QTest::newRow("later record fails: copy made, next device")
+        << QJsonArray{Orvek307(1, "11111111",
+                               {{"faults",
+                                 QJsonObject{{"exceptionRegister", 5}, {"exceptionCode", 2}}}}),
+                      second}
+        << "1 2" << 0 << "HD"
+        << "19200" << QStringList{ResultCodeText(32)}
+        << QStringList{"Чтение почасового архива", ResultCodeText(32), "******* прибор по адресу 2",
+                       "Чтение посуточного архива"}
+        << QStringList{dev1 + "H0.csv", dev1 + "H0.dat", dev2 + "A0.csv"}
+        << QStringList{dev1 + "A0.csv"};
+
+    // ИЛЬМ keeps no integral archive and no event log.
+    const auto ilm = [](int address, const QString& serial) {
+        return QJsonObject{{"family", 1},
+                           {"address", address},
+                           {"serial", serial},
+                           {"clock", "2026-12-10T10:00:00"},
+                           {"depth", QJsonObject{{"hourly", 2}, {"daily", 2}, {"monthly", 2}}}};
+    };
+    const QString ilm1 = Day + QStringLiteral("ИЛЬМ-4/11111111/1210");
+    const QString ilm2 = Day + QStringLiteral("ИЛЬМ-4/22222222/1210");
+    QTest::newRow("family without the archive: nothing shown, next device")
+        << QJsonArray{ilm(1, "11111111"), ilm(2, "22222222")} << "1 2" << 1 << "DIL"
+        << "19200" << QStringList{}
+        << QStringList{"******* прибор по адресу 1",
+                       "Чтение посуточного архива",
+                       "Выполнено 2",
+                       "******* прибор по адресу 2",
+                       "Чтение посуточного архива",
+                       "Выполнено 2",
+                       "закрытие порта"}
+        << QStringList{ilm1 + "A0.csv", ilm2 + "A0.csv"}
+        << QStringList{ilm1 + "I0.csv", ilm1 + "LOG.csv", ilm2 + "I0.csv", ilm2 + "LOG.csv"};
+
+    QTest::newRow("bad speed: nothing opened")
+        << QJsonArray{Orvek307(1, "11111111")} << "1" << 0 << "H"
+        << "19200 baud" << QStringList{ResultCodeText(Rc::InvalidParameter)}
+        << QStringList{"Адреса приборов: \"1\"", ResultCodeText(Rc::InvalidParameter)}
+        << QStringList{} << QStringList{"Data"};
+}
+
+void TestReadout::failures()
+{
+    QFETCH(QJsonArray, meters);
+    QFETCH(QString, addresses);
+    QFETCH(int, family);
+    QFETCH(QString, boxes);
+    QFETCH(QString, comSpeed);
+    QFETCH(QStringList, errors);
+    QFETCH(QStringList, logInOrder);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+
+    Rig rig(meters);
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    rig.settings.addressText = addresses;
+    rig.settings.family = family;
+    rig.settings.comSpeed = comSpeed;
+    Tick(rig.settings, boxes);
+    rig.readout.DoDevice();
+
+    QCOMPARE(rig.frontEnd.errors, errors);
+    const QStringList lines = rig.LogLines();
+    QString missing;
+    QVERIFY2(InOrder(lines, logInOrder, missing),
+             qPrintable(missing + QStringLiteral(" not in order in:\n") + lines.join(u'\n')));
+    for (const QString& file : present)
+        QVERIFY2(QFileInfo::exists(rig.Path(file)), qPrintable(file));
+    for (const QString& file : absent)
+        QVERIFY2(!QFileInfo::exists(rig.Path(file)), qPrintable(file));
+    QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+}
+
+void TestReadout::abortDuringArchive()
+{
+    Rig rig(QJsonArray{Orvek307(1, "11111111"), Orvek307(2, "22222222")});
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    rig.settings.addressText = QStringLiteral("1 2");
+    Tick(rig.settings, QStringLiteral("HD"));
+    // The button, pressed while the second hourly record is written.
+    rig.memo.onLine = [&rig](const QString& line) {
+        if (line.endsWith(QStringLiteral(" --> 2")))
+            rig.readout.RequestAbort();
+    };
+    rig.readout.DoDevice();
+
+    QCOMPARE(rig.frontEnd.errors, QStringList());
+    const QString dev1 = Day + QStringLiteral("ОРВЕК-307/11111111/1210");
+    const QStringList hourly = CsvLines(rig.Path(dev1 + "H0.csv"));
+    QCOMPARE(hourly.size(), 4 + 2);
+    QVERIFY(!QFileInfo::exists(rig.Path(dev1 + "H0.dat")));
+    QVERIFY(!QFileInfo::exists(rig.Path(dev1 + "A0.csv")));
+
+    const QStringList lines = rig.LogLines();
+    const QStringList tail = {"Чтение почасового архива",
+                              "Операция прервана",
+                              "******* прибор по адресу 2",
+                              "Определение типа прибора",
+                              "ОРВЕК-307",
+                              "Чтение даты и времени",
+                              "Дата - Время = " + Readout::ClockText(CalendarDateTime(
+                                                      QDate(2026, 12, 10), QTime(10, 15, 42))),
+                              "Чтение заводского номера",
+                              "Зав. № = 22222222",
+                              "Чтение конфигурации архивов",
+                              "Выполнено",
+                              "Чтение имен параметров",
+                              "Операция прервана",
+                              "закрытие порта"};
+    QVERIFY(lines.size() >= tail.size());
+    QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
+    QVERIFY(!QFileInfo::exists(rig.Path(Day + QStringLiteral("ОРВЕК-307/22222222"))));
+}
+
+void TestReadout::unwritableDataFolder()
+{
+    Rig rig(QJsonArray{Orvek307(1, "11111111"), Orvek307(2, "22222222")});
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    QFile blocker(rig.Path(QStringLiteral("Data")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    rig.settings.addressText = QStringLiteral("1 2");
+    rig.readout.DoDevice();
+
+    QCOMPARE(rig.frontEnd.errors, QStringList());
+    const QStringList lines = rig.LogLines();
+    const QStringList tail = {"Создание файла конфигурации",
+                              QStringLiteral("Ошибка \"%1\" создания папки \"%2\"")
+                                  .arg(EEXIST)
+                                  .arg(QDir::toNativeSeparators(rig.Path(QStringLiteral("Data")))),
+                              "закрытие порта"};
+    QVERIFY(lines.size() >= tail.size());
+    QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
+    QVERIFY(!lines.contains(QStringLiteral("******* прибор по адресу 2")));
+    QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+}
+
+void TestReadout::unsafeDeviceTexts_data()
+{
+    QTest::addColumn<QString>("deviceName");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("refusedLevel"); // below Data/2026-12-10
+
+    QTest::newRow("serial climbing up") << "ОРВЕК-307"
+                                        << "..\\..\\xx"
+                                        << "ОРВЕК-307/..\\..\\xx";
+    QTest::newRow("serial with a slash") << "ОРВЕК-307"
+                                         << "a/b12345"
+                                         << "ОРВЕК-307/a/b12345";
+    QTest::newRow("serial with a colon") << "ОРВЕК-307"
+                                         << "ab:12345"
+                                         << "ОРВЕК-307/ab:12345";
+    QTest::newRow("name is ..") << ".."
+                                << "12345678"
+                                << "..";
+    QTest::newRow("name with a control character") << "A\tB"
+                                                   << "12345678"
+                                                   << "A\tB";
+    QTest::newRow("name with a star") << "A*B"
+                                      << "12345678"
+                                      << "A*B";
+}
+
+void TestReadout::unsafeDeviceTexts()
+{
+    QFETCH(QString, deviceName);
+    QFETCH(QString, serial);
+    QFETCH(QString, refusedLevel);
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    ExchangeLog log(home.path() + u'/', [] { return Now; });
+    Channel channel(log);
+    ExportFiles files(log, channel, home.path() + u'/', [] { return Now; });
+    files.DeviceName = deviceName;
+    files.SerialNumber = serial;
+    QVERIFY(!files.CreateExportFile(QStringLiteral("CFG")));
+
+    QFile logFile(log.LogFilePath(Now.date()));
+    QVERIFY(logFile.open(QIODevice::ReadOnly));
+    const QString expected =
+        QStringLiteral("Ошибка \"%1\"создания папки \"%2\"")
+            .arg(EINVAL)
+            .arg(QDir::toNativeSeparators(home.path() + u'/' + Day + refusedLevel));
+    QVERIFY2(DecodeAnsi(logFile.readAll()).contains(expected), qPrintable(expected));
+    // Nothing but the log and the folders up to the refused level.
+    QDirIterator it(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QStringList found;
+    while (it.hasNext())
+        found.append(QDir(home.path()).relativeFilePath(it.next()));
+    QCOMPARE(found, QStringList{QStringLiteral("Protocols/2026-12-10.log")});
+}
+
+void TestReadout::otherFamilies_data()
+{
+    QTest::addColumn<QJsonObject>("meter");
+    QTest::addColumn<int>("family");
+    QTest::addColumn<QString>("boxes");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QStringList>("archives"); // suffix=title, in reading order
+
+    QTest::newRow("ИЛЬМ") << QJsonObject{{"family", 1},
+                                         {"address", 3},
+                                         {"serial", "20190719"},
+                                         {"clock", "2026-12-10T10:00:00"},
+                                         {"depth",
+                                          QJsonObject{{"hourly", 2}, {"daily", 2}, {"monthly", 2}}}}
+                          << 1 << "HDM"
+                          << "ИЛЬМ-4/20190719"
+                          << QStringList{"H0=Почасовой архив", "A0=Посуточный архив",
+                                         "O0=Помесячный архив"};
+    QTest::newRow("ОРВЕК-223") << QJsonObject{{"family", 2},
+                                              {"address", 3},
+                                              {"model", 223},
+                                              {"serial", "22300042"},
+                                              {"clock", "2026-12-10T10:30:00"},
+                                              {"clockRuns", false},
+                                              {"depth", QJsonObject{{"hourly", 2},
+                                                                    {"daily", 2},
+                                                                    {"monthly", 2},
+                                                                    {"integralDaily", 2},
+                                                                    {"integralMonthly", 2},
+                                                                    {"events", 2}}}}
+                               << 2 << "HDMIL"
+                               << "ОРВЕК-223/22300042"
+                               << QStringList{"H0=Почасовой архив", "A0=Посуточный архив",
+                                              "IA0=Посуточный интегральный архив",
+                                              "O0=Помесячный архив",
+                                              "I0=Помесячный интегральный архив"};
+}
+
+void TestReadout::otherFamilies()
+{
+    QFETCH(QJsonObject, meter);
+    QFETCH(int, family);
+    QFETCH(QString, boxes);
+    QFETCH(QString, folder);
+    QFETCH(QStringList, archives);
+
+    Rig rig(QJsonArray{meter});
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    rig.settings.addressText = QStringLiteral("3");
+    rig.settings.family = family;
+    Tick(rig.settings, boxes);
+    rig.readout.DoDevice();
+    QCOMPARE(rig.frontEnd.errors, QStringList());
+
+    const QString base = Day + folder + QStringLiteral("/1210");
+    const QStringList config = CsvLines(rig.Path(base + "CFG.csv"));
+    QVERIFY(config.size() > 4);
+    QString header = QStringLiteral("Дата;");
+    for (const QString& line : config.mid(4))
+        header += line.section(u';', 2) + u';';
+
+    QStringList titles;
+    for (const QString& archive : archives) {
+        const QString suffix = archive.section(u'=', 0, 0);
+        const QString title = archive.section(u'=', 1);
+        const QStringList lines = CsvLines(rig.Path(base + suffix + ".csv"));
+        QVERIFY2(lines.size() > 4, qPrintable(suffix));
+        QCOMPARE(lines.at(0), config.at(0));
+        QCOMPARE(lines.at(1), config.at(1));
+        QCOMPARE(lines.at(2), title);
+        QCOMPARE(lines.at(3), header);
+        QCOMPARE(lines.at(4).count(u';'), config.size() - 4 + 1);
+        QVERIFY(QFileInfo::exists(rig.Path(base + suffix + ".dat")));
+        titles.append(title + QStringLiteral(" создание файла"));
+    }
+    QString missing;
+    QVERIFY2(InOrder(rig.LogLines(), titles, missing), qPrintable(missing));
+    if (boxes.contains(u'L'))
+        QCOMPARE(CsvLines(rig.Path(base + "LOG.csv")).at(2), QStringLiteral("Журнал событий"));
+}
+
+void TestReadout::modem_data()
+{
+    QTest::addColumn<bool>("answersOk");
+    QTest::addColumn<bool>("connects");
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<QStringList>("logInOrder");
+    QTest::addColumn<bool>("deviceRead");
+
+    QTest::newRow("OK, then CONNECT")
+        << true << true << QStringList{} << QStringList{">> AT",
+                                                        "<< OK",
+                                                        ">> ATD5551234",
+                                                        "<< CONNECT 9600",
+                                                        "******* прибор по адресу 1",
+                                                        "закрытие порта"}
+        << true;
+    QTest::newRow("no OK") << false << true << QStringList{"Нет ответа от модема"}
+                           << QStringList{">> AT", "<< ERROR", "Нет ответа от модема",
+                                          "закрытие порта"}
+                           << false;
+    QTest::newRow("abort while dialing")
+        << true << false << QStringList{}
+        << QStringList{">> AT", "<< OK", ">> ATD5551234", "Операция прервана", "закрытие порта"}
+        << false;
+}
+
+void TestReadout::modem()
+{
+    QFETCH(bool, answersOk);
+    QFETCH(bool, connects);
+    QFETCH(QStringList, errors);
+    QFETCH(QStringList, logInOrder);
+    QFETCH(bool, deviceRead);
+
+    ModemOptions options;
+    options.enabled = true;
+    options.connectDelayMs = 200;
+    options.answersOk = answersOk;
+    options.connects = connects;
+    Rig rig(QJsonArray{Orvek307(1, "11111111")}, options);
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    rig.settings.addressText = QStringLiteral("1");
+    rig.settings.modem = true;
+    rig.settings.dialString = QStringLiteral("ATD5551234");
+    // The button, pressed after two empty waits for CONNECT.
+    rig.frontEnd.onAppend = [&rig] {
+        if (rig.frontEnd.appended.size() == 2)
+            rig.readout.RequestAbort();
+    };
+    rig.readout.DoDevice();
+
+    QCOMPARE(rig.frontEnd.errors, errors);
+    const QStringList lines = rig.LogLines();
+    QString missing;
+    QVERIFY2(InOrder(lines, logInOrder, missing),
+             qPrintable(missing + QStringLiteral(" not in order in:\n") + lines.join(u'\n')));
+    QCOMPARE(lines.contains(QStringLiteral("******* прибор по адресу 1")), deviceRead);
+    if (!connects)
+        QCOMPARE(rig.frontEnd.appended, QStringList({" *", " *"}));
+    QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+}
+
+QTEST_GUILESS_MAIN(TestReadout)
+#include "tst_readout.moc"
