@@ -1,3 +1,4 @@
+#include "AddressList.h"
 #include "AnsiCodec.h"
 #include "Channel.h"
 #include "DeviceDriver.h"
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -245,6 +247,8 @@ private slots:
     void otherFamilies();
     void modem_data();
     void modem();
+    void lineSettings_data();
+    void lineSettings();
 };
 
 void TestReadout::fullReadout()
@@ -395,6 +399,8 @@ void TestReadout::failures_data()
     QTest::addColumn<QStringList>("logInOrder");
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<QStringList>("absent");
+    QTest::addColumn<bool>("abortOnError");     // the button, pressed while a message shows
+    QTest::addColumn<QStringList>("notLogged"); // no log line starts so
 
     const QString noReply = ResultCodeText(Rc::NoReply);
     const QString dev1 = Day + QStringLiteral("ОРВЕК-307/11111111/1210");
@@ -416,7 +422,7 @@ void TestReadout::failures_data()
                        "Чтение почасового архива",
                        "Выполнено 3",
                        "закрытие порта"}
-        << QStringList{dev2 + "H0.csv", dev2 + "H0.dat"} << QStringList{};
+        << QStringList{dev2 + "H0.csv", dev2 + "H0.dat"} << QStringList{} << false << QStringList{};
 
     QTest::newRow("unknown model, clock still read")
         << QJsonArray{Orvek307(1, "11111111", {{"model", 305}})} << "1" << 0 << ""
@@ -426,7 +432,7 @@ void TestReadout::failures_data()
                        "Чтение даты и времени",
                        "Дата - Время = " + Readout::ClockText(CalendarDateTime(QDate(2026, 12, 10),
                                                                                QTime(10, 15, 42)))}
-        << QStringList{} << QStringList{};
+        << QStringList{} << QStringList{} << false << QStringList{};
 
     QTest::newRow("empty archive and empty log")
         << QJsonArray{Orvek307(1, "11111111",
@@ -436,7 +442,8 @@ void TestReadout::failures_data()
         << QStringList{"Чтение почасового архива",       "Нет данных в архиве",
                        "Создание файла журнала событий", "Чтение журнала событий",
                        "Нет данных в журнале",           "закрытие порта"}
-        << QStringList{dev1 + "H0.csv", dev1 + "H0.dat", dev1 + "LOG.csv"} << QStringList{};
+        << QStringList{dev1 + "H0.csv", dev1 + "H0.dat", dev1 + "LOG.csv"} << QStringList{} << false
+        << QStringList{};
 
     QTest::newRow("later record fails: copy made, next device")
         << QJsonArray{Orvek307(1, "11111111",
@@ -448,7 +455,7 @@ void TestReadout::failures_data()
         << QStringList{"Чтение почасового архива", ResultCodeText(32), "******* прибор по адресу 2",
                        "Чтение посуточного архива"}
         << QStringList{dev1 + "H0.csv", dev1 + "H0.dat", dev2 + "A0.csv"}
-        << QStringList{dev1 + "A0.csv"};
+        << QStringList{dev1 + "A0.csv"} << false << QStringList{};
 
     // ИЛЬМ keeps no integral archive and no event log.
     const auto ilm = [](int address, const QString& serial) {
@@ -471,13 +478,76 @@ void TestReadout::failures_data()
                        "Выполнено 2",
                        "закрытие порта"}
         << QStringList{ilm1 + "A0.csv", ilm2 + "A0.csv"}
-        << QStringList{ilm1 + "I0.csv", ilm1 + "LOG.csv", ilm2 + "I0.csv", ilm2 + "LOG.csv"};
+        << QStringList{ilm1 + "I0.csv", ilm1 + "LOG.csv", ilm2 + "I0.csv", ilm2 + "LOG.csv"}
+        << false << QStringList{};
 
     QTest::newRow("bad speed: nothing opened")
         << QJsonArray{Orvek307(1, "11111111")} << "1" << 0 << "H"
         << "19200 baud" << QStringList{ResultCodeText(Rc::InvalidParameter)}
         << QStringList{"Адреса приборов: \"1\"", ResultCodeText(Rc::InvalidParameter)}
-        << QStringList{} << QStringList{"Data"};
+        << QStringList{} << QStringList{"Data"} << false << QStringList{"открытие порта"};
+
+    QTest::newRow("address text refused: nothing logged or opened")
+        << QJsonArray{Orvek307(1, "11111111")} << "1 300" << 0 << "H"
+        << "19200" << QStringList{ParseAddressList(QStringLiteral("1 300")).error} << QStringList{}
+        << QStringList{} << QStringList{"Data", "Protocols"} << false << QStringList{};
+
+    QTest::newRow("empty address text: line opened and closed")
+        << QJsonArray{Orvek307(1, "11111111")} << "" << 0 << "H"
+        << "19200" << QStringList{}
+        << QStringList{QString(39, u'='), "Адреса приборов: \"\"", "закрытие порта"}
+        << QStringList{} << QStringList{"Data"} << false << QStringList{};
+
+    QTest::newRow("abort while a silent device is reported: passed on to the next")
+        << QJsonArray{Orvek307(1, "11111111", {{"faults", QJsonObject{{"silent", true}}}}), second}
+        << "1 2" << 0 << "H"
+        << "19200" << QStringList{noReply, noReply}
+        << QStringList{"******* прибор по адресу 2", "Зав. № = 22222222", "Чтение имен параметров",
+                       "Операция прервана", "закрытие порта"}
+        << QStringList{} << QStringList{dev2 + "CFG.csv"} << true << QStringList{};
+
+    QTest::newRow("later event record fails: the protected log follows")
+        << QJsonArray{Orvek307(1, "11111111",
+                               {{"faults",
+                                 QJsonObject{{"exceptionRegister", 0x55}, {"exceptionCode", 4}}}}),
+                      second}
+        << "1 2" << 0 << "LZ"
+        << "19200" << QStringList{ResultCodeText(34)} << QStringList{"Чтение журнала событий",
+                                                                     ResultCodeText(34),
+                                                                     "Выполнено 1",
+                                                                     "Чтение защищенного журнала",
+                                                                     "Выполнено 1",
+                                                                     "******* прибор по адресу 2"}
+        << QStringList{dev1 + "LOG.csv", dev1 + "LOGZ.csv", dev2 + "LOGZ.csv"} << QStringList{}
+        << false << QStringList{};
+
+    QTest::newRow("first event record refused: next device")
+        << QJsonArray{Orvek307(1, "11111111",
+                               {{"faults",
+                                 QJsonObject{{"exceptionRegister", 0x50}, {"exceptionCode", 2}}}}),
+                      second}
+        << "1 2" << 0 << "LZ"
+        << "19200" << QStringList{ResultCodeText(32)}
+        << QStringList{"Чтение журнала событий", ResultCodeText(32), "******* прибор по адресу 2",
+                       "Чтение защищенного журнала"}
+        << QStringList{dev1 + "LOG.csv", dev2 + "LOGZ.csv"} << QStringList{dev1 + "LOGZ.csv"}
+        << false << QStringList{"Выполнено 0"};
+
+    QTest::newRow("impossible record dates: the decoding detail is shown")
+        << QJsonArray{QJsonObject{{"family", 2},
+                                  {"address", 1},
+                                  {"model", 223},
+                                  {"serial", "22300042"},
+                                  {"clock", "2026-12-10T10:30:00"},
+                                  {"clockRuns", false},
+                                  {"depth", QJsonObject{{"daily", 2}, {"integralDaily", 2}}},
+                                  {"faults", QJsonObject{{"badRecordDates", true}}}}}
+        << "1" << 2 << "D"
+        << "19200" << QStringList{ResultCodeText(Rc::ArchiveDecodeError) + ": *"}
+        << QStringList{"Чтение посуточного архива"} << QStringList{}
+        << QStringList{Day + "ОРВЕК-223/22300042/1210A0.dat",
+                       Day + "ОРВЕК-223/22300042/1210IA0.csv"}
+        << false << QStringList{};
 }
 
 void TestReadout::failures()
@@ -491,20 +561,40 @@ void TestReadout::failures()
     QFETCH(QStringList, logInOrder);
     QFETCH(QStringList, present);
     QFETCH(QStringList, absent);
+    QFETCH(bool, abortOnError);
+    QFETCH(QStringList, notLogged);
 
     Rig rig(meters);
     QVERIFY2(rig.ready, qPrintable(rig.error));
+    if (abortOnError)
+        rig.frontEnd.onError = [&rig](const QString&) {
+            rig.readout.RequestAbort();
+        };
     rig.settings.addressText = addresses;
     rig.settings.family = family;
     rig.settings.comSpeed = comSpeed;
     Tick(rig.settings, boxes);
     rig.readout.DoDevice();
 
-    QCOMPARE(rig.frontEnd.errors, errors);
+    // An expected message ending in "*" gives only its beginning.
+    QCOMPARE(rig.frontEnd.errors.size(), errors.size());
+    for (qsizetype i = 0; i < errors.size(); ++i) {
+        const QString& want = errors.at(i);
+        if (want.endsWith(u'*'))
+            QVERIFY2(rig.frontEnd.errors.at(i).startsWith(want.chopped(1)) &&
+                         rig.frontEnd.errors.at(i).size() > want.size(),
+                     qPrintable(rig.frontEnd.errors.at(i)));
+        else
+            QCOMPARE(rig.frontEnd.errors.at(i), want);
+    }
     const QStringList lines = rig.LogLines();
     QString missing;
     QVERIFY2(InOrder(lines, logInOrder, missing),
              qPrintable(missing + QStringLiteral(" not in order in:\n") + lines.join(u'\n')));
+    for (const QString& start : notLogged) {
+        for (const QString& line : lines)
+            QVERIFY2(!line.startsWith(start), qPrintable(line));
+    }
     for (const QString& file : present)
         QVERIFY2(QFileInfo::exists(rig.Path(file)), qPrintable(file));
     for (const QString& file : absent)
@@ -773,6 +863,51 @@ void TestReadout::modem()
     if (!connects)
         QCOMPARE(rig.frontEnd.appended, QStringList({" *", " *"}));
     QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+}
+
+void TestReadout::lineSettings_data()
+{
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<bool>("showLog");
+    QTest::addColumn<bool>("tcp");
+    QTest::addColumn<int>("replyDelay");
+    QTest::addColumn<int>("frameDumps");
+
+    QTest::newRow("serial port") << false << false << false << 50 << 0;
+    QTest::newRow("M-Bus, frames shown") << true << true << false << 250 << 1;
+    QTest::newRow("TCP gateway on this machine") << false << false << true << 50 << 0;
+}
+
+void TestReadout::lineSettings()
+{
+    QFETCH(bool, echo);
+    QFETCH(bool, showLog);
+    QFETCH(bool, tcp);
+    QFETCH(int, replyDelay);
+    QFETCH(int, frameDumps);
+
+    Rig rig(QJsonArray{Orvek307(1, "11111111")});
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    QVERIFY2(rig.server.ListenTcp(QHostAddress::LocalHost, 0, rig.error), qPrintable(rig.error));
+    rig.settings.addressText = QStringLiteral("1");
+    rig.settings.echo = echo;
+    rig.settings.showLog = showLog;
+    rig.settings.useTcp = tcp;
+    rig.settings.tcpHost = QStringLiteral("127.0.0.1");
+    rig.settings.tcpPort = rig.server.TcpPort();
+    rig.readout.DoDevice();
+
+    QCOMPARE(rig.frontEnd.errors, QStringList());
+    QCOMPARE(rig.master.ReplyDelay, replyDelay);
+    QCOMPARE(rig.master.ShowLog, frameDumps);
+    const QStringList lines = rig.LogLines();
+    const QString portLine =
+        tcp ? QStringLiteral("Порт %1 по IP адресу 127.0.0.1").arg(rig.server.TcpPort())
+            : QStringLiteral("Порт %1 скорость 19200").arg(rig.server.PtyPath());
+    QVERIFY2(lines.contains(portLine), qPrintable(lines.join(u'\n')));
+    QVERIFY(lines.contains(QStringLiteral("Зав. № = 11111111")));
+    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^>> "))).isEmpty(), !showLog);
+    QCOMPARE(rig.channel.TcpHost, tcp ? QStringLiteral("127.0.0.1") : QString());
 }
 
 QTEST_GUILESS_MAIN(TestReadout)
