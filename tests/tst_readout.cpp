@@ -239,7 +239,8 @@ private slots:
     void fullReadout();
     void failures_data();
     void failures();
-    void abortDuringArchive();
+    void abortDuringRecords_data();
+    void abortDuringRecords();
     void unwritableDataFolder();
     void unsafeDeviceTexts_data();
     void unsafeDeviceTexts();
@@ -249,6 +250,8 @@ private slots:
     void modem();
     void lineSettings_data();
     void lineSettings();
+    void exportFileUnwritable_data();
+    void exportFileUnwritable();
 };
 
 void TestReadout::fullReadout()
@@ -602,42 +605,71 @@ void TestReadout::failures()
     QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
 }
 
-void TestReadout::abortDuringArchive()
+void TestReadout::abortDuringRecords_data()
 {
+    QTest::addColumn<QString>("boxes");
+    QTest::addColumn<QString>("pressedAt"); // the memo line that ends so
+    QTest::addColumn<QString>("suffix");    // the file being written
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QStringList>("absent"); // of the first device
+    QTest::addColumn<QStringList>("tail");
+
+    const QString clock =
+        "Дата - Время = " +
+        Readout::ClockText(CalendarDateTime(QDate(2026, 12, 10), QTime(10, 15, 42)));
+    // An aborted archive sends the read-out on to the next device, which stops after
+    // its names; an aborted log ends the read-out at once.
+    QTest::newRow("hourly archive of the first of two")
+        << "HD"
+        << " --> 2"
+        << "H0" << 2 << QStringList{"H0.dat", "A0.csv"}
+        << QStringList{"Чтение почасового архива",
+                       "Операция прервана",
+                       "******* прибор по адресу 2",
+                       "Определение типа прибора",
+                       "ОРВЕК-307",
+                       "Чтение даты и времени",
+                       clock,
+                       "Чтение заводского номера",
+                       "Зав. № = 22222222",
+                       "Чтение конфигурации архивов",
+                       "Выполнено",
+                       "Чтение имен параметров",
+                       "Операция прервана",
+                       "закрытие порта"};
+    QTest::newRow("event log") << "LZ"
+                               << " --> 1"
+                               << "LOG" << 1 << QStringList{"LOGZ.csv"}
+                               << QStringList{"Чтение журнала событий", "Операция прервана",
+                                              "закрытие порта"};
+}
+
+void TestReadout::abortDuringRecords()
+{
+    QFETCH(QString, boxes);
+    QFETCH(QString, pressedAt);
+    QFETCH(QString, suffix);
+    QFETCH(int, rows);
+    QFETCH(QStringList, absent);
+    QFETCH(QStringList, tail);
+
     Rig rig(QJsonArray{Orvek307(1, "11111111"), Orvek307(2, "22222222")});
     QVERIFY2(rig.ready, qPrintable(rig.error));
     rig.settings.addressText = QStringLiteral("1 2");
-    Tick(rig.settings, QStringLiteral("HD"));
-    // The button, pressed while the second hourly record is written.
-    rig.memo.onLine = [&rig](const QString& line) {
-        if (line.endsWith(QStringLiteral(" --> 2")))
+    Tick(rig.settings, boxes);
+    rig.memo.onLine = [&rig, pressedAt](const QString& line) {
+        if (line.endsWith(pressedAt))
             rig.readout.RequestAbort();
     };
     rig.readout.DoDevice();
 
     QCOMPARE(rig.frontEnd.errors, QStringList());
     const QString dev1 = Day + QStringLiteral("ОРВЕК-307/11111111/1210");
-    const QStringList hourly = CsvLines(rig.Path(dev1 + "H0.csv"));
-    QCOMPARE(hourly.size(), 4 + 2);
-    QVERIFY(!QFileInfo::exists(rig.Path(dev1 + "H0.dat")));
-    QVERIFY(!QFileInfo::exists(rig.Path(dev1 + "A0.csv")));
+    QCOMPARE(CsvLines(rig.Path(dev1 + suffix + ".csv")).size(), 4 + rows);
+    for (const QString& file : absent)
+        QVERIFY2(!QFileInfo::exists(rig.Path(dev1 + file)), qPrintable(file));
 
     const QStringList lines = rig.LogLines();
-    const QStringList tail = {"Чтение почасового архива",
-                              "Операция прервана",
-                              "******* прибор по адресу 2",
-                              "Определение типа прибора",
-                              "ОРВЕК-307",
-                              "Чтение даты и времени",
-                              "Дата - Время = " + Readout::ClockText(CalendarDateTime(
-                                                      QDate(2026, 12, 10), QTime(10, 15, 42))),
-                              "Чтение заводского номера",
-                              "Зав. № = 22222222",
-                              "Чтение конфигурации архивов",
-                              "Выполнено",
-                              "Чтение имен параметров",
-                              "Операция прервана",
-                              "закрытие порта"};
     QVERIFY(lines.size() >= tail.size());
     QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
     QVERIFY(!QFileInfo::exists(rig.Path(Day + QStringLiteral("ОРВЕК-307/22222222"))));
@@ -908,6 +940,50 @@ void TestReadout::lineSettings()
     QVERIFY(lines.contains(QStringLiteral("Зав. № = 11111111")));
     QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^>> "))).isEmpty(), !showLog);
     QCOMPARE(rig.channel.TcpHost, tcp ? QStringLiteral("127.0.0.1") : QString());
+}
+
+void TestReadout::exportFileUnwritable_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QString>("boxes");
+    QTest::addColumn<QString>("lastStep");
+
+    QTest::newRow("configuration") << "CFG"
+                                   << "H"
+                                   << "Создание файла конфигурации";
+    QTest::newRow("hourly archive") << "H0"
+                                    << "H"
+                                    << "Чтение почасового архива";
+    QTest::newRow("event log") << "LOG"
+                               << "LZ"
+                               << "Создание файла журнала событий";
+}
+
+// A file that takes no byte: the export's file name leads to a full device.
+void TestReadout::exportFileUnwritable()
+{
+    QFETCH(QString, suffix);
+    QFETCH(QString, boxes);
+    QFETCH(QString, lastStep);
+    if (!QFileInfo(QStringLiteral("/dev/full")).isWritable())
+        QSKIP("this system has no full device");
+
+    Rig rig(QJsonArray{Orvek307(1, "11111111"), Orvek307(2, "22222222")});
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    const QString folder = rig.Path(Day + QStringLiteral("ОРВЕК-307/11111111"));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), folder + "/1210" + suffix + ".csv"));
+    rig.settings.addressText = QStringLiteral("1 2");
+    Tick(rig.settings, boxes);
+    rig.readout.DoDevice();
+
+    QCOMPARE(rig.frontEnd.ioErrors, QList<int>{ENOSPC});
+    QCOMPARE(rig.frontEnd.errors, QStringList());
+    const QStringList lines = rig.LogLines();
+    QVERIFY(lines.size() >= 2);
+    QCOMPARE(lines.mid(lines.size() - 2), QStringList({lastStep, "закрытие порта"}));
+    QVERIFY(!lines.contains(QStringLiteral("******* прибор по адресу 2")));
+    QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
 }
 
 QTEST_GUILESS_MAIN(TestReadout)
