@@ -145,6 +145,8 @@ void Readout::EndReadout()
 
 void Readout::DoDevice()
 {
+    // Pressing Read starts afresh: an abort left from the last read-out does not count.
+    m_context.AbortRequested = false;
     m_master.ShowLog = m_settings.showLog ? 1 : 0;
     const QString addressText = m_settings.addressText;
     const AddressParseResult parsed = ParseAddressList(addressText);

@@ -25,7 +25,7 @@ public:
             ReadoutFrontEnd& frontEnd, ReadoutSettings& settings);
 
     // Runs the whole read-out and returns when it has ended; the export file and the
-    // channel are closed however it ends.
+    // channel are closed however it ends. Clears the abort flag as it starts.
     void DoDevice();
     // The Abort button: seen in the dialing wait, after the parameter names and before
     // each archive or log record.
