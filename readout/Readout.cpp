@@ -25,7 +25,7 @@ struct ArchiveInfo
 
 constexpr int AllFamilies = 0b111;
 
-// The misspelt emergency title is what the meters' own software has always written.
+// The emergency title keeps its doubled "н": files already made carry it so.
 constexpr ArchiveInfo Archives[] = {
     {ArchiveKind::Hourly, u"Почасовой архив", u"H0", u"Чтение почасового архива", Period::Hourly,
      AllFamilies},
