@@ -16,4 +16,5 @@ add_test(NAME tst_interop COMMAND tst_interop)
 set_tests_properties(tst_interop PROPERTIES
   LABELS integration
   ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8"
-  TIMEOUT 120)
+  TIMEOUT 120
+  RESOURCE_LOCK pty)
