@@ -1,5 +1,14 @@
 #include "LayoutCodes.h"
 
+#include "TextFormat.h"
+
+QDateTime OrvekClockTime(const ReplyBlock& block)
+{
+    const QDate date(block.U16LE(6), block.Byte(5), block.Byte(3));
+    const QTime time(block.Byte(2), block.Byte(1), block.Byte(0));
+    return date.isValid() && time.isValid() ? CalendarDateTime(date, time) : ZeroDateTime();
+}
+
 ParameterKind LayoutCodeKind(quint8 code)
 {
     switch (code >> 4) {

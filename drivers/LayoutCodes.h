@@ -2,10 +2,18 @@
 
 #include "DeviceDriver.h"
 
+#include <QDateTime>
 #include <QString>
 
-// The layout codes both ОРВЕК families use, one byte per archive slot: the high nibble
-// is the quantity group, the low nibble the channel number minus one.
+// What both ОРВЕК families share: the clock block and the layout codes.
+
+// The clock block: second, minute, hour, day, (unused), month, year (16-bit, low byte
+// first). A clock that forms no date or time gives the date-time 0 and is no failure:
+// the read-out logs an obviously wrong clock and still reads the meter.
+QDateTime OrvekClockTime(const ReplyBlock& block);
+
+// Layout codes, one byte per archive slot: the high nibble is the quantity group, the
+// low nibble the channel number minus one.
 
 // 0xF0..0xFF end a layout.
 inline bool IsLayoutEnd(quint8 code)

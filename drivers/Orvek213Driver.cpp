@@ -186,13 +186,7 @@ ResultCode Orvek213Driver::ReadDeviceClock(QDateTime& clock)
     const ResultCode r = ReadBlock(ClockRegister, 1, ClockBlock, block);
     if (r != Rc::Ok)
         return r;
-    const QDate date(block.U16LE(6), block.Byte(5), block.Byte(3));
-    const QTime time(block.Byte(2), block.Byte(1), block.Byte(0));
-    // A clock that forms no date or time is not worth dropping the device for: the
-    // date-time 0 shows in the log as an obviously wrong clock and the archives are
-    // still read.
-    if (date.isValid() && time.isValid())
-        clock = CalendarDateTime(date, time);
+    clock = OrvekClockTime(block);
     return Rc::Ok;
 }
 

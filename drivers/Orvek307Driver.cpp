@@ -226,12 +226,7 @@ ResultCode Orvek307Driver::ReadDeviceClock(QDateTime& clock)
     clock = ZeroDateTime();
     if (r != Rc::Ok)
         return r;
-    const QDate date(block.U16LE(6), block.Byte(5), block.Byte(3));
-    const QTime time(block.Byte(2), block.Byte(1), block.Byte(0));
-    // A clock that forms no date or time stays at the date-time 0 but is no failure:
-    // the read-out logs an obviously wrong clock and still reads the meter.
-    if (date.isValid() && time.isValid())
-        clock = CalendarDateTime(date, time);
+    clock = OrvekClockTime(block);
     return Rc::Ok;
 }
 
