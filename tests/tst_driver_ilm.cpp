@@ -207,12 +207,7 @@ struct SimulatedIlm
              server.OpenPty(QString(), error);
         if (!ok)
             qWarning("%s", qPrintable(error));
-        channel.ComPortName = server.PtyPath();
-        channel.BaudRate = 19200;
-        master.GlobalTimeOut = 500;
-        master.LocalTimeOut = 30;
-        master.GlobalTry = 2;
-        master.ReplyDelay = 0;
+        UseTestPort(channel, master, server.PtyPath());
         context.DeviceAddress = kMeterAddress;
         driver = MakeIlmDriver(context);
     }

@@ -981,13 +981,8 @@ void TestDriverOrvek213::readOutOverSimulator()
     QVERIFY(home.isValid());
     ExchangeLog log(home.path() + u'/');
     Channel channel(log);
-    channel.ComPortName = server.PtyPath();
-    channel.BaudRate = 19200;
     ModbusMaster master(channel, log);
-    master.GlobalTimeOut = 500;
-    master.LocalTimeOut = 30;
-    master.GlobalTry = 2;
-    master.ReplyDelay = 0;
+    UseTestPort(channel, master, server.PtyPath());
     DriverContext context(master, log);
     const std::unique_ptr<DeviceDriver> driver = MakeOrvek213Driver(context);
 

@@ -850,13 +850,8 @@ void TestDriverOrvek307::simulatorPass()
     RecordingMemo memo;
     log.SetMemo(&memo);
     Channel channel(log);
-    channel.ComPortName = server.PtyPath();
-    channel.BaudRate = 19200;
     ModbusMaster master(channel, log);
-    master.GlobalTimeOut = 500;
-    master.LocalTimeOut = 30;
-    master.GlobalTry = 2;
-    master.ReplyDelay = 0;
+    UseTestPort(channel, master, server.PtyPath());
 
     DriverContext context(master, log);
     context.DeviceAddress = 9;

@@ -1,6 +1,7 @@
 #include "AnsiCodec.h"
 #include "Channel.h"
 #include "ExchangeLog.h"
+#include "LineFixture.h"
 #include "ModbusMaster.h"
 #include "SimServer.h"
 
@@ -596,12 +597,7 @@ struct OnTheLine
              server.OpenPty(QString(), error);
         if (!ok)
             qWarning("%s", qPrintable(error));
-        channel.ComPortName = server.PtyPath();
-        channel.BaudRate = 19200;
-        master.GlobalTimeOut = 500;
-        master.LocalTimeOut = 30;
-        master.GlobalTry = 2;
-        master.ReplyDelay = 0;
+        UseTestPort(channel, master, server.PtyPath());
     }
     ~OnTheLine() { channel.CloseChannel(); }
 

@@ -1,5 +1,6 @@
 #include "Channel.h"
 #include "ExchangeLog.h"
+#include "LineFixture.h"
 #include "Meter.h"
 #include "ModbusMaster.h"
 #include "SimServer.h"
@@ -738,13 +739,8 @@ void TestSimOrvek213::readOutOverPseudoTerminal()
     QVERIFY2(server.OpenPty(QString(), error), qPrintable(error));
     ExchangeLog log(home.path() + u'/');
     Channel channel(log);
-    channel.ComPortName = server.PtyPath();
-    channel.BaudRate = 19200;
     ModbusMaster master(channel, log);
-    master.GlobalTimeOut = 500;
-    master.LocalTimeOut = 30;
-    master.GlobalTry = 2;
-    master.ReplyDelay = 0;
+    UseTestPort(channel, master, server.PtyPath());
 
     std::array<quint8, 255> buffer{};
     const auto read = [&](quint16 reg, quint16 registers, QByteArray& data) {

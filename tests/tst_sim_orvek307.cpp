@@ -1,5 +1,6 @@
 #include "Channel.h"
 #include "ExchangeLog.h"
+#include "LineFixture.h"
 #include "ModbusMaster.h"
 #include "SimServer.h"
 
@@ -658,13 +659,8 @@ void TestSimOrvek307::endToEnd()
 
     ExchangeLog log(home.path() + u'/');
     Channel channel(log);
-    channel.ComPortName = server.PtyPath();
-    channel.BaudRate = 19200;
     ModbusMaster master(channel, log);
-    master.GlobalTimeOut = 500;
-    master.LocalTimeOut = 30;
-    master.GlobalTry = 2;
-    master.ReplyDelay = 0;
+    UseTestPort(channel, master, server.PtyPath());
     QCOMPARE(channel.OpenChannel(), 0);
 
     std::array<quint8, 256> buffer{};

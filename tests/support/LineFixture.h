@@ -26,6 +26,18 @@ private:
     QStringList m_lines;
 };
 
+// The serial line to a stand-in meter's terminal with the tests' short time-outs: a
+// silent meter costs little and the master adds no pause after good replies.
+inline void UseTestPort(Channel& channel, ModbusMaster& master, const QString& port)
+{
+    channel.ComPortName = port;
+    channel.BaudRate = 19200;
+    master.GlobalTimeOut = 500;
+    master.LocalTimeOut = 30;
+    master.GlobalTry = 2;
+    master.ReplyDelay = 0;
+}
+
 // A master on a real line (a pseudo-terminal or a loopback gateway) with a scripted
 // device at the far end, short time-outs and a log in a temporary program folder.
 struct LineFixture
