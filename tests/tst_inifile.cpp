@@ -1,0 +1,437 @@
+#include "AnsiCodec.h"
+#include "IniFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <climits>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+QByteArray Ansi(const QString& text)
+{
+    return EncodeAnsi(text);
+}
+
+QByteArray Utf16Le(const QString& text)
+{
+    QStringEncoder encoder(QStringConverter::Utf16LE);
+    return QByteArray("\xFF\xFE", 2) + QByteArray(encoder(text));
+}
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+struct Folder
+{
+    QTemporaryDir dir;
+    QString ini = dir.filePath(QStringLiteral("OrvekData.ini"));
+};
+
+} // namespace
+
+class TestIniFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void read_data();
+    void read();
+    void readInteger_data();
+    void readInteger();
+    void write_data();
+    void write();
+    void refusedNames_data();
+    void refusedNames();
+    void sectionNamesAndErase();
+    void unicodeFileStaysUnicode();
+    void failedWriteLeavesFile();
+    void readOnlyFolder();
+};
+
+void TestIniFile::read_data()
+{
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("key in other case") << "general"
+                                       << "SHOWLOG"
+                                       << "1";
+    QTest::newRow("blanks around names and value") << " General "
+                                                   << " padded "
+                                                   << "two  words";
+    QTest::newRow("double quotes") << "General"
+                                   << "Quoted"
+                                   << "  spaced  ";
+    QTest::newRow("single quotes") << "General"
+                                   << "Single"
+                                   << "x";
+    QTest::newRow("quotes that do not match") << "General"
+                                              << "Mixed"
+                                              << "\"x'";
+    QTest::newRow("one quote alone") << "General"
+                                     << "Lone"
+                                     << "\"";
+    QTest::newRow("first of duplicated keys") << "General"
+                                              << "Dup"
+                                              << "first";
+    QTest::newRow("empty value") << "General"
+                                 << "Empty"
+                                 << "";
+    QTest::newRow("comment line") << "General"
+                                  << "Commented"
+                                  << "-";
+    QTest::newRow("line without =") << "General"
+                                    << "NoEquals"
+                                    << "-";
+    QTest::newRow("line before any section") << "General"
+                                             << "orphan"
+                                             << "-";
+    QTest::newRow("Cyrillic section in other case") << "КОТЕЛЬНАЯ №1"
+                                                    << "cbcom"
+                                                    << "COM3";
+    QTest::newRow("key only in a later duplicate section") << "General"
+                                                           << "Hidden"
+                                                           << "-";
+    QTest::newRow("missing section") << "Нет такой"
+                                     << "cbCOM"
+                                     << "-";
+}
+
+void TestIniFile::read()
+{
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, expected);
+
+    Folder folder;
+    QVERIFY(WriteBytes(folder.ini, Ansi(QStringLiteral("; k=commented\r\n"
+                                                       "orphan=before any section\r\n"
+                                                       "[General]\r\n"
+                                                       "ShowLog = 1\r\n"
+                                                       "  Padded \t=   two  words  \r\n"
+                                                       "Quoted=\"  spaced  \"\n"
+                                                       "Single='x'\r\n"
+                                                       "Mixed=\"x'\r\n"
+                                                       "Lone=\"\r\n"
+                                                       "Dup=first\r\n"
+                                                       "dup=second\r\n"
+                                                       ";Commented=1\r\n"
+                                                       "Empty=\r\n"
+                                                       "NoEquals\r\n"
+                                                       "[ Котельная №1 ]\r\n"
+                                                       "cbCOM=COM3\r\n"
+                                                       "[general]\r\n"
+                                                       "Hidden=2\r\n"))));
+    const IniFile ini(folder.ini);
+    QCOMPARE(ini.ReadString(section, key, QStringLiteral("-")), expected);
+}
+
+void TestIniFile::readInteger_data()
+{
+    QTest::addColumn<QString>("value"); // null: no such key
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("number") << "42" << 42;
+    QTest::newRow("minus") << "-7" << -7;
+    QTest::newRow("plus") << "+3" << 3;
+    QTest::newRow("blanks and leading zeros") << "  007  " << 7;
+    QTest::newRow("smallest int") << "-2147483648" << INT_MIN;
+    QTest::newRow("beyond int") << "2147483648" << -99;
+    QTest::newRow("trailing letters") << "12abc" << -99;
+    QTest::newRow("fraction") << "1.5" << -99;
+    QTest::newRow("hexadecimal") << "0x10" << -99;
+    QTest::newRow("sign alone") << "-" << -99;
+    QTest::newRow("empty") << "" << -99;
+    QTest::newRow("words") << "abc" << -99;
+    QTest::newRow("missing key") << QString() << -99;
+}
+
+void TestIniFile::readInteger()
+{
+    QFETCH(QString, value);
+    QFETCH(int, expected);
+
+    Folder folder;
+    const QString line = value.isNull() ? QStringLiteral("other=1") : QStringLiteral("k=") + value;
+    QVERIFY(
+        WriteBytes(folder.ini, Ansi(QStringLiteral("[S]\r\n") + line + QStringLiteral("\r\n"))));
+    QCOMPARE(IniFile(folder.ini).ReadInteger(QStringLiteral("s"), QStringLiteral("K"), -99),
+             expected);
+}
+
+void TestIniFile::write_data()
+{
+    QTest::addColumn<QByteArray>("before"); // null: no file yet
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QByteArray>("after");
+
+    QTest::newRow("new file") << QByteArray() << "General"
+                              << "ShowLog"
+                              << "1" << QByteArray("[General]\r\nShowLog=1\r\n");
+    QTest::newRow("new file, Windows-1251 bytes")
+        << QByteArray() << "Котельная"
+        << "cbCOM"
+        << "Порт"
+        << QByteArray("[\xCA\xEE\xF2\xE5\xEB\xFC\xED\xE0\xFF]\r\ncbCOM=\xCF\xEE\xF0\xF2\r\n");
+
+    // Every byte above 7Fh in a comment, line ends of both kinds, an indented comment:
+    // only the key's text may change.
+    QByteArray highBytes;
+    for (int b = 0x80; b <= 0xFF; ++b)
+        highBytes.append(static_cast<char>(b));
+    const QByteArray head = "; " + highBytes + "\n[General]\r\n";
+    const QByteArray tail = "\n  ; note \r\nComPort=COM1\r\n\r\n[Other]\nShowLog=5\n";
+    QTest::newRow("value replaced in place") << head + "  ShowLog = 0" + tail << "GENERAL"
+                                             << "showlog"
+                                             << "1" << head + "ShowLog=1" + tail;
+
+    QTest::newRow("Cyrillic section in other case")
+        << Ansi(QStringLiteral("[Котельная]\r\ncbCOM=COM1\r\n")) << "КОТЕЛЬНАЯ"
+        << "CBcom"
+        << "COM2" << Ansi(QStringLiteral("[Котельная]\r\ncbCOM=COM2\r\n"));
+    QTest::newRow("first of duplicated sections and keys")
+        << QByteArray("[A]\r\nk=1\r\nk=2\r\n[a]\r\nk=3\r\n") << "a"
+        << "K"
+        << "9" << QByteArray("[A]\r\nk=9\r\nk=2\r\n[a]\r\nk=3\r\n");
+    QTest::newRow("key before any section is not the section's")
+        << QByteArray("k=1\r\n[A]\r\n") << "A"
+        << "k"
+        << "2" << QByteArray("k=1\r\n[A]\r\nk=2\r\n");
+    QTest::newRow("new key before the blank lines ending its section")
+        << QByteArray("[A]\r\nx=1\r\n; c\r\n\r\n \r\n[B]\r\ny=2\r\n") << "A"
+        << "z"
+        << "3" << QByteArray("[A]\r\nx=1\r\n; c\r\nz=3\r\n\r\n \r\n[B]\r\ny=2\r\n");
+    QTest::newRow("new key after a last line without its end")
+        << QByteArray("[A]\nx=1") << "A"
+        << "z"
+        << "3" << QByteArray("[A]\nx=1\r\nz=3\r\n");
+    QTest::newRow("new key under a lone header") << QByteArray("[A]") << "A"
+                                                 << "z"
+                                                 << "3" << QByteArray("[A]\r\nz=3\r\n");
+    QTest::newRow("new section after one empty line")
+        << QByteArray("[A]\r\nx=1\r\n") << "B"
+        << "y"
+        << "2" << QByteArray("[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n");
+    QTest::newRow("new section after the empty line already there")
+        << QByteArray("[A]\r\nx=1\r\n\r\n") << "B"
+        << "y"
+        << "2" << QByteArray("[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n");
+    QTest::newRow("new section after a last line without its end")
+        << QByteArray("[A]\nx=1") << "B"
+        << "y"
+        << "2" << QByteArray("[A]\nx=1\r\n\r\n[B]\r\ny=2\r\n");
+    QTest::newRow("new section in an empty file") << QByteArray("") << "B"
+                                                  << "y"
+                                                  << "2" << QByteArray("[B]\r\ny=2\r\n");
+    QTest::newRow("value cut at its first line break")
+        << QByteArray() << "A"
+        << "k"
+        << "COM3\r\n[Evil]\nx=1" << QByteArray("[A]\r\nk=COM3\r\n");
+    QTest::newRow("names written without their blanks") << QByteArray() << "  A  "
+                                                        << " k\t"
+                                                        << " v " << QByteArray("[A]\r\nk= v \r\n");
+}
+
+void TestIniFile::write()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QByteArray, after);
+
+    Folder folder;
+    if (!before.isNull())
+        QVERIFY(WriteBytes(folder.ini, before));
+    IniFile ini(folder.ini);
+    QVERIFY(ini.WriteString(section, key, value));
+    QCOMPARE(ReadBytes(folder.ini), after);
+}
+
+void TestIniFile::refusedNames_data()
+{
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+
+    QTest::newRow("empty section") << ""
+                                   << "k";
+    QTest::newRow("blank section") << " \t"
+                                   << "k";
+    QTest::newRow("line break in section") << "A\r\n[B]"
+                                           << "k";
+    QTest::newRow("empty key") << "A"
+                               << "";
+    QTest::newRow("= in key") << "A"
+                              << "a=b";
+    QTest::newRow("key read as a header") << "A"
+                                          << "[B]";
+    QTest::newRow("key read as a comment") << "A"
+                                           << ";k";
+    QTest::newRow("line break in key") << "A"
+                                       << "k\nj";
+}
+
+void TestIniFile::refusedNames()
+{
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+
+    Folder folder;
+    const QByteArray before("[A]\r\nk=1\r\n");
+    QVERIFY(WriteBytes(folder.ini, before));
+    IniFile ini(folder.ini);
+    QVERIFY(!ini.WriteString(section, key, QStringLiteral("2")));
+    // A refused name among good ones: nothing of the call is written.
+    QVERIFY(!ini.WriteStrings(
+        section, {{QStringLiteral("k"), QStringLiteral("3")}, {key, QStringLiteral("3")}}));
+    QCOMPARE(ReadBytes(folder.ini), before);
+}
+
+void TestIniFile::sectionNamesAndErase()
+{
+    Folder folder;
+    IniFile ini(folder.ini);
+    QCOMPARE(ini.SectionNames(), QStringList());
+    QVERIFY(ini.EraseSection(QStringLiteral("One")));
+    QVERIFY(!QFile::exists(folder.ini));
+
+    QVERIFY(WriteBytes(folder.ini, Ansi(QStringLiteral("; head\r\n"
+                                                       "[One]\r\n"
+                                                       "a=1\r\n"
+                                                       "\r\n"
+                                                       "[Два]\r\n"
+                                                       "b=2\r\n"
+                                                       "; about three\r\n"
+                                                       "\r\n"
+                                                       "[Three]\r\n"
+                                                       "c=3\r\n"
+                                                       "[два]\r\n"
+                                                       "d=4\r\n"))));
+    QCOMPARE(ini.SectionNames(),
+             (QStringList{QStringLiteral("One"), QStringLiteral("Два"), QStringLiteral("Three")}));
+
+    const QByteArray before = ReadBytes(folder.ini);
+    QVERIFY(ini.EraseSection(QStringLiteral("Missing")));
+    QCOMPARE(ReadBytes(folder.ini), before);
+
+    QVERIFY(ini.EraseSection(QStringLiteral(" ДВА ")));
+    QCOMPARE(ReadBytes(folder.ini), QByteArray("; head\r\n[One]\r\na=1\r\n\r\n[Three]\r\nc=3\r\n"));
+    QCOMPARE(ini.SectionNames(), (QStringList{QStringLiteral("One"), QStringLiteral("Three")}));
+}
+
+void TestIniFile::unicodeFileStaysUnicode()
+{
+    Folder folder;
+    QVERIFY(
+        WriteBytes(folder.ini, Utf16Le(QStringLiteral("[Котельная]\r\ncbCOM=COM1\r\n; Ω\r\n"))));
+    IniFile ini(folder.ini);
+    QCOMPARE(ini.SectionNames(), QStringList{QStringLiteral("Котельная")});
+    QCOMPARE(ini.ReadString(QStringLiteral("котельная"), QStringLiteral("cbCOM")),
+             QStringLiteral("COM1"));
+
+    // Characters beyond Windows-1251 survive in a Unicode file.
+    QVERIFY(ini.WriteStrings(QStringLiteral("Котельная"),
+                             {{QStringLiteral("cbCOM"), QStringLiteral("Порт Ω")},
+                              {QStringLiteral("edModem"), QStringLiteral("中")}}));
+    QCOMPARE(ReadBytes(folder.ini),
+             Utf16Le(QStringLiteral("[Котельная]\r\ncbCOM=Порт Ω\r\n; Ω\r\nedModem=中\r\n")));
+    QCOMPARE(ini.ReadString(QStringLiteral("Котельная"), QStringLiteral("cbCOM")),
+             QStringLiteral("Порт Ω"));
+}
+
+void TestIniFile::failedWriteLeavesFile()
+{
+    Folder folder;
+
+    // A folder that cannot exist: its name is taken by a file.
+    const QString blocker = folder.dir.filePath(QStringLiteral("blocker"));
+    QVERIFY(WriteBytes(blocker, "in the way"));
+    IniFile nowhere(blocker + QStringLiteral("/OrvekData.ini"));
+    QVERIFY(!nowhere.WriteString(QStringLiteral("General"), QStringLiteral("ShowLog"),
+                                 QStringLiteral("1")));
+    QCOMPARE(ReadBytes(blocker), QByteArray("in the way"));
+
+#ifdef Q_OS_UNIX
+    // A write that stops half way, as on a full disk: the file keeps its old bytes and
+    // no partial copy is left beside it.
+    const QByteArray before("[General]\r\nShowLog=0\r\n");
+    QVERIFY(WriteBytes(folder.ini, before));
+    IniFile ini(folder.ini);
+    rlimit saved{};
+    QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    // Room for "[General]\r\nShowLog=1" only: a cut copy put in place would show.
+    small.rlim_cur = static_cast<rlim_t>(before.size() - 2);
+    const bool limited = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    const bool written =
+        ini.WriteString(QStringLiteral("General"), QStringLiteral("ShowLog"), QStringLiteral("10"));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(limited);
+    QVERIFY(!written);
+    QCOMPARE(ReadBytes(folder.ini), before);
+    QCOMPARE(QDir(folder.dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             (QStringList{QStringLiteral("OrvekData.ini"), QStringLiteral("blocker")}));
+#endif
+}
+
+void TestIniFile::readOnlyFolder()
+{
+    Folder folder;
+    const QString locked = folder.dir.filePath(QStringLiteral("locked"));
+    QVERIFY(QDir().mkdir(locked));
+    const QString path = locked + QStringLiteral("/OrvekData.ini");
+    const QString readOnlyPath = locked + QStringLiteral("/ReadOnly.ini");
+    QVERIFY(WriteBytes(path, "[A]\r\nk=1\r\n"));
+    QVERIFY(WriteBytes(readOnlyPath, "[A]\r\nk=1\r\n"));
+    QVERIFY(QFile::setPermissions(readOnlyPath, QFile::ReadOwner | QFile::ReadUser));
+    const auto readable = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadUser | QFile::ExeUser;
+    QVERIFY(QFile::setPermissions(locked, readable));
+    const bool enforced = !WriteBytes(locked + QStringLiteral("/probe"), "x");
+
+    IniFile missing(locked + QStringLiteral("/Missing.ini"));
+    const bool createdMissing =
+        missing.WriteString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("2"));
+    IniFile readOnly(readOnlyPath);
+    const bool wroteReadOnly =
+        readOnly.WriteString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("2"));
+    // The file itself is writable: it is written in place.
+    IniFile writable(path);
+    const bool wroteWritable =
+        writable.WriteString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("2"));
+    QFile::setPermissions(locked, readable | QFile::WriteOwner | QFile::WriteUser);
+    if (!enforced)
+        QSKIP("file permissions are not enforced for this user");
+
+    QVERIFY(!createdMissing);
+    QVERIFY(!QFile::exists(locked + QStringLiteral("/Missing.ini")));
+    QVERIFY(!wroteReadOnly);
+    QCOMPARE(ReadBytes(readOnlyPath), QByteArray("[A]\r\nk=1\r\n"));
+    QVERIFY(wroteWritable);
+    QCOMPARE(ReadBytes(path), QByteArray("[A]\r\nk=2\r\n"));
+}
+
+QTEST_APPLESS_MAIN(TestIniFile)
+#include "tst_inifile.moc"
