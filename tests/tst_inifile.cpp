@@ -1,5 +1,6 @@
 #include "AnsiCodec.h"
 #include "IniFile.h"
+#include "ProgramSettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,6 +40,54 @@ bool WriteBytes(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// Every field, so that a mismatch shows which one.
+QString Describe(const ReadoutSettings& s)
+{
+    return QStringList{s.comPort,
+                       s.comSpeed,
+                       QString::number(s.useTcp),
+                       QString::number(s.modem),
+                       QString::number(s.echo),
+                       QString::number(s.family),
+                       s.tcpHost,
+                       s.addressText,
+                       s.dialString,
+                       QString::number(s.tcpPort),
+                       QString::number(s.archiveHourly),
+                       QString::number(s.archiveDaily),
+                       QString::number(s.archiveMonthly),
+                       QString::number(s.archiveIntegral),
+                       QString::number(s.archiveEmergency),
+                       QString::number(s.eventLog),
+                       QString::number(s.protectedLog),
+                       QString::number(s.showLog),
+                       s.startDate.toString(Qt::ISODate)}
+        .join(u'|');
+}
+
+ReadoutSettings Filled()
+{
+    ReadoutSettings s;
+    s.comPort = QStringLiteral("COM3");
+    s.comSpeed = QStringLiteral("9600");
+    s.useTcp = true;
+    s.modem = false;
+    s.echo = true;
+    s.family = 2;
+    s.tcpHost = QStringLiteral("192.168.0.7");
+    s.addressText = QStringLiteral("1 3 6-11");
+    s.dialString = QStringLiteral("ATDT 555");
+    s.tcpPort = 4002;
+    s.archiveHourly = true;
+    s.archiveDaily = false;
+    s.archiveMonthly = true;
+    s.archiveIntegral = false;
+    s.archiveEmergency = true;
+    s.eventLog = false;
+    s.protectedLog = true;
+    return s;
+}
+
 struct Folder
 {
     QTemporaryDir dir;
@@ -64,6 +113,14 @@ private slots:
     void unicodeFileStaysUnicode();
     void failedWriteLeavesFile();
     void readOnlyFolder();
+
+    void generalSettings();
+    void configurationNames();
+    void nameDifferingInCaseKeepsOneSection();
+    void missingKeysReadDefaults();
+    void familyOutsideTheList_data();
+    void familyOutsideTheList();
+    void configurationRoundTrip();
 };
 
 void TestIniFile::read_data()
@@ -431,6 +488,162 @@ void TestIniFile::readOnlyFolder()
     QCOMPARE(ReadBytes(readOnlyPath), QByteArray("[A]\r\nk=1\r\n"));
     QVERIFY(wroteWritable);
     QCOMPARE(ReadBytes(path), QByteArray("[A]\r\nk=2\r\n"));
+}
+
+void TestIniFile::generalSettings()
+{
+    Folder folder;
+    IniFile ini(IniPath(folder.dir.path() + u'/'));
+    QCOMPARE(ini.Path(), folder.ini);
+
+    const GeneralSettings first = ReadGeneralSettings(ini);
+    QCOMPARE(first.showLog, 0);
+    QCOMPARE(first.globalTimeOut, 1200);
+    QCOMPARE(first.localTimeOut, 50);
+    QCOMPARE(first.globalTry, 5);
+    QCOMPARE(first.comPort, QString());
+    QCOMPARE(first.comSpeed, QStringLiteral("19200"));
+
+    QVERIFY(WriteGeneralSettings(ini, first));
+    QCOMPARE(ReadBytes(folder.ini), QByteArray("[General]\r\n"
+                                               "ShowLog=0\r\n"
+                                               "GlobalTimeOut=1200\r\n"
+                                               "LocalTimeOut=50\r\n"
+                                               "GlobalTry=5\r\n"
+                                               "ComPort=\r\n"
+                                               "ComSpeed=19200\r\n"));
+
+    GeneralSettings changed;
+    changed.showLog = 1;
+    changed.globalTimeOut = 3000;
+    changed.localTimeOut = 80;
+    changed.globalTry = 2;
+    changed.comPort = QStringLiteral("ttyUSB0");
+    changed.comSpeed = QStringLiteral("1200");
+    QVERIFY(WriteGeneralSettings(ini, changed));
+    QVERIFY(ReadGeneralSettings(ini) == changed);
+    QCOMPARE(ini.SectionNames(), QStringList{GeneralSection});
+}
+
+void TestIniFile::configurationNames()
+{
+    Folder folder;
+    QStringList sections{
+        QStringLiteral("general"), QStringLiteral("Бета"),  QStringLiteral("Жук"),
+        QStringLiteral("ёлка"),    QStringLiteral("альфа"), QStringLiteral("beta 2"),
+        QStringLiteral("Ель"),     QStringLiteral("Alpha"), QStringLiteral("10")};
+    QString text;
+    for (const QString& name : sections)
+        text += u'[' + name + QStringLiteral("]\r\nk=1\r\n");
+    QVERIFY(WriteBytes(folder.ini, Ansi(text)));
+
+    QCOMPARE(ConfigurationNames(IniFile(folder.ini)),
+             (QStringList{QStringLiteral("10"), QStringLiteral("Alpha"), QStringLiteral("beta 2"),
+                          QStringLiteral("альфа"), QStringLiteral("Бета"), QStringLiteral("Ель"),
+                          QStringLiteral("ёлка"), QStringLiteral("Жук")}));
+}
+
+void TestIniFile::nameDifferingInCaseKeepsOneSection()
+{
+    Folder folder;
+    IniFile ini(folder.ini);
+    ReadoutSettings first;
+    first.comPort = QStringLiteral("COM1");
+    QVERIFY(WriteConfiguration(ini, QStringLiteral("Котельная"), first));
+    const ReadoutSettings second = Filled();
+    QVERIFY(WriteConfiguration(ini, QStringLiteral("КОТЕЛЬНАЯ"), second));
+
+    QCOMPARE(ReadBytes(folder.ini).count('['), 1);
+    QCOMPARE(ConfigurationNames(ini), QStringList{QStringLiteral("Котельная")});
+    ReadoutSettings read;
+    ReadConfiguration(ini, QStringLiteral("котельная"), read);
+    QCOMPARE(Describe(read), Describe(second));
+}
+
+void TestIniFile::missingKeysReadDefaults()
+{
+    Folder folder;
+    QVERIFY(WriteBytes(folder.ini, Ansi(QStringLiteral("[Пусто]\r\nedAddress=1 2\r\n"))));
+
+    ReadoutSettings read = Filled();
+    read.showLog = true;
+    read.startDate = QDate(2020, 1, 1);
+    ReadConfiguration(IniFile(folder.ini), QStringLiteral("Пусто"), read);
+
+    ReadoutSettings expected;
+    expected.comSpeed.clear();
+    expected.tcpPort = 0;
+    expected.addressText = QStringLiteral("1 2");
+    expected.showLog = true;
+    expected.startDate = QDate(2020, 1, 1);
+    QCOMPARE(Describe(read), Describe(expected));
+}
+
+void TestIniFile::familyOutsideTheList_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("family");
+
+    QTest::newRow("first") << QByteArray("0") << 0;
+    QTest::newRow("last") << QByteArray("2") << 2;
+    QTest::newRow("above the list") << QByteArray("3") << 0;
+    QTest::newRow("negative") << QByteArray("-1") << 0;
+    QTest::newRow("not a number") << QByteArray("two") << 0;
+}
+
+void TestIniFile::familyOutsideTheList()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, family);
+
+    Folder folder;
+    QVERIFY(WriteBytes(folder.ini, "[C]\r\ncbDevice=" + value + "\r\n"));
+    ReadoutSettings read;
+    read.family = 1;
+    ReadConfiguration(IniFile(folder.ini), QStringLiteral("C"), read);
+    QCOMPARE(read.family, family);
+}
+
+void TestIniFile::configurationRoundTrip()
+{
+    Folder folder;
+    // A key put there by hand stays; the keys present keep their lines.
+    const QByteArray head = Ansi(QStringLiteral("[General]\r\nShowLog=1\r\n\r\n[Котельная]\r\n"));
+    const QByteArray tail("\r\n[Other]\r\nx=1\r\n");
+    QVERIFY(WriteBytes(folder.ini, head + "cbTCP=0\r\nNote=hand\r\n" + tail));
+
+    IniFile ini(folder.ini);
+    const ReadoutSettings written = Filled();
+    QVERIFY(WriteConfiguration(ini, QStringLiteral("Котельная"), written));
+    QCOMPARE(ReadBytes(folder.ini), head +
+                                        "cbTCP=1\r\n"
+                                        "Note=hand\r\n"
+                                        "cbCOM=COM3\r\n"
+                                        "cbSpeed=9600\r\n"
+                                        "cbModem=0\r\n"
+                                        "cbEcho=1\r\n"
+                                        "cbDevice=2\r\n"
+                                        "edADDR=192.168.0.7\r\n"
+                                        "edAddress=1 3 6-11\r\n"
+                                        "edModem=ATDT 555\r\n"
+                                        "sePort=4002\r\n"
+                                        "cbArcHour=1\r\n"
+                                        "cbArcDay=0\r\n"
+                                        "cbArcMonth=1\r\n"
+                                        "cbArcInt=0\r\n"
+                                        "cbArcEDay=1\r\n"
+                                        "cbLog=0\r\n"
+                                        "cbLogZ=1\r\n" +
+                                        tail);
+
+    ReadoutSettings read;
+    read.showLog = true;
+    read.startDate = QDate(2021, 3, 4);
+    ReadConfiguration(ini, QStringLiteral("Котельная"), read);
+    ReadoutSettings expected = written;
+    expected.showLog = true;
+    expected.startDate = QDate(2021, 3, 4);
+    QCOMPARE(Describe(read), Describe(expected));
 }
 
 QTEST_APPLESS_MAIN(TestIniFile)
