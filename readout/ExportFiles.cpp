@@ -216,6 +216,8 @@ void ExportFiles::Fail(const QString& message)
 {
     m_log.AddLogLine(message);
     m_channel.CloseChannel();
+    if (OnFailure)
+        OnFailure(message);
 }
 
 bool ExportFiles::MakeExportFolder()

@@ -53,6 +53,9 @@ public:
     QString DeviceName;
     QString SerialNumber;
     QString ArchiveHeaderLine;
+    // Told of every creation failure after it is logged: the window shows such a failure
+    // only in the log, a headless run must also know the read-out failed.
+    std::function<void(const QString& message)> OnFailure;
 
     // The three creation steps return false after logging the failure and closing
     // the channel; the caller then ends the read-out.
