@@ -1,25 +1,42 @@
 #include "DatFile.h"
 #include "ExchangeLog.h"
 #include "ProgramEnv.h"
+#include "ReadCommand.h"
 #include "TForm1.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
 
-const char kUsage[] = "Usage:\n"
-                      "  orvekdata [--home DIR]    start the program window\n"
-                      "  orvekdata --version       print the version\n"
-                      "  orvekdata dat2csv FILE.dat\n"
-                      "                            write the text of a .dat copy to "
-                      "FILE_1.csv\n"
-                      "\n"
-                      "--home DIR  use DIR as the program folder (OrvekData.ini, Data, "
-                      "Protocols)\n";
+const char kUsageHead[] = "Usage:\n"
+                          "  orvekdata [--home DIR]    start the program window\n";
+const char kUsageTail[] = "  orvekdata dat2csv FILE.dat\n"
+                          "                            write the text of a .dat copy to "
+                          "FILE_1.csv\n"
+                          "  orvekdata --version       print the version\n"
+                          "\n"
+                          "--home DIR  use DIR as the program folder (OrvekData.ini, Data, "
+                          "Protocols)\n";
+
+QString Usage()
+{
+    return QString::fromUtf8(kUsageHead) + QString::fromUtf8(ReadUsage) +
+           QString::fromUtf8(kUsageTail);
+}
+
+volatile std::sig_atomic_t interruptRequested = 0;
+
+extern "C" void OnInterrupt(int)
+{
+    interruptRequested = 1;
+    // A second Ctrl+C stops the program at once.
+    std::signal(SIGINT, SIG_DFL);
+}
 
 void Print(FILE* stream, const QString& text)
 {
@@ -34,6 +51,8 @@ struct Options
     bool help = false;
     bool dat2csv = false;
     QString datFile;
+    bool read = false;
+    ReadOptions readOptions;
     QString error;
 };
 
@@ -54,6 +73,13 @@ Options ParseOptions(const QStringList& args)
             options.home = args.at(i);
         } else if (arg.startsWith(QLatin1String("--home="))) {
             options.home = arg.mid(7);
+        } else if (arg == QLatin1String("read") && !options.dat2csv) {
+            options.read = true;
+            options.readOptions.home = options.home;
+            if (!ParseReadOptions(args.mid(i + 1), options.readOptions, options.error))
+                break;
+            options.help = options.help || options.readOptions.help;
+            break;
         } else if (arg == QLatin1String("dat2csv") && !options.dat2csv) {
             options.dat2csv = true;
             if (++i >= args.size()) {
@@ -99,11 +125,11 @@ int main(int argc, char* argv[])
     const Options options = ParseOptions(args);
 
     if (!options.error.isEmpty()) {
-        Print(stderr, QStringLiteral("orvekdata: ") + options.error + u'\n' + kUsage);
+        Print(stderr, QStringLiteral("orvekdata: ") + options.error + u'\n' + Usage());
         return 2;
     }
     if (options.help) {
-        Print(stdout, QString::fromUtf8(kUsage));
+        Print(stdout, Usage());
         return 0;
     }
     if (options.version) {
@@ -112,6 +138,12 @@ int main(int argc, char* argv[])
     }
     if (options.dat2csv)
         return ConvertDat(options.datFile);
+    if (options.read) {
+        QCoreApplication app(argc, argv);
+        std::signal(SIGINT, OnInterrupt);
+        return RunReadCommand(options.readOptions, stdout, stderr,
+                              [] { return interruptRequested != 0; });
+    }
 
     QApplication app(argc, argv);
     const QString programDir = ProgramDir(options.home);

@@ -1,0 +1,382 @@
+#include "ReadCommand.h"
+
+#include "Channel.h"
+#include "DeviceDriver.h"
+#include "ExchangeLog.h"
+#include "ExportFiles.h"
+#include "IniFile.h"
+#include "ModbusMaster.h"
+#include "Modem.h"
+#include "ProgramEnv.h"
+#include "ProgramSettings.h"
+#include "Readout.h"
+
+#include <QDir>
+#include <QTimer>
+
+const char ReadUsage[] =
+    "  orvekdata read [--home DIR] [--config NAME]\n"
+    "                 [--tcp HOST:PORT | --port NAME --speed BAUD]\n"
+    "                 [--family 0|1|2] [--addresses TEXT] [--from YYYY-MM-DD]\n"
+    "                 [--archives hour,day,month,integral,emergency]\n"
+    "                 [--logs event,protected] [--modem DIALSTRING] [--mbus] [--show-log]\n"
+    "                            read the meters without the window\n"
+    "\n"
+    "Read options:\n"
+    "  --config NAME       start from the saved configuration NAME of OrvekData.ini;\n"
+    "                      the options below override it\n"
+    "  --tcp HOST:PORT     through a serial-to-Ethernet gateway (dotted IPv4 address)\n"
+    "  --port NAME         through a serial port (COM3, ttyUSB0, /dev/ttyUSB0)\n"
+    "  --speed BAUD        serial port speed (default from [General] ComSpeed, 19200)\n"
+    "  --family N          0 ОРВЕК-306/307/308 (default), 1 ИЛЬМ, 2 ОРВЕК-213/223\n"
+    "  --addresses TEXT    bus addresses: \"1 3 6-11 18\" (default 1)\n"
+    "  --from YYYY-MM-DD   first day of the archives and logs (default today)\n"
+    "  --archives LIST     archives to read, comma-separated: hour, day, month,\n"
+    "                      integral, emergency; \"none\" reads none\n"
+    "  --logs LIST         logs to read: event, protected; \"none\" reads none\n"
+    "                      (what a family lacks is left out, as in the window)\n"
+    "  --modem DIAL        dial the modem on the port first, e.g. ATD5551234\n"
+    "  --mbus              the line echoes the program's own requests (M-Bus)\n"
+    "  --show-log          dump every frame in hex into the exchange log\n"
+    "\n"
+    "The exchange log goes to standard output and to Protocols/yyyy-mm-dd.log, errors\n"
+    "to standard error; the files go to Data/yyyy-mm-dd/device/serial number in the\n"
+    "program folder. Ctrl+C aborts the read-out as the Abort button does (press it\n"
+    "twice to stop at once). Time-outs and retries come from [General] of\n"
+    "OrvekData.ini (GlobalTimeOut, LocalTimeOut, GlobalTry).\n"
+    "Exit code: 0 all read, 1 a failure was reported or the read-out was aborted,\n"
+    "2 bad usage.\n";
+
+namespace {
+
+bool TakeValue(const QStringList& args, qsizetype& i, const QString& name, QString& value,
+               QString& error)
+{
+    const QString& arg = args.at(i);
+    if (arg.startsWith(name + u'=')) {
+        value = arg.mid(name.size() + 1);
+        return true;
+    }
+    if (i + 1 >= args.size()) {
+        error = name + QStringLiteral(" needs a value");
+        return false;
+    }
+    value = args.at(++i);
+    return true;
+}
+
+bool IsOption(const QString& arg, const QString& name)
+{
+    return arg == name || arg.startsWith(name + u'=');
+}
+
+// A comma-separated list of known words; "none" (or nothing) is the empty list.
+bool TakeList(const QString& name, const QString& text, const QStringList& known, QStringList& list,
+              QString& error)
+{
+    list.clear();
+    if (text.trimmed().compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
+        return true;
+    for (const QString& part : text.split(u',', Qt::SkipEmptyParts)) {
+        const QString word = part.trimmed().toLower();
+        if (word.isEmpty())
+            continue;
+        if (!known.contains(word)) {
+            error = name + QStringLiteral(": unknown entry \"") + part.trimmed() +
+                    QStringLiteral("\" (") + known.join(QStringLiteral(", ")) + u')';
+            return false;
+        }
+        list.append(word);
+    }
+    return true;
+}
+
+// The Read button's view of a front end, on a console: the memo streams to out, each
+// line left open so that the dialing asterisks can still join it; errors go to err
+// and count as acknowledged at once.
+class ConsoleFrontEnd : public ReadoutFrontEnd, public LogMemo
+{
+public:
+    ConsoleFrontEnd(FILE* out, FILE* err) : m_out(out), m_err(err) {}
+    ~ConsoleFrontEnd() override { EndLine(); }
+
+    QString MemoText() const override { return QString(); }
+    void SetMemoText(const QString&) override {}
+    void AddMemoLine(const QString& line) override
+    {
+        if (m_lineOpen)
+            std::fputc('\n', m_out);
+        Write(m_out, line);
+        m_lineOpen = true;
+    }
+
+    void ShowError(const QString& text) override { Error(text); }
+    void AppendToLastMemoLine(const QString& text) override
+    {
+        Write(m_out, text);
+        m_lineOpen = true;
+    }
+    void ShowIoError(int systemCode) override
+    {
+        Error(QStringLiteral("I/O error %1").arg(systemCode));
+    }
+
+    void Error(const QString& text)
+    {
+        failed = true;
+        EndLine();
+        QString shown = text;
+        shown.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(u'\r', u'\n');
+        Write(m_err, shown + u'\n');
+    }
+
+    void EndLine()
+    {
+        if (m_lineOpen) {
+            std::fputc('\n', m_out);
+            std::fflush(m_out);
+            m_lineOpen = false;
+        }
+    }
+
+    bool failed = false;
+
+private:
+    static void Write(FILE* stream, const QString& text)
+    {
+        std::fputs(text.toLocal8Bit().constData(), stream);
+        std::fflush(stream);
+    }
+
+    FILE* m_out;
+    FILE* m_err;
+    bool m_lineOpen = false;
+};
+
+} // namespace
+
+bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error)
+{
+    bool serial = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        QString value;
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            options.help = true;
+        } else if (arg == QLatin1String("--mbus")) {
+            options.mbus = true;
+        } else if (arg == QLatin1String("--show-log")) {
+            options.showLog = true;
+        } else if (IsOption(arg, QStringLiteral("--home"))) {
+            if (!TakeValue(args, i, QStringLiteral("--home"), options.home, error))
+                return false;
+        } else if (IsOption(arg, QStringLiteral("--config"))) {
+            if (!TakeValue(args, i, QStringLiteral("--config"), value, error))
+                return false;
+            options.config = value;
+        } else if (IsOption(arg, QStringLiteral("--tcp"))) {
+            if (!TakeValue(args, i, QStringLiteral("--tcp"), value, error))
+                return false;
+            const qsizetype colon = value.lastIndexOf(u':');
+            bool ok = false;
+            const int port = colon > 0 ? value.mid(colon + 1).toInt(&ok) : 0;
+            if (!ok || port < 1 || port > 65535) {
+                error = QStringLiteral("--tcp needs HOST:PORT, e.g. 192.168.1.20:4001");
+                return false;
+            }
+            options.tcpHost = value.left(colon);
+            options.tcpPort = port;
+        } else if (IsOption(arg, QStringLiteral("--port"))) {
+            if (!TakeValue(args, i, QStringLiteral("--port"), value, error))
+                return false;
+            options.port = value;
+            serial = true;
+        } else if (IsOption(arg, QStringLiteral("--speed"))) {
+            if (!TakeValue(args, i, QStringLiteral("--speed"), value, error))
+                return false;
+            options.speed = value;
+            serial = true;
+        } else if (IsOption(arg, QStringLiteral("--family"))) {
+            if (!TakeValue(args, i, QStringLiteral("--family"), value, error))
+                return false;
+            bool ok = false;
+            const int family = value.toInt(&ok);
+            if (!ok || family < 0 || family > 2) {
+                error = QStringLiteral("--family is 0, 1 or 2");
+                return false;
+            }
+            options.family = family;
+        } else if (IsOption(arg, QStringLiteral("--addresses"))) {
+            if (!TakeValue(args, i, QStringLiteral("--addresses"), value, error))
+                return false;
+            options.addresses = value;
+        } else if (IsOption(arg, QStringLiteral("--from"))) {
+            if (!TakeValue(args, i, QStringLiteral("--from"), value, error))
+                return false;
+            const QDate date = QDate::fromString(value, Qt::ISODate);
+            if (!date.isValid() || value.size() != 10) {
+                error = QStringLiteral("--from needs a date YYYY-MM-DD");
+                return false;
+            }
+            options.from = date;
+        } else if (IsOption(arg, QStringLiteral("--archives"))) {
+            QStringList list;
+            if (!TakeValue(args, i, QStringLiteral("--archives"), value, error) ||
+                !TakeList(QStringLiteral("--archives"), value,
+                          {QStringLiteral("hour"), QStringLiteral("day"), QStringLiteral("month"),
+                           QStringLiteral("integral"), QStringLiteral("emergency")},
+                          list, error))
+                return false;
+            options.archives = list;
+        } else if (IsOption(arg, QStringLiteral("--logs"))) {
+            QStringList list;
+            if (!TakeValue(args, i, QStringLiteral("--logs"), value, error) ||
+                !TakeList(QStringLiteral("--logs"), value,
+                          {QStringLiteral("event"), QStringLiteral("protected")}, list, error))
+                return false;
+            options.logs = list;
+        } else if (IsOption(arg, QStringLiteral("--modem"))) {
+            if (!TakeValue(args, i, QStringLiteral("--modem"), value, error))
+                return false;
+            options.dialString = value;
+        } else {
+            error = QStringLiteral("unknown argument: ") + arg;
+            return false;
+        }
+    }
+    if (options.tcpHost && serial) {
+        error = QStringLiteral("--tcp and --port/--speed exclude each other");
+        return false;
+    }
+    return true;
+}
+
+void ApplyFamilyBoxes(ReadoutSettings& settings)
+{
+    if (settings.family == FamilyIlm) {
+        settings.archiveIntegral = settings.archiveEmergency = false;
+        settings.eventLog = settings.protectedLog = false;
+    } else if (settings.family == FamilyOrvek213) {
+        settings.archiveEmergency = settings.protectedLog = false;
+    }
+}
+
+bool BuildReadSettings(const ReadOptions& options, const IniFile& ini, const QDate& today,
+                       ReadoutSettings& settings, QString& error)
+{
+    const GeneralSettings general = ReadGeneralSettings(ini);
+    settings = ReadoutSettings();
+    settings.addressText = QStringLiteral("1");
+    settings.comPort = general.comPort;
+    settings.comSpeed = general.comSpeed;
+    settings.showLog = general.showLog > 0;
+    settings.startDate = today;
+
+    if (options.config) {
+        QString section;
+        for (const QString& name : ConfigurationNames(ini)) {
+            if (name.compare(*options.config, Qt::CaseInsensitive) == 0)
+                section = name;
+        }
+        if (section.isEmpty()) {
+            error = QStringLiteral("no saved configuration \"") + *options.config +
+                    QStringLiteral("\" in ") + ini.Path();
+            return false;
+        }
+        ReadConfiguration(ini, section, settings);
+    }
+
+    if (options.tcpHost) {
+        settings.useTcp = true;
+        settings.tcpHost = *options.tcpHost;
+        settings.tcpPort = options.tcpPort;
+    }
+    if (options.port) {
+        settings.useTcp = false;
+        settings.comPort = *options.port;
+    }
+    if (options.speed) {
+        settings.useTcp = false;
+        settings.comSpeed = *options.speed;
+    }
+    if (options.family)
+        settings.family = *options.family;
+    if (options.addresses)
+        settings.addressText = *options.addresses;
+    if (options.from)
+        settings.startDate = *options.from;
+    if (options.archives) {
+        const QStringList& list = *options.archives;
+        settings.archiveHourly = list.contains(QLatin1String("hour"));
+        settings.archiveDaily = list.contains(QLatin1String("day"));
+        settings.archiveMonthly = list.contains(QLatin1String("month"));
+        settings.archiveIntegral = list.contains(QLatin1String("integral"));
+        settings.archiveEmergency = list.contains(QLatin1String("emergency"));
+    }
+    if (options.logs) {
+        settings.eventLog = options.logs->contains(QLatin1String("event"));
+        settings.protectedLog = options.logs->contains(QLatin1String("protected"));
+    }
+    if (options.dialString) {
+        settings.modem = true;
+        settings.dialString = *options.dialString;
+    }
+    if (options.mbus)
+        settings.echo = true;
+    if (options.showLog)
+        settings.showLog = true;
+    ApplyFamilyBoxes(settings);
+    return true;
+}
+
+int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err,
+                   const std::function<bool()>& interrupted)
+{
+    const QString programDir = ProgramDir(options.home);
+    // A new --home folder is made, as the program's own folder always exists.
+    QDir().mkpath(programDir);
+    const IniFile ini(programDir + QStringLiteral("OrvekData.ini"));
+
+    ReadoutSettings settings;
+    QString error;
+    if (!BuildReadSettings(options, ini, QDate::currentDate(), settings, error)) {
+        std::fputs(("orvekdata: " + error + u'\n').toLocal8Bit().constData(), err);
+        return 2;
+    }
+    const GeneralSettings general = ReadGeneralSettings(ini);
+
+    ConsoleFrontEnd console(out, err);
+    ExchangeLog log(programDir);
+    log.SetMemo(&console);
+    Channel channel(log);
+    ModbusMaster master(channel, log);
+    master.GlobalTimeOut = general.globalTimeOut;
+    master.LocalTimeOut = general.localTimeOut;
+    master.GlobalTry = general.globalTry;
+    // The M-Bus box's own handler sets the echo skipping, as loading a configuration does.
+    master.EchoSkip = settings.echo;
+    Modem modem(master);
+    DriverContext context(master, log);
+    DriverSet drivers(context);
+    ExportFiles files(log, channel, programDir);
+    files.OnFailure = [&console](const QString& message) {
+        console.Error(message);
+    };
+    Readout readout(log, channel, master, modem, context, drivers, files, console, settings);
+
+    bool aborted = false;
+    QTimer poll;
+    if (interrupted) {
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!aborted && interrupted()) {
+                aborted = true;
+                readout.RequestAbort();
+            }
+        });
+        poll.start(50);
+    }
+    readout.DoDevice();
+    poll.stop();
+    console.EndLine();
+    return console.failed || aborted ? 1 : 0;
+}

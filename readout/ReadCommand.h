@@ -1,0 +1,57 @@
+#pragma once
+
+#include "ReadoutFrontEnd.h"
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+
+class IniFile;
+
+// `orvekdata read`: the Read button without the window. Options are kept as given so
+// that a saved configuration can be loaded first and then overridden by them.
+struct ReadOptions
+{
+    QString home;
+    std::optional<QString> config;
+    std::optional<QString> tcpHost;
+    int tcpPort = 0;
+    std::optional<QString> port;
+    std::optional<QString> speed;
+    std::optional<int> family;
+    std::optional<QString> addresses;
+    std::optional<QDate> from;
+    std::optional<QStringList> archives; // hour, day, month, integral, emergency
+    std::optional<QStringList> logs;     // event, protected
+    std::optional<QString> dialString;
+    bool mbus = false;
+    bool showLog = false;
+    bool help = false;
+};
+
+// The arguments after "read". False with a message for the user on bad usage.
+bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error);
+
+// The window unticks and disables the boxes a family has no archive or log for; a
+// read-out from the command line gets the same boxes.
+void ApplyFamilyBoxes(ReadoutSettings& settings);
+
+// The settings a read-out starts from: [General] (port and speed), then the saved
+// configuration, then the options. False with a message when the configuration is
+// not in the file.
+bool BuildReadSettings(const ReadOptions& options, const IniFile& ini, const QDate& today,
+                       ReadoutSettings& settings, QString& error);
+
+extern const char ReadUsage[];
+
+// Runs one read-out in the program folder and returns the exit code: 0 when nothing
+// failed, 1 when a failure was reported or the read-out was interrupted, 2 on bad
+// usage. Memo lines go to out, error messages to err. interrupted is polled while the
+// read-out waits for the line; once it gives true the read-out is aborted as the
+// Abort button would.
+int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err,
+                   const std::function<bool()>& interrupted);
