@@ -382,7 +382,6 @@ Readout::Outcome Readout::ExportProtectedLog()
 
 Readout::Outcome Readout::ExportLog(bool protectedLog)
 {
-    DeviceDriver& driver = Driver();
     m_log.AppendMemoLine(QStringLiteral("---"));
     m_log.AddLogLine(protectedLog ? QStringLiteral("Создание файла защищенного журнала")
                                   : QStringLiteral("Создание файла журнала событий"));
@@ -407,13 +406,13 @@ Readout::Outcome Readout::ExportLog(bool protectedLog)
         return closeError == 0;
     };
 
-    ResultCode r = driver.SetReadStartDate(StartDate(), Period::None);
+    ResultCode r = Driver().SetReadStartDate(StartDate(), Period::None);
     if (r != Rc::Ok) {
         Report(r);
         return closeFile() ? Outcome::NextDevice : Outcome::End;
     }
-    r = protectedLog ? driver.ReadFirstProtectedRecord(m_logRecord)
-                     : driver.ReadFirstEventRecord(m_logRecord);
+    r = protectedLog ? Driver().ReadFirstProtectedRecord(m_logRecord)
+                     : Driver().ReadFirstEventRecord(m_logRecord);
     if (r != Rc::Ok) {
         QString text = ResultCodeText(r);
         if (!protectedLog && r == Rc::LogDecodeError)
@@ -440,8 +439,8 @@ Readout::Outcome Readout::ExportLog(bool protectedLog)
                 IoFailure(error);
                 return Outcome::End;
             }
-            r = protectedLog ? driver.ReadNextProtectedRecord(m_logRecord)
-                             : driver.ReadNextEventRecord(m_logRecord);
+            r = protectedLog ? Driver().ReadNextProtectedRecord(m_logRecord)
+                             : Driver().ReadNextEventRecord(m_logRecord);
             if (r != Rc::Ok) {
                 Report(r);
                 break;
@@ -462,7 +461,7 @@ ResultCode Readout::ExportArchive(ArchiveKind kind)
     const int family = m_settings.family;
     if (!info || family < 0 || family > FamilyOrvek213 || !(info->families & (1 << family)))
         return NoSuchArchive;
-    DeviceDriver& driver = Driver();
+    // Every driver call below takes the family anew: the user may change it meanwhile.
     if (!m_files.CreateArchiveFile(Text(info->title), Text(info->suffix)))
         return EndReadoutResult;
     m_log.AddLogLine(Text(info->logLine));
@@ -480,17 +479,16 @@ ResultCode Readout::ExportArchive(ArchiveKind kind)
         ShowAndLog(text);
     };
 
-    ResultCode r = driver.SetReadStartDate(StartDate(), info->period);
+    ResultCode r = Driver().SetReadStartDate(StartDate(), info->period);
     if (r != Rc::Ok) {
         Report(r);
         return closeFile() ? r : EndReadoutResult;
     }
-    r = driver.ReadFirstArchiveRecord(kind, m_archiveRecord);
+    r = Driver().ReadFirstArchiveRecord(kind, m_archiveRecord);
     if (r != Rc::Ok) {
         recordFailure(r);
         return closeFile() ? r : EndReadoutResult;
     }
-    const bool flagsText = driver.HasFlagsText();
     ResultCode result = Rc::Ok;
     int n = 0;
     bool written = false;
@@ -517,7 +515,8 @@ ResultCode Readout::ExportArchive(ArchiveKind kind)
                 const double value = m_archiveRecord.values[size_t(i)];
                 if (slotKind == Kind::Flags) {
                     const qint64 flags = RoundHalfEven(value);
-                    line += flagsText ? driver.FlagsText(quint32(flags)) : FormatFlagsHex(flags);
+                    line += Driver().HasFlagsText() ? Driver().FlagsText(quint32(flags))
+                                                    : FormatFlagsHex(flags);
                 } else {
                     line += FormatNumberCell(value);
                 }
@@ -528,7 +527,7 @@ ResultCode Readout::ExportArchive(ArchiveKind kind)
                 IoFailure(error);
                 return EndReadoutResult;
             }
-            r = driver.ReadNextArchiveRecord(kind, m_archiveRecord);
+            r = Driver().ReadNextArchiveRecord(kind, m_archiveRecord);
             if (r != Rc::Ok) {
                 recordFailure(r);
                 result = r;

@@ -1088,6 +1088,14 @@ void TestReadout::settingsChangedWhileRunning_data()
                        "закрытие порта"}
         << QStringList{orvek + "H0.dat", orvek + "A0.dat", orvek + "LOG.csv"}
         << QStringList{orvek + "LOGZ.csv"};
+    // Every record is asked of the family chosen at that moment: the next hourly record
+    // goes to the ИЛЬМ driver, which the ОРВЕК meter refuses.
+    QTest::newRow("family switched while the hourly archive is read")
+        << QJsonArray{Orvek307(1, "11111111")} << "1" << 0 << "H"
+        << " --> 1" << 1 << "H" << QStringList{ResultCodeText(31)}
+        << QStringList{"Чтение почасового архива", ResultCodeText(31), "Выполнено 1",
+                       "закрытие порта"}
+        << QStringList{orvek + "H0.csv", orvek + "H0.dat"} << QStringList{};
     // The identification went to the wrong family's driver; the family chosen while its
     // message shows serves the device from the clock on, under the name it was left.
     const QString fallback = Day + QStringLiteral("ИЛЬМ-x/11111111/1210");
