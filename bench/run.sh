@@ -1,11 +1,35 @@
 #!/usr/bin/env bash
-# Builds and runs the line benchmark: pace against the protocol's own pauses and CPU
-# cost, over TCP and a pseudo-terminal, against a peer process that answers at once.
-# Takes about 70 seconds.
+# Builds and runs the benchmarks; bench/run.sh [line|readout], both when none is named.
+#   line     the master's pace against the protocol's own pauses and its CPU cost, over
+#            TCP and a pseudo-terminal, against a peer process that answers at once
+#            (about 70 seconds)
+#   readout  one whole read-out of a 100- and a 200-record hourly archive from the
+#            stand-in meter tool over TCP: pace, CPU cost and peak memory (about 50 seconds)
+# BUILD_DIR names the build folder to use (default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [[ ! -f build/build.ninja ]]; then
-  cmake -S . -B build -G Ninja -DORVEK_WERROR=ON >/dev/null
+which=${1:-all}
+case "$which" in
+  line | readout | all) ;;
+  *)
+    echo "usage: bench/run.sh [line|readout]" >&2
+    exit 2
+    ;;
+esac
+build=${BUILD_DIR:-build}
+if [[ ! -f $build/build.ninja ]]; then
+  cmake -S . -B "$build" -G Ninja -DORVEK_WERROR=ON >/dev/null
 fi
-cmake --build build --target bench_line line_peer >/dev/null
-exec build/bin/bench_line build/bin/line_peer
+status=0
+if [[ $which == line || $which == all ]]; then
+  cmake --build "$build" --target bench_line line_peer >/dev/null
+  "$build"/bin/bench_line "$build"/bin/line_peer || status=1
+fi
+if [[ $which == all ]]; then
+  echo
+fi
+if [[ $which == readout || $which == all ]]; then
+  cmake --build "$build" --target bench_readout orvek-metersim >/dev/null
+  "$build"/bin/bench_readout --metersim "$build"/bin/orvek-metersim || status=1
+fi
+exit $status

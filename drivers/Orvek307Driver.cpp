@@ -213,8 +213,10 @@ ResultCode Orvek307Driver::ReadSerialNumber(QString& serial)
     serial.clear();
     if (r != Rc::Ok)
         return r;
+    // One byte, one character code (0-255), as the 213/223 family reads its serial too;
+    // not a Windows-1251 letter like the names.
     for (int i = 1; i <= 8; ++i)
-        serial += DecodeAnsiByte(block.Byte(i));
+        serial += QChar(char16_t(block.Byte(i)));
     return Rc::Ok;
 }
 

@@ -1,6 +1,7 @@
 #include "AddressList.h"
 #include "AnsiCodec.h"
 #include "Channel.h"
+#include "DatFile.h"
 #include "DeviceDriver.h"
 #include "ExchangeLog.h"
 #include "ExportFiles.h"
@@ -252,6 +253,9 @@ private slots:
     void lineSettings();
     void exportFileUnwritable_data();
     void exportFileUnwritable();
+    void settingsChangedWhileRunning_data();
+    void settingsChangedWhileRunning();
+    void repeatedAddress();
 };
 
 void TestReadout::fullReadout()
@@ -536,6 +540,24 @@ void TestReadout::failures_data()
                        "Чтение защищенного журнала"}
         << QStringList{dev1 + "LOG.csv", dev2 + "LOGZ.csv"} << QStringList{dev1 + "LOGZ.csv"}
         << false << QStringList{"Выполнено 0"};
+
+    // This family leaves the decoding detail alone for its logs: the event log's message
+    // still gets its ": " (the detail is empty), the protected log's stays plain.
+    const QJsonObject badDates{{"faults", QJsonObject{{"badRecordDates", true}}}};
+    QTest::newRow("first event record undecodable: message with the empty detail")
+        << QJsonArray{Orvek307(1, "11111111", badDates), second} << "1 2" << 0 << "LZ"
+        << "19200" << QStringList{ResultCodeText(Rc::LogDecodeError) + QStringLiteral(": ")}
+        << QStringList{"Чтение журнала событий",
+                       ResultCodeText(Rc::LogDecodeError) + QStringLiteral(": "),
+                       "******* прибор по адресу 2", "Чтение защищенного журнала", "Выполнено 1"}
+        << QStringList{dev1 + "LOG.csv", dev2 + "LOG.csv", dev2 + "LOGZ.csv"}
+        << QStringList{dev1 + "LOGZ.csv"} << false << QStringList{"Выполнено 0"};
+    QTest::newRow("first protected record undecodable: plain message")
+        << QJsonArray{Orvek307(1, "11111111", badDates)} << "1" << 0 << "Z"
+        << "19200" << QStringList{ResultCodeText(Rc::LogDecodeError)}
+        << QStringList{"Чтение защищенного журнала", ResultCodeText(Rc::LogDecodeError),
+                       "закрытие порта"}
+        << QStringList{dev1 + "LOGZ.csv"} << QStringList{} << false << QStringList{};
 
     QTest::newRow("impossible record dates: the decoding detail is shown")
         << QJsonArray{QJsonObject{{"family", 2},
@@ -945,46 +967,236 @@ void TestReadout::lineSettings()
 
 void TestReadout::exportFileUnwritable_data()
 {
-    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QString>("file");     // in the first device's folder
+    QTest::addColumn<bool>("folderInWay"); // a folder stands there; else the full device
+    QTest::addColumn<QJsonObject>("meterExtra");
     QTest::addColumn<QString>("boxes");
-    QTest::addColumn<QString>("lastStep");
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<int>("ioError");
+    QTest::addColumn<QStringList>("tail");
 
-    QTest::newRow("configuration") << "CFG"
-                                   << "H"
-                                   << "Создание файла конфигурации";
-    QTest::newRow("hourly archive") << "H0"
-                                    << "H"
-                                    << "Чтение почасового архива";
-    QTest::newRow("event log") << "LOG"
-                               << "LZ"
-                               << "Создание файла журнала событий";
+    const QStringList none;
+    const QJsonObject plain;
+    QTest::newRow("configuration") << "1210CFG.csv" << false << plain << "H" << none << ENOSPC
+                                   << QStringList{"Создание файла конфигурации", "закрытие порта"};
+    QTest::newRow("hourly archive") << "1210H0.csv" << false << plain << "H" << none << ENOSPC
+                                    << QStringList{"Чтение почасового архива", "закрытие порта"};
+    QTest::newRow("event log") << "1210LOG.csv" << false << plain << "LZ" << none << ENOSPC
+                               << QStringList{"Создание файла журнала событий", "закрытие порта"};
+    // No record follows the header lines, so closing the file is what reports them lost.
+    QTest::newRow("empty hourly archive: the close fails")
+        << "1210H0.csv" << false << QJsonObject{{"depth", QJsonObject{{"hourly", 0}}}} << "H"
+        << none << ENOSPC << QStringList{"Нет данных в архиве", "закрытие порта"};
+    // A refused start date alone would send the read-out on to the next device.
+    QTest::newRow("start date refused, then the close fails")
+        << "1210H0.csv" << false
+        << QJsonObject{{"faults", QJsonObject{{"exceptionRegister", 96}, {"exceptionCode", 2}}}}
+        << "H" << QStringList{ResultCodeText(32)} << ENOSPC
+        << QStringList{ResultCodeText(32), "закрытие порта"};
+    QTest::newRow("copy of the hourly archive cannot be made")
+        << "1210H0.dat" << true << plain << "HD" << none << EISDIR
+        << QStringList{"Чтение почасового архива", "закрытие порта"};
 }
 
-// A file that takes no byte: the export's file name leads to a full device.
+// A file that takes no byte (its name leads to the full device) or a copy that cannot be
+// made (a folder holds its name): an I/O error, and the read-out ends there.
 void TestReadout::exportFileUnwritable()
 {
-    QFETCH(QString, suffix);
+    QFETCH(QString, file);
+    QFETCH(bool, folderInWay);
+    QFETCH(QJsonObject, meterExtra);
     QFETCH(QString, boxes);
-    QFETCH(QString, lastStep);
-    if (!QFileInfo(QStringLiteral("/dev/full")).isWritable())
+    QFETCH(QStringList, errors);
+    QFETCH(int, ioError);
+    QFETCH(QStringList, tail);
+    if (!folderInWay && !QFileInfo(QStringLiteral("/dev/full")).isWritable())
         QSKIP("this system has no full device");
 
-    Rig rig(QJsonArray{Orvek307(1, "11111111"), Orvek307(2, "22222222")});
+    Rig rig(QJsonArray{Orvek307(1, "11111111", meterExtra), Orvek307(2, "22222222")});
     QVERIFY2(rig.ready, qPrintable(rig.error));
-    const QString folder = rig.Path(Day + QStringLiteral("ОРВЕК-307/11111111"));
+    const QString folder = rig.Path(Day + QStringLiteral("ОРВЕК-307/11111111/"));
     QVERIFY(QDir().mkpath(folder));
-    QVERIFY(QFile::link(QStringLiteral("/dev/full"), folder + "/1210" + suffix + ".csv"));
+    if (folderInWay)
+        QVERIFY(QDir().mkdir(folder + file));
+    else
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), folder + file));
     rig.settings.addressText = QStringLiteral("1 2");
     Tick(rig.settings, boxes);
     rig.readout.DoDevice();
 
-    QCOMPARE(rig.frontEnd.ioErrors, QList<int>{ENOSPC});
-    QCOMPARE(rig.frontEnd.errors, QStringList());
+    QCOMPARE(rig.frontEnd.ioErrors, QList<int>{ioError});
+    QCOMPARE(rig.frontEnd.errors, errors);
     const QStringList lines = rig.LogLines();
-    QVERIFY(lines.size() >= 2);
-    QCOMPARE(lines.mid(lines.size() - 2), QStringList({lastStep, "закрытие порта"}));
+    QVERIFY(lines.size() >= tail.size());
+    QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
     QVERIFY(!lines.contains(QStringLiteral("******* прибор по адресу 2")));
     QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+    if (folderInWay) {
+        // The archive itself was written in full before its copy failed.
+        QCOMPARE(CsvLines(folder + file.chopped(3) + "csv").size(), 4 + 3);
+    }
+    QCOMPARE(QDir(folder).entryList({QStringLiteral("*.dat")}, QDir::Files), QStringList());
+}
+
+void TestReadout::settingsChangedWhileRunning_data()
+{
+    QTest::addColumn<QJsonArray>("meters");
+    QTest::addColumn<QString>("addresses");
+    QTest::addColumn<int>("family");
+    QTest::addColumn<QString>("boxes");
+    QTest::addColumn<QString>("changedAt"); // the memo line that ends so; empty: a message
+    QTest::addColumn<int>("newFamily");
+    QTest::addColumn<QString>("newBoxes");
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<QStringList>("logInOrder");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("absent");
+
+    const QString orvek = Day + QStringLiteral("ОРВЕК-307/11111111/1210");
+    const QString ilm = Day + QStringLiteral("ИЛЬМ-4/33333333/1210");
+    const QJsonObject ilmMeter{{"family", 1},
+                               {"address", 3},
+                               {"serial", "33333333"},
+                               {"clock", "2026-12-10T10:00:00"},
+                               {"depth", QJsonObject{{"hourly", 2}, {"daily", 2}}}};
+
+    QTest::newRow("family and boxes switched before the second device")
+        << QJsonArray{Orvek307(1, "11111111"), ilmMeter} << "1 3" << 0 << "HZ"
+        << "******* прибор по адресу 3" << 1 << "D" << QStringList{}
+        << QStringList{"Зав. № = 11111111",
+                       "Чтение почасового архива",
+                       "Чтение защищенного журнала",
+                       "******* прибор по адресу 3",
+                       "ИЛЬМ-4",
+                       "Зав. № = 33333333",
+                       "Чтение посуточного архива",
+                       "Выполнено 2",
+                       "закрытие порта"}
+        << QStringList{orvek + "H0.csv", orvek + "LOGZ.csv", ilm + "A0.csv"}
+        << QStringList{orvek + "A0.csv", ilm + "H0.csv", ilm + "LOGZ.csv"};
+    // Each box counts when its step comes: unticking the hourly box while its archive
+    // runs changes nothing, the daily archive and the event log ticked meanwhile are read.
+    QTest::newRow("boxes changed while the hourly archive is read")
+        << QJsonArray{Orvek307(1, "11111111")} << "1" << 0 << "HZ"
+        << " --> 1" << 0 << "DL" << QStringList{}
+        << QStringList{"Чтение почасового архива",
+                       "Выполнено 3",
+                       "Чтение посуточного архива",
+                       "Выполнено 2",
+                       "Чтение журнала событий",
+                       "Выполнено 2",
+                       "закрытие порта"}
+        << QStringList{orvek + "H0.dat", orvek + "A0.dat", orvek + "LOG.csv"}
+        << QStringList{orvek + "LOGZ.csv"};
+    // The identification went to the wrong family's driver; the family chosen while its
+    // message shows serves the device from the clock on, under the name it was left.
+    const QString fallback = Day + QStringLiteral("ИЛЬМ-x/11111111/1210");
+    QTest::newRow("family corrected after a failed identification")
+        << QJsonArray{Orvek307(1, "11111111")} << "1" << 1 << "H" << QString() << 0 << "H"
+        << QStringList{ResultCodeText(31)}
+        << QStringList{"Определение типа прибора", ResultCodeText(31),  "ИЛЬМ-x",
+                       "Чтение даты и времени",    "Зав. № = 11111111", "Выполнено 2",
+                       "Чтение почасового архива", "Выполнено 3",       "закрытие порта"}
+        << QStringList{fallback + "H0.csv", fallback + "H0.dat"} << QStringList{};
+}
+
+// The family and the archive and log boxes, changed by the user while a read-out runs.
+void TestReadout::settingsChangedWhileRunning()
+{
+    QFETCH(QJsonArray, meters);
+    QFETCH(QString, addresses);
+    QFETCH(int, family);
+    QFETCH(QString, boxes);
+    QFETCH(QString, changedAt);
+    QFETCH(int, newFamily);
+    QFETCH(QString, newBoxes);
+    QFETCH(QStringList, errors);
+    QFETCH(QStringList, logInOrder);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+
+    Rig rig(meters);
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    rig.settings.addressText = addresses;
+    rig.settings.family = family;
+    Tick(rig.settings, boxes);
+    bool changed = false;
+    const auto change = [&] {
+        if (changed)
+            return;
+        changed = true;
+        rig.settings.family = newFamily;
+        Tick(rig.settings, newBoxes);
+    };
+    if (changedAt.isEmpty()) {
+        rig.frontEnd.onError = [&](const QString&) {
+            change();
+        };
+    } else {
+        rig.memo.onLine = [&](const QString& line) {
+            if (line.endsWith(changedAt))
+                change();
+        };
+    }
+    rig.readout.DoDevice();
+
+    QVERIFY(changed);
+    QCOMPARE(rig.frontEnd.errors, errors);
+    const QStringList lines = rig.LogLines();
+    QString missing;
+    QVERIFY2(InOrder(lines, logInOrder, missing),
+             qPrintable(missing + QStringLiteral(" not in order in:\n") + lines.join(u'\n')));
+    for (const QString& file : present)
+        QVERIFY2(QFileInfo::exists(rig.Path(file)), qPrintable(file));
+    for (const QString& file : absent)
+        QVERIFY2(!QFileInfo::exists(rig.Path(file)), qPrintable(file));
+}
+
+// "1 1": the device is read twice and the second pass replaces the first one's files.
+// The start date, moved before the second pass, makes the two passes' files differ.
+void TestReadout::repeatedAddress()
+{
+    Rig rig(QJsonArray{Orvek307(1, "11111111")});
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    rig.settings.addressText = QStringLiteral("1 1");
+    Tick(rig.settings, QStringLiteral("DL"));
+    int passes = 0;
+    rig.memo.onLine = [&](const QString& line) {
+        if (line.endsWith(QStringLiteral("******* прибор по адресу 1")) && ++passes == 2)
+            rig.settings.startDate = Now.date();
+    };
+    rig.readout.DoDevice();
+
+    QCOMPARE(passes, 2);
+    QCOMPARE(rig.frontEnd.errors, QStringList());
+    const QStringList pass = {"******* прибор по адресу 1", "Зав. № = 11111111",
+                              "Создание файла конфигурации", "Посуточный архив создание файла",
+                              "Чтение посуточного архива"};
+    const QStringList lines = rig.LogLines();
+    QString missing;
+    QVERIFY2(InOrder(lines,
+                     pass + QStringList{"Выполнено 2", "Чтение журнала событий", "Выполнено 2"} +
+                         pass +
+                         QStringList{"Выполнено 1", "Чтение журнала событий", "Выполнено 1",
+                                     "закрытие порта"},
+                     missing),
+             qPrintable(missing + QStringLiteral(" not in order in:\n") + lines.join(u'\n')));
+
+    const QString folder = Day + QStringLiteral("ОРВЕК-307/11111111/1210");
+    QCOMPARE(rig.AllFiles(), QStringList({folder + "A0.csv", folder + "A0.dat", folder + "CFG.csv",
+                                          folder + "LOG.csv", "Protocols/2026-12-10.log"}));
+    QCOMPARE(CsvLines(rig.Path(folder + "CFG.csv")).size(), 4 + 2);
+    const QStringList events = CsvLines(rig.Path(folder + "LOG.csv"));
+    QCOMPARE(events.mid(4), QStringList{"10.12.2026 09:00:00;Откл;"});
+    const QStringList daily = CsvLines(rig.Path(folder + "A0.csv"));
+    QCOMPARE(daily.size(), 4 + 1);
+    QVERIFY2(daily.at(4).startsWith(QStringLiteral("10.12.2026;")), qPrintable(daily.at(4)));
+    // The copy is of the second pass's file too.
+    const DatContent copy = ReadDatFile(rig.Path(folder + "A0.dat"));
+    QCOMPARE(copy.status, DatStatus::Ok);
+    QFile csv(rig.Path(folder + "A0.csv"));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.bytes.chopped(DatTrailerSize), csv.readAll());
 }
 
 QTEST_GUILESS_MAIN(TestReadout)

@@ -141,6 +141,7 @@ public:
              const QByteArray& namesPage, const std::array<QList<QDateTime>, kArchives>& times);
 
     MeterAnswer Handle(const MeterRequest& request) override;
+    MeterExport Expected(const QDate& startDate) const override;
 
 private:
     struct SlotModel
@@ -386,6 +387,79 @@ QByteArray IlmMeter::RecordPage(Archive archive, const QDateTime& time) const
             PutFloatWords(page, float(Value(f, hour)));
     }
     return page;
+}
+
+MeterExport IlmMeter::Expected(const QDate& startDate) const
+{
+    MeterExport out;
+    out.deviceName = QStringLiteral("ИЛЬМ-%1").arg(m_settings.model);
+    for (int at : kPrintOrder)
+        out.serialNumber += QString::number(m_settings.serial[size_t(at)]);
+
+    // A name runs from its field's first byte to the next zero byte, maybe on into the
+    // following fields; the column and, for columns 4 and 5, its first letter tell the kind.
+    for (int f = 0; f < kSlots; ++f) {
+        const int start = kHeaderBytes + f * kFieldBytes;
+        const char first = m_namesPage.at(start);
+        if (first == 0)
+            continue;
+        out.names[size_t(f)] = AnsiFieldText(m_namesPage, start, kPageBytes - start);
+        switch (f % kColumns) {
+        case 0:
+            out.kinds[size_t(f)] = 102;
+            break;
+        case 1:
+            out.kinds[size_t(f)] = 104;
+            break;
+        case 2:
+        case 3:
+            out.kinds[size_t(f)] = 113;
+            break;
+        case 4:
+        case 5:
+            out.kinds[size_t(f)] = first == 'V' ? 118 : first == 'G' ? 109 : first == 'E' ? 101 : 0;
+            break;
+        case 6:
+        case 7:
+            out.kinds[size_t(f)] = 116;
+            break;
+        default:
+            out.kinds[size_t(f)] = 112;
+            break;
+        }
+    }
+
+    static const std::pair<Archive, ExportArchive> archives[] = {
+        {Archive::Hourly, ExportArchive::Hourly},
+        {Archive::Daily, ExportArchive::Daily},
+        {Archive::Monthly, ExportArchive::Monthly},
+    };
+    const QDateTime start = WallTime(startDate, QTime(0, 0));
+    for (const auto& [archive, kind] : archives) {
+        const QList<QDateTime>& times = m_times[size_t(archive)];
+        QList<ExpectedRecord> records;
+        for (qsizetype at = FirstAtOrAfter(times, start); at < times.size(); ++at) {
+            const QDateTime& time = times.at(at);
+            ExpectedRecord record;
+            // A monthly record is dated by its month alone.
+            record.time =
+                archive == Archive::Monthly
+                    ? WallTime(QDate(time.date().year(), time.date().month(), 1), QTime(0, 0))
+                    : WallTime(time.date(), QTime(time.time().hour(), 0));
+            const qint64 hour = HourIndex(time);
+            for (int f = 0; f < kSlots; ++f) {
+                const SlotModel& slot = m_slots[size_t(f)];
+                if (!slot.used)
+                    continue;
+                record.values[size_t(f)] = slot.quantity == Quantity::Flags
+                                               ? double(quint32(Value(f, hour)))
+                                               : double(float(Value(f, hour)));
+            }
+            records.append(record);
+        }
+        out.archives.append({kind, records});
+    }
+    return out;
 }
 
 double IlmMeter::Jitter(int slot, qint64 hour) const

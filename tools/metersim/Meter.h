@@ -5,8 +5,12 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
+#include <array>
 #include <memory>
+#include <optional>
+#include <utility>
 
 // One ModBus request as a stand-in meter sees it.
 struct MeterRequest
@@ -48,6 +52,46 @@ struct FaultSettings
     static bool FromJson(const QJsonObject& object, FaultSettings& faults, QString& error);
 };
 
+// The archives a read-out asks for, in the order it asks for them.
+enum class ExportArchive { Hourly, Daily, IntegralDaily, Monthly, IntegralMonthly, Emergency };
+
+constexpr int ExportSlots = 60;
+
+struct ExpectedRecord
+{
+    QDateTime time; // calendar fields, as the program decodes them
+    // Per slot, exactly as the program decodes it (a single-precision value widened);
+    // only slots of a non-zero kind are written.
+    std::array<double, ExportSlots> values{};
+};
+
+struct ExpectedLogRecord
+{
+    QDateTime time;
+    QString text;
+};
+
+// What a read-out of the meter brings home, known from the meter's own data: the texts
+// the program shows, the slots, and every record from a start day on in reading order.
+// A read-out in which every exchange succeeds: the faults are not taken into account.
+struct MeterExport
+{
+    QString deviceName;
+    QString serialNumber;
+    std::array<qint16, ExportSlots> kinds{}; // 0: the slot is not in use
+    std::array<QString, ExportSlots> names;
+    // Names of the 32 bits of a flag word, bit 0 first; empty: flag words are written in
+    // hexadecimal.
+    QStringList flagNames;
+    // Every archive the family has, in reading order.
+    QList<std::pair<ExportArchive, QList<ExpectedRecord>>> archives;
+    std::optional<QList<ExpectedLogRecord>> eventLog;
+    std::optional<QList<ExpectedLogRecord>> protectedLog;
+    // The first archive's first record is refused (a model whose records the program
+    // cannot decode): that archive's file keeps its header and the meter is left.
+    bool recordsRefused = false;
+};
+
 class Meter
 {
 public:
@@ -58,6 +102,14 @@ public:
     const FaultSettings& Faults() const { return m_faults; }
 
     virtual MeterAnswer Handle(const MeterRequest& request) = 0;
+
+    // The export of a read-out with every archive and log ticked, from 00:00 of
+    // startDate on. A meter of no family (a test's own) has none: it comes back empty.
+    virtual MeterExport Expected(const QDate& startDate) const
+    {
+        Q_UNUSED(startDate);
+        return {};
+    }
 
     // Builds a meter from one entry of a meter file. The common keys ("family",
     // "address", "faults") are read here; the family reads the rest.

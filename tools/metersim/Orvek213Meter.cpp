@@ -111,6 +111,65 @@ enum Purpose : quint64 {
     EventDraw,
 };
 
+// What the program calls the event codes 0..19 (0 ends a record's list) and the bits of
+// the flag word; codes from 20 on it shows by number.
+const char* const kEventNames[20] = {
+    "",                // code 0
+    "",                // code 1
+    "",                // code 2
+    "",                // code 3
+    "",                // code 4
+    "Vmin",            // code 5
+    "Vmax",            // code 6
+    "Verr",            // code 7
+    "T1min",           // code 8
+    "T1max",           // code 9
+    "T2min",           // code 10
+    "T2max",           // code 11
+    "T1err",           // code 12
+    "T2err",           // code 13
+    "Tdtmax",          // code 14
+    "Tdtmin",          // code 15
+    "Tdt<3",           // code 16
+    "Очистка архивов", // code 17
+    "Включение",       // code 18
+    "Уст. времени",    // code 19
+};
+const char* const kFlagNames[32] = {
+    "",                     // bit 0
+    "",                     // bit 1
+    "Авария Gvtp",          // bit 2
+    "Авария V",             // bit 3
+    "НС Vmin",              // bit 4
+    "НС Vmax",              // bit 5
+    "",                     // bit 6
+    "",                     // bit 7
+    "Авария Tmin",          // bit 8
+    "Авария Tmax",          // bit 9
+    "Авария T",             // bit 10
+    "Авария Тdt",           // bit 11
+    "НС Tmin",              // bit 12
+    "НС Tmax",              // bit 13
+    "",                     // bit 14
+    "НС Тdt",               // bit 15
+    "Авария Qgtp",          // bit 16
+    "Авария Uбат",          // bit 17
+    "Авария теплосчетчика", // bit 18
+    "",                     // bit 19
+    "",                     // bit 20
+    "НС Uбат",              // bit 21
+    "",                     // bit 22
+    "",                     // bit 23
+    "",                     // bit 24
+    "",                     // bit 25
+    "",                     // bit 26
+    "",                     // bit 27
+    "Установка времени",    // bit 28
+    "",                     // bit 29
+    "Очистка архивов",      // bit 30
+    "Включение прибора",    // bit 31
+};
+
 quint64 Tag(Purpose purpose, int a = 0, int b = 0)
 {
     return (quint64(purpose) << 32) | (quint64(a) << 16) | quint64(b);
@@ -197,6 +256,7 @@ public:
 
     bool Load(const QJsonObject& object, QString& error);
     MeterAnswer Handle(const MeterRequest& request) override;
+    MeterExport Expected(const QDate& startDate) const override;
 
 private:
     struct Records
@@ -211,7 +271,10 @@ private:
     QByteArray LayoutBlock() const;
     QByteArray RecordReply(RecordKind kind, bool first);
     QByteArray Header(qsizetype position) const;
-    QByteArray Body(RecordKind kind, qsizetype position);
+    QByteArray Body(RecordKind kind, qsizetype position) const;
+    // The value words of an archive record, one per slot before the end of the layout
+    // that the body has room for.
+    QList<quint32> SlotWords(RecordKind kind, qsizetype position) const;
     bool LoadEvents(const QJsonArray& events, QString& error);
     void GenerateEvents(int depth);
 
@@ -222,9 +285,9 @@ private:
     double Temperature(int channel, double middle, qint64 hours, qint64 end) const;
     double Pressure(int channel, qint64 hours, qint64 end) const;
     Incident Draw(int system, int incident, qint64 day) const;
-    qint64 IncidentUnitsBefore(int system, int incident, qint64 hour);
-    qint64 IncidentUnits(int system, int incident, qint64 from, qint64 to);
-    quint32 SlotWord(quint8 code, int system, qint64 end, qint64 hours);
+    qint64 IncidentUnitsBefore(int system, int incident, qint64 hour) const;
+    qint64 IncidentUnits(int system, int incident, qint64 from, qint64 to) const;
+    quint32 SlotWord(quint8 code, int system, qint64 end, qint64 hours) const;
 
     quint16 m_model = 223;
     QByteArray m_serial;
@@ -234,9 +297,10 @@ private:
     QList<quint8> m_layout;
     quint64 m_key = 1;
     std::array<Records, KindCount> m_records;
-    QList<QByteArray> m_eventCodes;                        // one per event record
-    QDateTime m_start;                                     // invalid until a start date is written
-    std::map<quint64, std::vector<qint64>> m_incidentSums; // units before each day
+    QList<QByteArray> m_eventCodes; // one per event record
+    QDateTime m_start;              // invalid until a start date is written
+    // Units before each day: a cache, filled as far as asked.
+    mutable std::map<quint64, std::vector<qint64>> m_incidentSums;
 };
 
 bool Orvek213Meter::Load(const QJsonObject& object, QString& error)
@@ -543,7 +607,7 @@ QByteArray Orvek213Meter::RecordReply(RecordKind kind, bool first)
     return Header(position) + Body(kind, position);
 }
 
-QByteArray Orvek213Meter::Body(RecordKind kind, qsizetype position)
+QByteArray Orvek213Meter::Body(RecordKind kind, qsizetype position) const
 {
     const QDateTime time = m_records[kind].times.at(position);
     int hour = time.time().hour();
@@ -572,26 +636,35 @@ QByteArray Orvek213Meter::Body(RecordKind kind, qsizetype position)
     if (kind == Events) {
         body.append(m_eventCodes.at(position));
     } else {
-        const qint64 end = HourNumber(time);
-        qint64 hours = 0; // 0: the counters at the stamp
-        if (kind == Hourly)
-            hours = 1;
-        else if (kind == Daily)
-            hours = 24;
-        else if (kind == Monthly)
-            hours = 24 * time.date().addMonths(-1).daysInMonth();
-        int system = 1; // numbered like the slot names: one more after every 0xB0
-        for (int slot = 0; slot < m_layout.size() && slot < ValueSlots; ++slot) {
-            const quint8 code = m_layout.at(slot);
-            if (code >= 0xF0)
-                break;
-            PutU32LE(body, SlotWord(code, system, end, hours));
-            if (code == 0xB0)
-                ++system;
-        }
+        for (const quint32 word : SlotWords(kind, position))
+            PutU32LE(body, word);
     }
     body.append(QByteArray(BodySize - body.size(), '\0'));
     return body;
+}
+
+QList<quint32> Orvek213Meter::SlotWords(RecordKind kind, qsizetype position) const
+{
+    const QDateTime time = m_records[kind].times.at(position);
+    const qint64 end = HourNumber(time);
+    qint64 hours = 0; // 0: the counters at the stamp
+    if (kind == Hourly)
+        hours = 1;
+    else if (kind == Daily)
+        hours = 24;
+    else if (kind == Monthly)
+        hours = 24 * time.date().addMonths(-1).daysInMonth();
+    QList<quint32> words;
+    int system = 1; // numbered like the slot names: one more after every 0xB0
+    for (int slot = 0; slot < m_layout.size() && slot < ValueSlots; ++slot) {
+        const quint8 code = m_layout.at(slot);
+        if (code >= 0xF0)
+            break;
+        words.append(SlotWord(code, system, end, hours));
+        if (code == 0xB0)
+            ++system;
+    }
+    return words;
 }
 
 double Orvek213Meter::Unit(quint64 tag, qint64 index) const
@@ -662,7 +735,7 @@ Incident Orvek213Meter::Draw(int system, int incident, qint64 day) const
     return {hour, 10 + stream.Below(UnitsPerHour - 9)};
 }
 
-qint64 Orvek213Meter::IncidentUnitsBefore(int system, int incident, qint64 hour)
+qint64 Orvek213Meter::IncidentUnitsBefore(int system, int incident, qint64 hour) const
 {
     if (hour <= 0)
         return 0;
@@ -678,12 +751,12 @@ qint64 Orvek213Meter::IncidentUnitsBefore(int system, int incident, qint64 hour)
     return sums[size_t(day)] + (today.hour < hour % 24 ? today.units : 0);
 }
 
-qint64 Orvek213Meter::IncidentUnits(int system, int incident, qint64 from, qint64 to)
+qint64 Orvek213Meter::IncidentUnits(int system, int incident, qint64 from, qint64 to) const
 {
     return IncidentUnitsBefore(system, incident, to) - IncidentUnitsBefore(system, incident, from);
 }
 
-quint32 Orvek213Meter::SlotWord(quint8 code, int system, qint64 end, qint64 hours)
+quint32 Orvek213Meter::SlotWord(quint8 code, int system, qint64 end, qint64 hours) const
 {
     const bool integral = hours == 0;
     const qint64 from = integral ? 0 : end - hours;
@@ -749,6 +822,81 @@ quint32 Orvek213Meter::SlotWord(quint8 code, int system, qint64 end, qint64 hour
     default:
         return 0;
     }
+}
+
+MeterExport Orvek213Meter::Expected(const QDate& startDate) const
+{
+    MeterExport out;
+    const bool known = m_model == 213 || m_model == 223;
+    out.deviceName =
+        known ? QStringLiteral("ОРВЕК-%1").arg(m_model) : QStringLiteral("ID = %1").arg(m_model);
+    out.serialNumber = ByteCodeText(m_serial);
+    const QByteArray codes = LayoutBlock().mid(1);
+    const int slotCount = OrvekSlots(codes, out.kinds, out.names);
+    for (const char* flag : kFlagNames)
+        out.flagNames.append(QString::fromUtf8(flag));
+    // Records of a model the program does not know are refused from the first one on.
+    out.recordsRefused = !known;
+
+    const QDateTime start = MeterTime(startDate, 0);
+    static const std::pair<RecordKind, ExportArchive> archives[] = {
+        {Hourly, ExportArchive::Hourly},
+        {Daily, ExportArchive::Daily},
+        {IntegralDaily, ExportArchive::IntegralDaily},
+        {Monthly, ExportArchive::Monthly},
+        {IntegralMonthly, ExportArchive::IntegralMonthly},
+    };
+    for (const auto& [kind, archive] : archives) {
+        const QList<QDateTime>& times = m_records[kind].times;
+        QList<ExpectedRecord> records;
+        for (qsizetype at = FirstAtOrAfter(times, start); at < times.size(); ++at) {
+            ExpectedRecord record;
+            record.time = times.at(at);
+            const QList<quint32> words = SlotWords(kind, at);
+            // Slots past the body's room (20 on) are read as 0.
+            for (int slot = 0; slot < qMin<qsizetype>(slotCount, words.size()); ++slot) {
+                const quint32 word = words.at(slot);
+                switch (quint8(codes.at(slot)) >> 4) {
+                case 0x0:
+                case 0xA:
+                case 0xE:
+                case 0xF:
+                    break;
+                case 0xB: // 6-second units to hours
+                case 0xD:
+                    record.values[size_t(slot)] = double(word) / UnitsPerHour;
+                    break;
+                case 0xC:
+                    record.values[size_t(slot)] = double(word);
+                    break;
+                default:
+                    record.values[size_t(slot)] = double(FloatFromBits(word));
+                    break;
+                }
+            }
+            records.append(record);
+        }
+        out.archives.append({archive, records});
+    }
+
+    const QList<QDateTime>& times = m_records[Events].times;
+    QList<ExpectedLogRecord> events;
+    for (qsizetype at = FirstAtOrAfter(times, start); at < times.size(); ++at) {
+        QString text;
+        for (const char c : m_eventCodes.at(at)) {
+            const quint8 code = quint8(c);
+            if (code == 0)
+                break;
+            if (!text.isEmpty())
+                text += u',';
+            text += code < std::size(kEventNames)
+                        ? QString::fromUtf8(kEventNames[code])
+                        : QStringLiteral("Событие ") + QString::number(code);
+        }
+        events.append({times.at(at), text});
+    }
+    out.eventLog = events;
+    return out;
 }
 
 } // namespace

@@ -88,6 +88,42 @@ const char* const ProtectedTexts[] = {
     "Ввод в эксплуатацию", "Обнуление архивов",
 };
 
+// What the program calls the bits of the flag word; the unnamed ones stay empty.
+const char* const FlagNames[32] = {
+    "Авария Vmin", // bit 0
+    "Авария Vmax", // bit 1
+    "Авария V",    // bit 2
+    "Авария Gvtp", // bit 3
+    "НС Vmin",     // bit 4
+    "НС Vmax",     // bit 5
+    "НС V",        // bit 6
+    "НС G",        // bit 7
+    "Авария Tmin", // bit 8
+    "Авария Tmax", // bit 9
+    "Авария T",    // bit 10
+    "Авария Тdt",  // bit 11
+    "НС Tmin",     // bit 12
+    "НС Tmax",     // bit 13
+    "НС T",        // bit 14
+    "НС Тdt",      // bit 15
+    "Авария Pmin", // bit 16
+    "Авария Pmax", // bit 17
+    "Авария P",    // bit 18
+    "",            // bit 19
+    "НС Pmin",     // bit 20
+    "НС Pmax",     // bit 21
+    "НС P",        // bit 22
+    "",            // bit 23
+    "",            // bit 24
+    "",            // bit 25
+    "Авария Qgtp", // bit 26
+    "",            // bit 27
+    "",            // bit 28
+    "",            // bit 29
+    "НС Q",        // bit 30
+    "",            // bit 31
+};
+
 struct LogEntry
 {
     QDateTime time;
@@ -464,6 +500,8 @@ public:
         }
     }
 
+    MeterExport Expected(const QDate& startDate) const override;
+
 private:
     void BuildBlocks(const Settings& settings)
     {
@@ -672,6 +710,95 @@ private:
     std::array<ArchiveData, ArchiveCount> m_archives;
     QDateTime m_start; // invalid until a start date is written
 };
+
+MeterExport Orvek307Meter::Expected(const QDate& startDate) const
+{
+    MeterExport out;
+    const QByteArray model = m_blocks.value(ModelRegister);
+    const int number = quint8(model.at(0)) | quint8(model.at(1)) << 8;
+    out.deviceName = number >= 306 && number <= 308 ? QStringLiteral("ОРВЕК-%1").arg(number)
+                                                    : QStringLiteral("ID = %1").arg(number);
+    out.serialNumber = ByteCodeText(m_blocks.value(SerialRegister).mid(1, SerialLength));
+
+    const QByteArray codes = m_blocks.value(LayoutRegister).mid(1, SlotLimit);
+    const int slotCount = OrvekSlots(codes, out.kinds, out.names);
+
+    // Stored names replace the defaults: a channel's from its descriptor, a system's
+    // (operating time, errors) from the systems block, which a meter without it lacks.
+    const QByteArray systems = m_blocks.value(SystemsRegister);
+    auto storedName = [](const QByteArray& block, qsizetype offset) {
+        QString name = AnsiFieldText(block, offset, NameWidth);
+        while (name.endsWith(u' '))
+            name.chop(1);
+        return name;
+    };
+    int entry = 0;
+    for (int slot = 0; slot < slotCount; ++slot) {
+        const int code = quint8(codes.at(slot));
+        const int group = code & 0xF0;
+        QString name;
+        if (group >= 0x10 && group <= 0x50) {
+            const Descriptor& d = Descriptors[size_t(group / 0x10 - 1)];
+            name = storedName(m_blocks.value(quint16(d.first + (code & 0x0F))), d.nameOffset);
+        } else if (group == 0xB0 || group == 0xC0) {
+            name = storedName(systems, qsizetype(entry) * NameWidth);
+            if (!name.isEmpty())
+                name = (group == 0xB0 ? QStringLiteral("Наработка ") : QStringLiteral("Ошибки ")) +
+                       name;
+            if (group == 0xB0)
+                ++entry;
+        }
+        if (!name.isEmpty())
+            out.names[size_t(slot)] = name;
+    }
+
+    for (const char* flag : FlagNames)
+        out.flagNames.append(QString::fromUtf8(flag));
+
+    const QDateTime start = CalendarTime(startDate, QTime(0, 0));
+    static const std::pair<Archive, ExportArchive> archives[] = {
+        {Hourly, ExportArchive::Hourly},       {Daily, ExportArchive::Daily},
+        {Monthly, ExportArchive::Monthly},     {Integral, ExportArchive::IntegralMonthly},
+        {Emergency, ExportArchive::Emergency},
+    };
+    for (const auto& [archive, kind] : archives) {
+        const ArchiveData& data = m_archives[archive];
+        QList<ExpectedRecord> records;
+        ExpectedRecord record;
+        for (qsizetype at = FirstAtOrAfter(data.times, start); at < data.times.size(); ++at) {
+            const QDateTime& time = data.times.at(at);
+            record.time =
+                CalendarTime(time.date(), QTime(archive == Hourly ? time.time().hour() : 0, 0));
+            const QByteArray body = data.bodies.mid(at * BodySize, BodySize);
+            for (int slot = 0; slot < slotCount; ++slot) {
+                const quint32 word = U32LE(body, qsizetype(slot) * 4);
+                const int group = quint8(codes.at(slot)) & 0xF0;
+                if (group >= 0x10 && group <= 0x90)
+                    record.values[size_t(slot)] = double(FloatFromBits(word));
+                else if (group == 0xB0 || group == 0xD0)
+                    record.values[size_t(slot)] = double(word) / 60; // seconds to minutes
+                else if (group == 0xC0)
+                    record.values[size_t(slot)] = double(word);
+            }
+            records.append(record);
+        }
+        out.archives.append({kind, records});
+    }
+
+    // Log times are read to the hour; ';' would split the file's cells.
+    for (int log = 0; log < 2; ++log) {
+        const ArchiveData& data = m_archives[Events + log];
+        QList<ExpectedLogRecord> records;
+        for (qsizetype at = FirstAtOrAfter(data.times, start); at < data.times.size(); ++at) {
+            const QDateTime& time = data.times.at(at);
+            QString text = AnsiFieldText(data.bodies, at * BodySize, BodySize);
+            text.replace(u';', u',');
+            records.append({CalendarTime(time.date(), QTime(time.time().hour(), 0)), text});
+        }
+        (log == 0 ? out.eventLog : out.protectedLog) = records;
+    }
+    return out;
+}
 
 } // namespace
 

@@ -90,6 +90,21 @@ quint32 FloatBits(float value)
     return bits;
 }
 
+quint32 U32LE(const QByteArray& bytes, qsizetype at)
+{
+    quint32 value = 0;
+    for (qsizetype i = 3; i >= 0; --i)
+        value = (value << 8) | quint8(bytes.at(at + i));
+    return value;
+}
+
+float FloatFromBits(quint32 bits)
+{
+    float value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
 void PutFloatLE(QByteArray& out, float value)
 {
     PutU32LE(out, FloatBits(value));
@@ -150,4 +165,81 @@ bool ReadDateTime(const QJsonObject& object, const QString& key, QDateTime& valu
     }
     value = CalendarTime(parsed.date(), parsed.time());
     return true;
+}
+
+QString AnsiFieldText(const QByteArray& bytes, qsizetype offset, qsizetype width)
+{
+    QByteArray field = bytes.mid(offset, width);
+    const qsizetype zero = field.indexOf('\0');
+    if (zero >= 0)
+        field.truncate(zero);
+    return DecodeAnsi(field);
+}
+
+QString ByteCodeText(const QByteArray& bytes)
+{
+    QString text;
+    for (const char byte : bytes)
+        text.append(QChar(quint8(byte)));
+    return text;
+}
+
+int OrvekSlots(const QByteArray& codes, std::array<qint16, 60>& kinds,
+               std::array<QString, 60>& names)
+{
+    kinds.fill(0);
+    names.fill(QString());
+    static const char* const tariffs[] = {" тариф1", " тариф2", " тариф3", " тариф4"};
+    static const char* const times[] = {"Tmin ", "Tmax ", "Тdt ", "Тф ", "Тэп ", "Тнс "};
+    int system = 1;
+    const int count = int(qMin<qsizetype>(codes.size(), 55));
+    for (int slot = 0; slot < count; ++slot) {
+        const int code = quint8(codes.at(slot));
+        const int channel = (code & 0x0F) + 1;
+        const QString number = QString::number(channel);
+        switch (code >> 4) {
+        case 0x1:
+            kinds[slot] = 118;
+            names[slot] = u'V' + number;
+            continue;
+        case 0x2:
+            kinds[slot] = 109;
+            names[slot] = u'G' + number;
+            continue;
+        case 0x3:
+            kinds[slot] = 116;
+            names[slot] = u'T' + number;
+            continue;
+        case 0x4:
+            kinds[slot] = 112;
+            names[slot] = u'P' + number;
+            continue;
+        case 0x5:
+            kinds[slot] = 113;
+            names[slot] = u'Q' + number;
+            continue;
+        case 0x6:
+        case 0x7:
+        case 0x8:
+        case 0x9:
+            kinds[slot] = 101;
+            names[slot] = u'E' + number + QString::fromUtf8(tariffs[(code >> 4) - 6]);
+            continue;
+        case 0xF:
+            return slot;
+        default:
+            break;
+        }
+        if (code == 0xB0) {
+            kinds[slot] = 104;
+            names[slot] = QStringLiteral("Наработка ") + QString::number(system++);
+        } else if (code == 0xC0) {
+            kinds[slot] = 102;
+            names[slot] = QStringLiteral("Ошибки ") + QString::number(system);
+        } else if (code >= 0xD1 && code <= 0xD6) {
+            kinds[slot] = 104;
+            names[slot] = QString::fromUtf8(times[code - 0xD1]) + QString::number(system);
+        }
+    }
+    return count;
 }

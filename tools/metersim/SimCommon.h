@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <array>
+
 // Small pieces the stand-in meters share: a repeatable number stream, archive time
 // lines, byte packing and meter-file field reading.
 
@@ -53,6 +55,9 @@ void PutU32Words(QByteArray& out, quint32 value);
 void PutFloatWords(QByteArray& out, float value);
 quint32 FloatBits(float value);
 
+quint32 U32LE(const QByteArray& bytes, qsizetype at);
+float FloatFromBits(quint32 bits);
+
 // Fixed-width Windows-1251 text, cut or padded with fill.
 QByteArray AnsiField(const QString& text, int width, char fill = '\0');
 
@@ -62,3 +67,17 @@ bool ReadWholeNumber(const QJsonObject& object, const QString& key, qint64 low, 
 
 // Meter-file fields: "2026-12-10T10:00:00", taken as a CalendarTime.
 bool ReadDateTime(const QJsonObject& object, const QString& key, QDateTime& value, QString& error);
+
+// ---- what the program makes of the meter's texts and layout ----
+
+// Windows-1251 text of at most width bytes from offset, ending before a zero byte.
+QString AnsiFieldText(const QByteArray& bytes, qsizetype offset, qsizetype width);
+
+// Each byte as the character of that code (0..255), as the ОРВЕК serial numbers are read.
+QString ByteCodeText(const QByteArray& bytes);
+
+// Slot kinds and default names of the ОРВЕК layout codes (both ОРВЕК families). codes
+// holds one code per slot; the layout ends at the first code 0xF0..0xFF. Returns the
+// number of slots in use.
+int OrvekSlots(const QByteArray& codes, std::array<qint16, 60>& kinds,
+               std::array<QString, 60>& names);

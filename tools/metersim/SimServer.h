@@ -52,6 +52,7 @@ public:
     quint16 TcpPort() const;
 
     Meter* FindMeter(quint8 address) const;
+    const std::vector<std::unique_ptr<Meter>>& Meters() const { return m_meters; }
     const FaultSettings& LineFaults() const { return m_lineFaults; }
     bool Echo() const { return m_echo; }
     const ModemOptions& Modem() const { return m_modem; }

@@ -1,3 +1,4 @@
+#include "ExpectedFiles.h"
 #include "SimLine.h"
 #include "SimServer.h"
 
@@ -14,6 +15,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: orvek-metersim [options]\n"
+    "       orvek-metersim --expect DIR --from YYYY-MM-DD --today YYYY-MM-DD [--meters FILE]\n"
     "Stand-in heat meters on a pseudo-terminal and/or behind a TCP gateway.\n"
     "\n"
     "Lines (at least one; both may run at once and serve the same meters):\n"
@@ -27,6 +29,18 @@ const char kUsage[] =
     "  --meters FILE           meter file (JSON); without it the built-in demo meters\n"
     "                          are served (one of each family, addresses 1, 2 and 3)\n"
     "  --print-demo            print the built-in demo meter file and exit\n"
+    "\n"
+    "Expected export files (no line is served):\n"
+    "  --expect DIR            write the CSV files that a read-out of every meter, with\n"
+    "                          every archive and log ticked, must leave:\n"
+    "                          DIR/Data/<today>/<device>/<serial>/<mmdd><suffix>.csv\n"
+    "                          (no .dat copies), then exit; built from the meters' own\n"
+    "                          data, in the regional settings of this process (LC_ALL).\n"
+    "                          Faults are not taken into account, and a meter whose\n"
+    "                          clock is \"now\" (no \"clock\" key) gives the files of\n"
+    "                          this moment\n"
+    "  --from YYYY-MM-DD       with --expect: the start day of the read-out\n"
+    "  --today YYYY-MM-DD      with --expect: the day of the read-out (folder and names)\n"
     "\n"
     "Line behaviour:\n"
     "  --echo                  send every received byte back ahead of the reply, as an\n"
@@ -87,7 +101,7 @@ int main(int argc, char* argv[])
     SimServer server;
     FaultSettings faults;
     ModemOptions modem;
-    QString metersPath, ptyLink, tcp, tracePath;
+    QString metersPath, ptyLink, tcp, tracePath, expectDir, fromText, todayText;
     bool faultsGiven = false;
 
     auto takeValue = [&args](qsizetype& i, QString& value) {
@@ -124,6 +138,12 @@ int main(int argc, char* argv[])
             ok = takeValue(i, metersPath);
         } else if (a == QLatin1String("--trace")) {
             ok = takeValue(i, tracePath);
+        } else if (a == QLatin1String("--expect")) {
+            ok = takeValue(i, expectDir) && !expectDir.isEmpty();
+        } else if (a == QLatin1String("--from")) {
+            ok = takeValue(i, fromText);
+        } else if (a == QLatin1String("--today")) {
+            ok = takeValue(i, todayText);
         } else if (a == QLatin1String("--echo")) {
             server.SetEcho(true);
         } else if (a == QLatin1String("--modem")) {
@@ -170,7 +190,16 @@ int main(int argc, char* argv[])
         if (!ok)
             return Fail(QStringLiteral("%1 needs a valid value (see --help)").arg(a));
     }
-    if (ptyLink.isEmpty() && tcp.isEmpty())
+    const bool expect = !expectDir.isEmpty();
+    const QDate from = QDate::fromString(fromText, Qt::ISODate);
+    const QDate today = QDate::fromString(todayText, Qt::ISODate);
+    if (expect && (!from.isValid() || !today.isValid()))
+        return Fail(QStringLiteral("--expect needs --from and --today as YYYY-MM-DD"));
+    if (!expect && (!fromText.isEmpty() || !todayText.isEmpty()))
+        return Fail(QStringLiteral("--from and --today go with --expect (see --help)"));
+    if (expect && (!ptyLink.isEmpty() || !tcp.isEmpty()))
+        return Fail(QStringLiteral("--expect serves no line: leave out --pty and --tcp"));
+    if (!expect && ptyLink.isEmpty() && tcp.isEmpty())
         return Fail(QStringLiteral("give --pty LINK and/or --tcp HOST:PORT (see --help)"));
 
     QFile file(metersPath.isEmpty() ? QStringLiteral(":/metersim/demo-meters.json") : metersPath);
@@ -179,6 +208,11 @@ int main(int argc, char* argv[])
     QString error;
     if (!server.LoadMeterFile(file.readAll(), error))
         return Fail(error);
+    if (expect) {
+        if (!WriteExpectedFiles(server.Meters(), expectDir, from, today, error))
+            return Fail(error);
+        return 0;
+    }
     // Options on the command line win over the file's line faults.
     if (faultsGiven)
         server.SetLineFaults(CombineFaults(faults, server.LineFaults()));

@@ -1,0 +1,541 @@
+// The headless read-out as a user runs it: `orvekdata read` against the meter simulator
+// over a loopback socket and a pseudo-terminal, its files compared with the ones the
+// simulator builds from its own data.
+
+#include "AnsiCodec.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const QString Program = QStringLiteral(ORVEKDATA_PROGRAM);
+const QString SimulatorPath = QStringLiteral(METERSIM_PATH);
+
+QJsonObject Orvek307Meter()
+{
+    return QJsonObject{
+        {"family", 0},
+        {"address", 7},
+        {"model", 307},
+        {"serial", "AB123456"},
+        {"clock", "2026-12-08T10:15:00"},
+        {"layout", QJsonArray{16, 17, 48, 49, 64, 80, 176, 192, 209}},
+        {"names", QJsonObject{{"0x201", "V подачи"},
+                              {"0x202", "V обратки"},
+                              {"0x301", "Подача"},
+                              {"0x302", "Обратка"},
+                              {"0x501", "Q ТС1"}}},
+        {"systems", QJsonArray{"ТС1"}},
+        {"key", 11},
+        {"depth", QJsonObject{{"hourly", 6},
+                              {"daily", 3},
+                              {"monthly", 2},
+                              {"integral", 2},
+                              {"emergency", 2},
+                              {"events", 3},
+                              {"protected", 2}}},
+    };
+}
+
+QJsonObject IlmMeter()
+{
+    return QJsonObject{
+        {"family", 1},
+        {"address", 2},
+        {"model", 4},
+        {"serial", "20190719"},
+        {"clock", "2026-12-08T10:00:00"},
+        {"key", 5},
+        {"depth", QJsonObject{{"hourly", 5}, {"daily", 3}, {"monthly", 2}}},
+    };
+}
+
+QJsonObject Orvek213Meter(int model)
+{
+    return QJsonObject{
+        {"family", 2},
+        {"address", 3},
+        {"model", model},
+        {"serial", QString::number(model) + QStringLiteral("04518")},
+        {"clock", "2026-12-08T10:30:00"},
+        {"clockRuns", false},
+        {"key", 9},
+        {"depth", QJsonObject{{"hourly", 5},
+                              {"daily", 3},
+                              {"monthly", 2},
+                              {"integralDaily", 3},
+                              {"integralMonthly", 2},
+                              {"events", 4}}},
+    };
+}
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Files below root, relative, sorted.
+QStringList FilesBelow(const QString& root)
+{
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(QDir(root).relativeFilePath(it.next()));
+    found.sort();
+    return found;
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The simulator as a process; it prints its lines, then "ready".
+class SimulatorProcess
+{
+public:
+    ~SimulatorProcess()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000))
+                m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    bool Start(const QStringList& args)
+    {
+        m_process.setProgram(SimulatorPath);
+        m_process.setArguments(args);
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start();
+        if (!m_process.waitForStarted(5000))
+            return false;
+        QByteArray seen;
+        while (!seen.contains("ready\n")) {
+            if (!m_process.waitForReadyRead(10000))
+                return false;
+            seen += m_process.readAllStandardOutput();
+        }
+        static const QRegularExpression pty(QStringLiteral("^pty (.+)$"),
+                                            QRegularExpression::MultilineOption);
+        static const QRegularExpression tcp(QStringLiteral("^tcp [0-9.]+:([0-9]+)$"),
+                                            QRegularExpression::MultilineOption);
+        const QString text = QString::fromLocal8Bit(seen);
+        ptyPath = pty.match(text).captured(1);
+        tcpPort = tcp.match(text).captured(1).toInt();
+        return true;
+    }
+
+    QString ptyPath;
+    int tcpPort = 0;
+
+private:
+    QProcess m_process;
+};
+
+struct RunResult
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+RunResult Run(const QString& program, const QStringList& args, int timeoutMs = 60000)
+{
+    QProcess process;
+    process.start(program, args);
+    RunResult result;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        result.err = QStringLiteral("<did not finish>");
+        return result;
+    }
+    result.exitCode =
+        process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -process.exitCode();
+    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+// The day's exchange log, each line without its time stamp.
+QStringList LogLines(const QString& home)
+{
+    const QStringList logs = QDir(home + QStringLiteral("/Protocols")).entryList(QDir::Files);
+    if (logs.size() != 1)
+        return {QStringLiteral("<%1 log files>").arg(logs.size())};
+    QStringList lines = DecodeAnsi(ReadBytes(home + QStringLiteral("/Protocols/") + logs.first()))
+                            .split(QStringLiteral("\r\n"));
+    static const QRegularExpression stamp(QStringLiteral("^---\\d\\d:\\d\\d:\\d\\d\\.\\d{3}: "));
+    for (QString& line : lines)
+        line.remove(stamp);
+    return lines;
+}
+
+// needles appear in haystack in this order.
+QString MissingInOrder(const QStringList& haystack, const QStringList& needles)
+{
+    qsizetype at = 0;
+    for (const QString& needle : needles) {
+        at = haystack.indexOf(needle, at);
+        if (at < 0)
+            return needle;
+        ++at;
+    }
+    return QString();
+}
+
+} // namespace
+
+class TestCliRead : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsLikeTheMeters_data();
+    void readsLikeTheMeters();
+    void savedConfiguration();
+    void failuresExitOne_data();
+    void failuresExitOne();
+    void badUsage_data();
+    void badUsage();
+    void interruptAborts();
+};
+
+void TestCliRead::readsLikeTheMeters_data()
+{
+    QTest::addColumn<QJsonObject>("meter");
+    QTest::addColumn<bool>("overTcp");
+    QTest::addColumn<QStringList>("logSteps");
+
+    const QStringList steps307 = {
+        "Создание файла конфигурации",     "Почасовой архив создание файла",
+        "Чтение почасового архива",        "Выполнено 6",
+        "Посуточный архив создание файла", "Аварийный посуточнный архив создание файла",
+        "Создание файла журнала событий",  "Создание файла защищенного журнала",
+    };
+    QTest::newRow("ОРВЕК-307 over TCP") << Orvek307Meter() << true << steps307;
+    QTest::newRow("ОРВЕК-307 over a serial line") << Orvek307Meter() << false << steps307;
+    QTest::newRow("ИЛЬМ over a serial line")
+        << IlmMeter() << false
+        << QStringList{"Создание файла конфигурации", "Чтение почасового архива", "Выполнено 5",
+                       "Чтение помесячного архива"};
+    QTest::newRow("ОРВЕК-223 over TCP")
+        << Orvek213Meter(223) << true
+        << QStringList{"Создание файла конфигурации", "Чтение посуточного архива",
+                       "Чтение интегрального посуточного архива", "Создание файла журнала событий"};
+    QTest::newRow("ОРВЕК-213 over a serial line")
+        << Orvek213Meter(213) << false
+        << QStringList{"Создание файла конфигурации", "Чтение почасового архива", "Выполнено 5"};
+}
+
+void TestCliRead::readsLikeTheMeters()
+{
+    QFETCH(QJsonObject, meter);
+    QFETCH(bool, overTcp);
+    QFETCH(QStringList, logSteps);
+
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString meters = work.filePath(QStringLiteral("meters.json"));
+    QVERIFY(WriteFile(meters, QJsonDocument(QJsonObject{{"meters", QJsonArray{meter}}}).toJson()));
+    const QString home = work.filePath(QStringLiteral("home"));
+    const QString address = QString::number(meter.value("address").toInt());
+    const QString family = QString::number(meter.value("family").toInt());
+
+    SimulatorProcess simulator;
+    QVERIFY(simulator.Start({"--meters", meters, overTcp ? "--tcp" : "--pty",
+                             overTcp ? "127.0.0.1:0" : work.filePath(QStringLiteral("ttyMeter"))}));
+    QStringList args = {"read",
+                        "--home",
+                        home,
+                        "--family",
+                        family,
+                        "--addresses",
+                        address,
+                        "--from",
+                        "2026-12-01",
+                        "--archives",
+                        "hour,day,month,integral,emergency",
+                        "--logs",
+                        "event,protected"};
+    if (overTcp)
+        args << "--tcp" << QStringLiteral("127.0.0.1:%1").arg(simulator.tcpPort);
+    else
+        args << "--port" << work.filePath(QStringLiteral("ttyMeter"));
+    const RunResult run = Run(Program, args);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+
+    // The files are dated by the day they were made: the expected ones get that day.
+    const QStringList days =
+        QDir(home + QStringLiteral("/Data")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QCOMPARE(days.size(), 1);
+    const QString expectedRoot = work.filePath(QStringLiteral("expected"));
+    const RunResult expect = Run(SimulatorPath, {"--meters", meters, "--expect", expectedRoot,
+                                                 "--from", "2026-12-01", "--today", days.first()});
+    QVERIFY2(expect.exitCode == 0, qPrintable(expect.err));
+
+    const QStringList expectedCsv = FilesBelow(expectedRoot);
+    QVERIFY(!expectedCsv.isEmpty());
+    QStringList expectedFiles = expectedCsv;
+    for (const QString& csv : expectedCsv) {
+        if (!csv.endsWith(QLatin1String("CFG.csv")) && !csv.endsWith(QLatin1String("LOG.csv")) &&
+            !csv.endsWith(QLatin1String("LOGZ.csv")))
+            expectedFiles.append(csv.chopped(3) + QStringLiteral("dat"));
+    }
+    expectedFiles.sort();
+    QStringList written = FilesBelow(home);
+    written.removeAll(QStringLiteral("Protocols/") +
+                      QDir(home + QStringLiteral("/Protocols")).entryList(QDir::Files).value(0));
+    QCOMPARE(written, expectedFiles);
+    for (const QString& csv : expectedCsv) {
+        const QByteArray expected = ReadBytes(expectedRoot + u'/' + csv);
+        const QByteArray actual = ReadBytes(home + u'/' + csv);
+        if (actual != expected) {
+            QCOMPARE(DecodeAnsi(actual).split(QStringLiteral("\r\n")),
+                     DecodeAnsi(expected).split(QStringLiteral("\r\n")));
+            QFAIL(qPrintable(csv + QStringLiteral(" differs in its bytes")));
+        }
+    }
+
+    // Every copy is n + 4 bytes and gives its file back through the program's converter,
+    // which writes all n + 4 bytes: the text, then four blanks where the key was.
+    for (const QString& file : expectedFiles) {
+        if (!file.endsWith(QLatin1String(".dat")))
+            continue;
+        const QByteArray csv = ReadBytes(home + u'/' + file.chopped(3) + QStringLiteral("csv"));
+        const QString copy = work.filePath(QStringLiteral("copy.dat"));
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(home + u'/' + file, copy));
+        QCOMPARE(QFileInfo(copy).size(), csv.size() + 4);
+        const RunResult back = Run(Program, {"dat2csv", copy});
+        QVERIFY2(back.exitCode == 0, qPrintable(back.err));
+        QCOMPARE(ReadBytes(work.filePath(QStringLiteral("copy_1.csv"))), csv + "    ");
+    }
+
+    // The exchange log holds the read-out's steps in order; the memo-only marks reach
+    // standard output but not the file, and standard output carries the file's lines.
+    const QStringList log = LogLines(home);
+    QStringList expectedLog = {
+        QString(39, u'='),
+        QStringLiteral("Адреса приборов: \"") + address + u'"',
+        overTcp ? QStringLiteral("Порт %1 по IP адресу 127.0.0.1").arg(simulator.tcpPort)
+                : QStringLiteral("Порт ") + work.filePath(QStringLiteral("ttyMeter")) +
+                      QStringLiteral(" скорость 19200"),
+        QStringLiteral("******* прибор по адресу ") + address,
+        QStringLiteral("Определение типа прибора"),
+        QStringLiteral("Чтение даты и времени"),
+        QStringLiteral("Чтение заводского номера"),
+        QStringLiteral("Зав. № = ") + meter.value("serial").toString(),
+        QStringLiteral("Чтение конфигурации архивов"),
+        QStringLiteral("Выполнено"),
+        QStringLiteral("Чтение имен параметров"),
+    };
+    expectedLog += logSteps;
+    // Only a serial port logs its closing.
+    if (!overTcp)
+        expectedLog += QStringLiteral("закрытие порта");
+    QCOMPARE(MissingInOrder(log, expectedLog), QString());
+    QCOMPARE(log.first(), QString());
+    QCOMPARE(log.last(), QString()); // the file ends with CR LF
+    QVERIFY(!log.contains(QStringLiteral("---")));
+    QCOMPARE(log.count(QStringLiteral("закрытие порта")), overTcp ? 0 : 1);
+
+    const QStringList out = run.out.split(u'\n');
+    QVERIFY(out.contains(QStringLiteral("---")));
+    QStringList stamped =
+        DecodeAnsi(
+            ReadBytes(home + QStringLiteral("/Protocols/") +
+                      QDir(home + QStringLiteral("/Protocols")).entryList(QDir::Files).value(0)))
+            .split(QStringLiteral("\r\n"));
+    stamped.removeAll(QString());
+    QCOMPARE(MissingInOrder(out, stamped), QString());
+}
+
+void TestCliRead::savedConfiguration()
+{
+    // [General] shortens the waits; the saved configuration names a silent address and
+    // the TCP line; the options override its addresses and boxes.
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString meters = work.filePath(QStringLiteral("meters.json"));
+    QVERIFY(WriteFile(
+        meters, QJsonDocument(QJsonObject{{"meters", QJsonArray{Orvek307Meter()}}}).toJson()));
+    SimulatorProcess simulator;
+    QVERIFY(simulator.Start({"--meters", meters, "--tcp", "127.0.0.1:0"}));
+    const QString home = work.filePath(QStringLiteral("home"));
+    QVERIFY(QDir().mkpath(home));
+    const QString ini = QStringLiteral("[General]\r\nGlobalTimeOut=300\r\nGlobalTry=1\r\n"
+                                       "\r\n[Котельная №2]\r\ncbTCP=1\r\ncbDevice=0\r\n"
+                                       "edADDR=127.0.0.1\r\nsePort=%1\r\nedAddress=9\r\n"
+                                       "cbArcHour=1\r\ncbArcDay=1\r\ncbLog=1\r\n")
+                            .arg(simulator.tcpPort);
+    QVERIFY(WriteFile(home + QStringLiteral("/OrvekData.ini"), EncodeAnsi(ini)));
+
+    const RunResult run =
+        Run(Program, {"read", "--home", home, "--config", "котельная №2", "--addresses", "7",
+                      "--archives", "hour", "--from", "2026-12-08"});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    const QStringList files = FilesBelow(home + QStringLiteral("/Data"));
+    QCOMPARE(files.size(), 4); // CFG, H0 and its copy, LOG; no daily archive
+    QVERIFY(files.filter(QRegularExpression(QStringLiteral("/\\d{4}H0\\.dat$"))).size() == 1);
+    QVERIFY(files.filter(QRegularExpression(QStringLiteral("/\\d{4}LOG\\.csv$"))).size() == 1);
+    QVERIFY(files.filter(QRegularExpression(QStringLiteral("A0\\."))).isEmpty());
+    // The program leaves its settings file alone.
+    QCOMPARE(DecodeAnsi(ReadBytes(home + QStringLiteral("/OrvekData.ini"))), ini);
+}
+
+void TestCliRead::failuresExitOne_data()
+{
+    QTest::addColumn<QJsonObject>("meter");
+    QTest::addColumn<QString>("addresses");
+    QTest::addColumn<QString>("expectedErr");
+
+    QTest::newRow("silent address")
+        << Orvek307Meter() << "9" << QStringLiteral("Нет ответа\nНет ответа\n");
+    QJsonObject unknown = Orvek307Meter();
+    unknown.insert("model", 305);
+    QTest::newRow("unknown model")
+        << unknown << "7" << QStringLiteral("Неизвестный тип прибора: ID = 305\n");
+    QJsonObject escaping = Orvek307Meter();
+    escaping.insert("serial", "../../xx");
+    QTest::newRow("serial number with a path")
+        << escaping << "7" << QStringLiteral("<folder refused>");
+    QTest::newRow("rejected address list")
+        << Orvek307Meter() << "7 300" << QStringLiteral("<address refused>");
+}
+
+void TestCliRead::failuresExitOne()
+{
+    QFETCH(QJsonObject, meter);
+    QFETCH(QString, addresses);
+    QFETCH(QString, expectedErr);
+
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString meters = work.filePath(QStringLiteral("meters.json"));
+    QVERIFY(WriteFile(meters, QJsonDocument(QJsonObject{{"meters", QJsonArray{meter}}}).toJson()));
+    SimulatorProcess simulator;
+    QVERIFY(simulator.Start({"--meters", meters, "--tcp", "127.0.0.1:0"}));
+    // Inside a folder of its own, so that anything written beside it would be seen.
+    const QString home = work.filePath(QStringLiteral("outer/inner/home"));
+    QVERIFY(QDir().mkpath(home));
+    QVERIFY(WriteFile(home + QStringLiteral("/OrvekData.ini"),
+                      "[General]\r\nGlobalTimeOut=200\r\nGlobalTry=1\r\n"));
+
+    const RunResult run =
+        Run(Program,
+            {"read", "--home", home, "--tcp", QStringLiteral("127.0.0.1:%1").arg(simulator.tcpPort),
+             "--addresses", addresses, "--archives", "hour", "--from", "2026-12-08"});
+    QCOMPARE(run.exitCode, 1);
+    if (expectedErr == QLatin1String("<folder refused>")) {
+        QVERIFY2(run.err.contains(QStringLiteral("создания папки")), qPrintable(run.err));
+        QStringList outside = FilesBelow(work.path());
+        outside.removeAll(QStringLiteral("meters.json"));
+        outside.removeAll(QStringLiteral("outer/inner/home/OrvekData.ini"));
+        QCOMPARE(outside.filter(QRegularExpression(QStringLiteral("^outer/inner/home/Protocols/")))
+                     .size(),
+                 1);
+        QCOMPARE(outside.size(), 1); // nothing but the exchange log
+    } else if (expectedErr == QLatin1String("<address refused>")) {
+        QVERIFY(!run.err.isEmpty());
+        QVERIFY(!QDir(home + QStringLiteral("/Data")).exists());
+    } else {
+        QCOMPARE(run.err, expectedErr);
+    }
+}
+
+void TestCliRead::badUsage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("unknown option") << QStringList{"--colour"} << "unknown argument: --colour";
+    QTest::newRow("family out of range") << QStringList{"--family", "3"} << "--family";
+    QTest::newRow("date") << QStringList{"--from", "2026-13-01"} << "--from";
+    QTest::newRow("tcp without port") << QStringList{"--tcp", "127.0.0.1"} << "--tcp";
+    QTest::newRow("tcp and serial")
+        << QStringList{"--tcp", "127.0.0.1:4001", "--port", "ttyS0"} << "exclude";
+    QTest::newRow("archive name") << QStringList{"--archives", "hour,weekly"} << "weekly";
+    QTest::newRow("log name") << QStringList{"--logs", "all"} << "all";
+    QTest::newRow("missing value") << QStringList{"--addresses"} << "needs a value";
+    QTest::newRow("unknown configuration") << QStringList{"--config", "Нет такой"} << "Нет такой";
+    QTest::newRow("General is no configuration") << QStringList{"--config", "general"} << "general";
+}
+
+void TestCliRead::badUsage()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QVERIFY(WriteFile(home.filePath(QStringLiteral("OrvekData.ini")),
+                      "[General]\r\nShowLog=1\r\n[Tst]\r\ncbTCP=1\r\n"));
+    const RunResult run = Run(Program, QStringList{"read", "--home", home.path()} + args);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+    QVERIFY(!QDir(home.filePath(QStringLiteral("Protocols"))).exists());
+}
+
+void TestCliRead::interruptAborts()
+{
+    // Ctrl+C during the hourly archive: the rows so far stay, no copy is made, the log
+    // says the read-out was aborted and the exit code tells of it.
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QJsonObject meter = Orvek307Meter();
+    meter.insert("depth", QJsonObject{{"hourly", 500}});
+    const QString meters = work.filePath(QStringLiteral("meters.json"));
+    QVERIFY(WriteFile(meters, QJsonDocument(QJsonObject{{"meters", QJsonArray{meter}}}).toJson()));
+    SimulatorProcess simulator;
+    QVERIFY(simulator.Start({"--meters", meters, "--tcp", "127.0.0.1:0"}));
+    const QString home = work.filePath(QStringLiteral("home"));
+
+    QProcess process;
+    process.start(Program, {"read", "--home", home, "--tcp",
+                            QStringLiteral("127.0.0.1:%1").arg(simulator.tcpPort), "--addresses",
+                            "7", "--archives", "hour", "--from", "2026-01-01"});
+    QVERIFY(process.waitForStarted());
+    QByteArray out;
+    // The progress line of the third record shows the archive is being read.
+    while (out.count(" --> ") < 3) {
+        QVERIFY2(process.waitForReadyRead(20000), out.constData());
+        out += process.readAllStandardOutput();
+    }
+    QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+
+    const QStringList log = LogLines(home);
+    QVERIFY(log.contains(QStringLiteral("Операция прервана")));
+    const QStringList files = FilesBelow(home + QStringLiteral("/Data"));
+    const QStringList hourly = files.filter(QRegularExpression(QStringLiteral("H0\\.")));
+    QCOMPARE(hourly.size(), 1);
+    QVERIFY(hourly.first().endsWith(QLatin1String(".csv")));
+    const QStringList rows = DecodeAnsi(ReadBytes(home + QStringLiteral("/Data/") + hourly.first()))
+                                 .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QVERIFY2(rows.size() > 4 + 2 && rows.size() < 4 + 500,
+             qPrintable(QString::number(rows.size())));
+}
+
+QTEST_GUILESS_MAIN(TestCliRead)
+#include "tst_cli_read.moc"
