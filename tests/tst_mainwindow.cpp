@@ -329,6 +329,7 @@ private slots:
     void portListRefreshedWhenOpened();
     void readThenAbortBetweenDevices();
     void windowRespondsDuringReadout();
+    void closingDuringReadoutAbortsFirst();
     void readoutFailuresShownInDialog_data();
     void readoutFailuresShownInDialog();
     void hexAsSingle_data();
@@ -992,6 +993,44 @@ void TestMainWindow::windowRespondsDuringReadout()
     QVERIFY(!lines.contains(QStringLiteral("Чтение посуточного архива")));
     QCOMPARE(lines.last(), QStringLiteral("закрытие порта"));
     QCOMPARE(form.btnDoDevice->text(), QStringLiteral("Читать"));
+}
+
+void TestMainWindow::closingDuringReadoutAbortsFirst()
+{
+    Home home;
+    QVERIFY(home.ok);
+    home.WriteIni(FastLine);
+    const int depth = 40;
+    MeterLine line(QJsonArray{Orvek307(1, "11111111", depth)});
+    QVERIFY2(line.ok, qPrintable(line.error));
+    TForm1 form(home.log, home.Path());
+    form.show();
+    line.Aim(form);
+    form.dtBegin->setDate(QDate(2020, 1, 1));
+    form.cbArcHour->setChecked(true);
+
+    // The window is closed while the hourly archive is read: the close waits for the
+    // read-out, which is aborted as the button would abort it.
+    QStringList seen;
+    connect(form.memLog, &QPlainTextEdit::textChanged, &form, [&] {
+        if (!seen.isEmpty() || !form.memLog->toPlainText().endsWith(QStringLiteral(" --> 2")))
+            return;
+        seen.append(QStringLiteral("pressed"));
+        QTimer::singleShot(0, &form, [&] {
+            seen.append(form.close() ? "closed" : "still open");
+            seen.append(form.btnDoDevice->text());
+        });
+    });
+    QTest::mouseClick(form.btnDoDevice, Qt::LeftButton);
+
+    QCOMPARE(seen, QStringList({"pressed", "still open", "Ожидание"}));
+    QVERIFY(!form.isVisible());
+    QCOMPARE(home.LogLines().mid(home.LogLines().size() - 2),
+             QStringList({"Операция прервана", "закрытие порта"}));
+    QCOMPARE(home.FilesEndingWith(QStringLiteral("H0.dat")), QStringList());
+    // Closed in the end, with the general settings written.
+    QCOMPARE(IniFile(home.IniPath()).ReadString(GeneralSection, "GlobalTimeOut"),
+             QStringLiteral("300"));
 }
 
 void TestMainWindow::readoutFailuresShownInDialog_data()
