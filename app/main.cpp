@@ -3,6 +3,7 @@
 #include "ProgramEnv.h"
 #include "ReadCommand.h"
 #include "TForm1.h"
+#include "TKeyDlg.h"
 
 #include <QApplication>
 #include <QDir>
@@ -146,12 +147,23 @@ int main(int argc, char* argv[])
     }
 
     QApplication app(argc, argv);
+    // The title of the program's own error boxes.
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("OrvekData"));
     const QString programDir = ProgramDir(options.home);
     // A new --home folder is made, as the program's own folder always exists.
     QDir().mkpath(programDir);
     ExchangeLog log(programDir);
-    TForm1 form(log);
+
+    // The windows in their order: the main window first, then the message dialog.
+    TForm1 form(log, programDir);
+    TKeyDlg keyDlg(&form);
+    form.SetKeyDlg(&keyDlg);
+    // Shown and hidden once, so that its window exists before the first message.
+    keyDlg.show();
+    keyDlg.hide();
+
     form.show();
     form.activateWindow();
+    // Closing the window writes [General] (FormDestroy) before the loop ends.
     return app.exec();
 }

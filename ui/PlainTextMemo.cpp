@@ -1,6 +1,8 @@
 #include "PlainTextMemo.h"
 
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
 
 QString PlainTextMemo::MemoText() const
 {
@@ -15,4 +17,12 @@ void PlainTextMemo::SetMemoText(const QString& text)
 void PlainTextMemo::AddMemoLine(const QString& line)
 {
     m_edit->appendPlainText(line);
+}
+
+void PlainTextMemo::AppendToLastLine(const QString& text)
+{
+    QTextCursor cursor(m_edit->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text);
+    m_edit->verticalScrollBar()->setValue(m_edit->verticalScrollBar()->maximum());
 }

@@ -13,6 +13,8 @@ public:
     QString MemoText() const override;
     void SetMemoText(const QString& text) override;
     void AddMemoLine(const QString& line) override;
+    // Joins text to the last line, as the dialing wait adds its asterisks.
+    void AppendToLastLine(const QString& text);
 
 private:
     QPlainTextEdit* m_edit;

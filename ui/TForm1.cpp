@@ -1,21 +1,85 @@
 #include "TForm1.h"
 
+#include "AddressList.h"
 #include "ExchangeLog.h"
+#include "IniFile.h"
 #include "ProgramEnv.h"
+#include "ProgramSettings.h"
+#include "ResultCode.h"
+#include "SharedTypes.h"
+#include "TKeyDlg.h"
+#include "TextFormat.h"
 
-#include <QEvent>
-#include <QPlainTextEdit>
-#include <QVBoxLayout>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QScreen>
 
-TForm1::TForm1(ExchangeLog& log, QWidget* parent)
-    : QWidget(parent), memLog(new QPlainTextEdit(this)), m_log(log), m_memo(memLog)
+#include <algorithm>
+#include <array>
+#include <bit>
+
+namespace {
+
+const QString ReadCaption = QStringLiteral("Читать");
+const QString AbortCaption = QStringLiteral("Прервать");
+const QString WaitCaption = QStringLiteral("Ожидание");
+
+constexpr int FormWidth = 630;
+constexpr int FormHeight = 460;
+
+// Selects the item equal to text without regard to case; none matching leaves the box
+// empty, even when an item was selected before.
+void SelectIgnoringCase(QComboBox* box, const QString& text)
 {
-    setObjectName(QStringLiteral("TForm1"));
-    memLog->setObjectName(QStringLiteral("memLog"));
-    memLog->setReadOnly(true);
-    memLog->setLineWrapMode(QPlainTextEdit::NoWrap);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(memLog);
+    int index = -1;
+    for (int i = 0; i < box->count(); ++i) {
+        if (box->itemText(i).compare(text, Qt::CaseInsensitive) == 0) {
+            index = i;
+            break;
+        }
+    }
+    box->setCurrentIndex(index);
+    if (index < 0 && box->isEditable())
+        box->setEditText(QString());
+}
+
+} // namespace
+
+TForm1::TForm1(ExchangeLog& log, QString programDir, QWidget* parent)
+    : QWidget(parent), m_log(log), m_programDir(std::move(programDir)), m_memo(nullptr),
+      m_channel(log), m_master(m_channel, log), m_modem(m_master), m_context(m_master, log),
+      m_drivers(m_context), m_files(log, m_channel, m_programDir),
+      m_readout(log, m_channel, m_master, m_modem, m_context, m_drivers, m_files, *this, m_settings)
+{
+    setupUi(this);
+    m_memo = PlainTextMemo(memLog);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(13);
+    setFont(font);
+    QFont readFont = font;
+    readFont.setPixelSize(16);
+    btnDoDevice->setFont(readFont);
+
+    // Enter anywhere presses Save, as the window's default button; a focused button
+    // takes Enter for itself.
+    btnSave->setDefault(true);
+    for (QPushButton* button : {btnSave, btnDel, btnView, btnDoDevice})
+        button->setAutoDefault(true);
+
+    // Set here, not in the form file: its line break is CR LF, which the form compiler
+    // would turn into a bare LF.
+    edAddress->setToolTip(QStringLiteral("Здесь вводится список адресов приборов через пробел "
+                                         "и/или диапазоном через \"-\".\r\nНапример:   1 3 "
+                                         "6-11 18"));
+
+    ConnectHandlers();
     FormCreate();
 }
 
@@ -31,12 +95,153 @@ QString TForm1::WindowTitleText()
            VersionText();
 }
 
+TKeyDlg& TForm1::KeyDlg()
+{
+    if (!m_keyDlg) {
+        m_ownKeyDlg = std::make_unique<TKeyDlg>(this);
+        m_keyDlg = m_ownKeyDlg.get();
+    }
+    return *m_keyDlg;
+}
+
+void TForm1::ConnectHandlers()
+{
+    connect(btnSave, &QPushButton::clicked, this, &TForm1::btnSaveClick);
+    connect(btnDel, &QPushButton::clicked, this, &TForm1::btnDelClick);
+    connect(btnDoDevice, &QPushButton::clicked, this, &TForm1::btnDoDeviceClick);
+    connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
+    connect(SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
+    connect(cbCOM, &PortComboBox::dropDown, this, &TForm1::cbCOMDropDown);
+
+    // A box's click handler runs whenever its tick changes, also when a configuration
+    // or the settings file sets it.
+    connect(cbTCP, &QCheckBox::toggled, this, &TForm1::cbTCPClick);
+    connect(cbModem, &QCheckBox::toggled, this, &TForm1::cbTCPClick);
+    connect(cbEcho, &QCheckBox::toggled, this, &TForm1::cbEchoClick);
+    connect(cbShowLog, &QCheckBox::toggled, this, &TForm1::cbShowLogClick);
+    // The family handler answers the user's choice only; a loaded configuration
+    // applies it explicitly.
+    connect(cbDevice, &QComboBox::activated, this, &TForm1::cbDeviceChange);
+
+    // A click on an entry loads it, also a second click on the selected one; the keys
+    // load the entry they move to.
+    connect(lbIni, &QListWidget::clicked, this, &TForm1::lbIniClick);
+    connect(lbIni, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0 && !m_loading && QGuiApplication::mouseButtons() == Qt::NoButton)
+            lbIniClick();
+    });
+
+    // The read-out looks at the family and the boxes again at every device and
+    // archive, so the settings follow every change, also in the middle of a read-out.
+    const auto sync = [this] {
+        ControlsToSettings();
+    };
+    for (QCheckBox* box : {cbTCP, cbModem, cbEcho, cbShowLog, cbArcHour, cbArcDay, cbArcMonth,
+                           cbArcInt, cbArcEDay, cbLog, cbLogZ})
+        connect(box, &QCheckBox::toggled, this, sync);
+    for (QLineEdit* edit : {edADDR, edAddress, edModem})
+        connect(edit, &QLineEdit::textChanged, this, sync);
+    for (QComboBox* box : {static_cast<QComboBox*>(cbCOM), cbSpeed}) {
+        connect(box, &QComboBox::currentTextChanged, this, sync);
+        connect(box, &QComboBox::editTextChanged, this, sync);
+    }
+    connect(cbDevice, &QComboBox::currentIndexChanged, this, sync);
+    connect(sePort, &QSpinBox::valueChanged, this, sync);
+    connect(dtBegin, &QDateEdit::dateChanged, this, sync);
+}
+
+void TForm1::ControlsToSettings()
+{
+    ReadoutSettings& s = m_settings;
+    s.addressText = edAddress->text();
+    s.useTcp = cbTCP->isChecked();
+    s.tcpHost = edADDR->text();
+    s.tcpPort = sePort->value();
+    s.comPort = cbCOM->currentText();
+    s.comSpeed = cbSpeed->currentText();
+    s.echo = cbEcho->isChecked();
+    s.showLog = cbShowLog->isChecked();
+    s.modem = cbModem->isChecked();
+    s.dialString = edModem->text();
+    s.family = std::max(cbDevice->currentIndex(), 0);
+    s.startDate = dtBegin->date();
+    s.archiveHourly = cbArcHour->isChecked();
+    s.archiveDaily = cbArcDay->isChecked();
+    s.archiveMonthly = cbArcMonth->isChecked();
+    s.archiveIntegral = cbArcInt->isChecked();
+    s.archiveEmergency = cbArcEDay->isChecked();
+    s.eventLog = cbLog->isChecked();
+    s.protectedLog = cbLogZ->isChecked();
+}
+
+void TForm1::SettingsToControls(const ReadoutSettings& s)
+{
+    // A text absent from a box's items is still shown as its text.
+    cbCOM->setEditText(s.comPort);
+    cbSpeed->setEditText(s.comSpeed);
+    cbTCP->setChecked(s.useTcp);
+    cbModem->setChecked(s.modem);
+    cbEcho->setChecked(s.echo);
+    cbDevice->setCurrentIndex(s.family);
+    edADDR->setText(s.tcpHost);
+    edAddress->setText(s.addressText);
+    edModem->setText(s.dialString);
+    sePort->setValue(s.tcpPort);
+    cbArcHour->setChecked(s.archiveHourly);
+    cbArcDay->setChecked(s.archiveDaily);
+    cbArcMonth->setChecked(s.archiveMonthly);
+    cbArcInt->setChecked(s.archiveIntegral);
+    cbArcEDay->setChecked(s.archiveEmergency);
+    cbLog->setChecked(s.eventLog);
+    cbLogZ->setChecked(s.protectedLog);
+}
+
+void TForm1::FillPortList()
+{
+    QStringList ports;
+    ListComPorts(ports);
+    std::sort(ports.begin(), ports.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
+    const QString text = cbCOM->currentText();
+    cbCOM->clear();
+    cbCOM->addItems(ports);
+    cbCOM->setEditText(text);
+}
+
+void TForm1::FillConfigurationList()
+{
+    m_loading = true;
+    lbIni->clear();
+    lbIni->addItems(ConfigurationNames(IniFile(m_iniPath)));
+    m_loading = false;
+}
+
 void TForm1::FormCreate()
 {
+    m_iniPath = IniPath(m_programDir);
+
+    FillPortList();
+    cbCOM->setCurrentIndex(cbCOM->count() > 0 ? 0 : -1);
+    dtBegin->setDate(QDate::currentDate());
     setWindowTitle(WindowTitleText());
+
+    const IniFile ini(m_iniPath);
+    FillConfigurationList();
+    const GeneralSettings general = ReadGeneralSettings(ini);
+    m_master.ShowLog = general.showLog;
+    if (general.showLog > 0)
+        cbShowLog->setChecked(true);
+    m_master.GlobalTimeOut = general.globalTimeOut;
+    m_master.LocalTimeOut = general.localTimeOut;
+    m_master.GlobalTry = general.globalTry;
+    SelectIgnoringCase(cbCOM, general.comPort);
+    SelectIgnoringCase(cbSpeed, general.comSpeed);
+
     m_log.SetMemo(&m_memo);
-    setMinimumSize(630, 460);
-    resize(630, 460);
+    FormCanResize();
+    resize(FormWidth, FormHeight);
+    ControlsToSettings();
 }
 
 bool TForm1::event(QEvent* e)
@@ -53,4 +258,321 @@ void TForm1::FormActivate()
     m_activated = true;
     m_log.AddLogLine(QStringLiteral("**************************   Запуск программы OrvekData ") +
                      VersionText());
+}
+
+void TForm1::FormCanResize()
+{
+    // Larger sizes come as they are; the window never gets smaller than at its start.
+    setMinimumSize(FormWidth, FormHeight);
+}
+
+void TForm1::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    if (m_centred)
+        return;
+    m_centred = true;
+    if (const QScreen* shown = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(shown->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* e)
+{
+    if (m_running) {
+        // The read-out has the line and an export file open: it is aborted as the
+        // button would, and the window closes when it has ended.
+        m_closePending = true;
+        if (btnDoDevice->text() == AbortCaption)
+            btnDoDeviceClick();
+        e->ignore();
+        return;
+    }
+    FormDestroy();
+    e->accept();
+}
+
+void TForm1::FormDestroy()
+{
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    IniFile ini(m_iniPath);
+    GeneralSettings general;
+    general.showLog = m_master.ShowLog;
+    general.globalTimeOut = m_master.GlobalTimeOut;
+    general.localTimeOut = m_master.LocalTimeOut;
+    general.globalTry = m_master.GlobalTry;
+    general.comPort = cbCOM->currentText();
+    general.comSpeed = cbSpeed->currentText();
+    if (!WriteGeneralSettings(ini, general)) {
+        KeyDlg().ShowError(QStringLiteral("Не удалось записать файл настроек\r") +
+                           QDir::toNativeSeparators(m_iniPath));
+    }
+}
+
+void TForm1::keyPressEvent(QKeyEvent* e)
+{
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && btnSave->isEnabled()) {
+        btnSave->click();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
+// Saved configurations
+
+void TForm1::btnSaveClick()
+{
+    const QString name = edConf->text();
+    if (name.isEmpty()) {
+        KeyDlg().ShowError(QStringLiteral("Нет имени для записи"));
+        return;
+    }
+    for (int i = 0; i < lbIni->count(); ++i) {
+        if (lbIni->item(i)->text().compare(name, Qt::CaseInsensitive) == 0) {
+            const int answer =
+                KeyDlg().ShowConf(QStringLiteral("Вы действительно хотите перезаписать\r") + name +
+                                  QStringLiteral(" ?"));
+            if (answer != TKeyDlg::mrYes)
+                return;
+            break;
+        }
+    }
+    IniWrite(name);
+}
+
+bool TForm1::IniWrite(const QString& section)
+{
+    ControlsToSettings();
+    IniFile ini(m_iniPath);
+    if (!WriteConfiguration(ini, section, m_settings)) {
+        KeyDlg().ShowError(QStringLiteral("Не удалось записать файл настроек\r") +
+                           QDir::toNativeSeparators(m_iniPath));
+        return false;
+    }
+    FillConfigurationList();
+    return true;
+}
+
+void TForm1::lbIniClick()
+{
+    const QListWidgetItem* item = lbIni->currentItem();
+    if (!item || !item->isSelected())
+        return;
+    IniRead(item->text());
+    cbTCPClick();
+    cbDeviceChange();
+}
+
+void TForm1::IniRead(const QString& section)
+{
+    ReadoutSettings loaded = m_settings;
+    ReadConfiguration(IniFile(m_iniPath), section, loaded);
+    SettingsToControls(loaded);
+    m_master.EchoSkip = cbEcho->isChecked();
+    cbTCPClick();
+    ControlsToSettings();
+}
+
+void TForm1::btnDelClick()
+{
+    const QListWidgetItem* item = lbIni->currentItem();
+    if (!item || !item->isSelected())
+        return;
+    const QString name = item->text();
+    if (KeyDlg().ShowConf(QStringLiteral("Вы действительно хотите удалить\r") + name +
+                          QStringLiteral(" ?")) != TKeyDlg::mrYes)
+        return;
+    IniFile ini(m_iniPath);
+    if (!ini.EraseSection(name)) {
+        KeyDlg().ShowError(QStringLiteral("Не удалось записать файл настроек\r") +
+                           QDir::toNativeSeparators(m_iniPath));
+        return;
+    }
+    FillConfigurationList();
+}
+
+// Dependent controls
+
+void TForm1::cbTCPClick()
+{
+    // cbModem comes here too; only the TCP box decides.
+    const bool tcp = cbTCP->isChecked();
+    cbCOM->setVisible(!tcp);
+    cbSpeed->setVisible(!tcp);
+    edADDR->setVisible(tcp);
+    sePort->setVisible(tcp);
+    lbADDR->setText(tcp ? QStringLiteral("IP адрес") : QStringLiteral("Скорость"));
+}
+
+void TForm1::cbDeviceChange()
+{
+    const int family = cbDevice->currentIndex();
+    const auto allow = [](QCheckBox* box, bool allowed) {
+        box->setEnabled(allowed);
+        if (!allowed)
+            box->setChecked(false);
+    };
+    allow(cbArcInt, family != FamilyIlm);
+    allow(cbArcEDay, family == FamilyOrvek307);
+    allow(cbLog, family != FamilyIlm);
+    allow(cbLogZ, family == FamilyOrvek307);
+}
+
+void TForm1::cbEchoClick()
+{
+    m_master.EchoSkip = cbEcho->isChecked();
+}
+
+void TForm1::cbShowLogClick()
+{
+    m_master.ShowLog = cbShowLog->isChecked() ? 1 : 0;
+}
+
+void TForm1::cbCOMDropDown()
+{
+    FillPortList();
+}
+
+// The read-out
+
+void TForm1::btnDoDeviceClick()
+{
+    const QString caption = btnDoDevice->text();
+    if (caption == ReadCaption) {
+        m_context.AbortRequested = false;
+        btnDoDevice->setText(AbortCaption);
+        ControlsToSettings();
+        m_running = true;
+        m_readout.DoDevice();
+        m_running = false;
+        btnDoDevice->setText(ReadCaption);
+        btnDoDevice->setEnabled(true);
+        if (m_closePending) {
+            m_closePending = false;
+            close();
+        }
+    } else if (caption == AbortCaption) {
+        m_readout.RequestAbort();
+        btnDoDevice->setText(WaitCaption);
+        btnDoDevice->setEnabled(false);
+    }
+}
+
+void TForm1::ShowError(const QString& text)
+{
+    KeyDlg().ShowError(text);
+}
+
+void TForm1::AppendToLastMemoLine(const QString& text)
+{
+    m_memo.AppendToLastLine(text);
+}
+
+void TForm1::ShowIoError(int systemCode)
+{
+    ShowApplicationError(QStringLiteral("I/O error %1").arg(systemCode));
+}
+
+void TForm1::ShowApplicationError(const QString& text)
+{
+    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text,
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+// The hidden service tools
+
+void TForm1::SpeedButton1Click()
+{
+    const QString answer = QInputDialog::getText(this, QStringLiteral("Введите НЕХ"), QString());
+    ShowHexAsSingle(answer);
+}
+
+bool TForm1::HexToSingle(const QString& answer, float& value)
+{
+    // The digits follow the "$" at once: no blank, no sign, at most the eight digits
+    // of a 32-bit value.
+    if (answer.isEmpty() || answer.size() > 8)
+        return false;
+    quint32 bits = 0;
+    for (const QChar c : answer) {
+        int digit = -1;
+        if (c >= u'0' && c <= u'9')
+            digit = c.unicode() - u'0';
+        else if (c >= u'a' && c <= u'f')
+            digit = c.unicode() - u'a' + 10;
+        else if (c >= u'A' && c <= u'F')
+            digit = c.unicode() - u'A' + 10;
+        if (digit < 0)
+            return false;
+        bits = bits << 4 | quint32(digit);
+    }
+    value = std::bit_cast<float>(bits);
+    return true;
+}
+
+void TForm1::ShowHexAsSingle(const QString& answer)
+{
+    if (answer.isEmpty())
+        return;
+    float value = 0;
+    if (!HexToSingle(answer, value)) {
+        ShowApplicationError(QStringLiteral("Неверное шестнадцатеричное число: $") + answer);
+        return;
+    }
+    KeyDlg().ShowInf(FormatNumberCell(double(value)), false);
+}
+
+void TForm1::SpeedButton2Click()
+{
+    m_master.ShowLog = cbShowLog->isChecked() ? 1 : 0;
+    QString text = edAddress->text();
+    int address = 0;
+    if (!TakeNumberToken(text, address)) {
+        KeyDlg().ShowError(QStringLiteral("Нет допустимых адресов"));
+        return;
+    }
+
+    if (cbTCP->isChecked()) {
+        m_channel.TcpHost = edADDR->text();
+        m_channel.TcpPort = quint16(sePort->value());
+        m_log.AddLogLine(QStringLiteral("Порт ") + QString::number(sePort->value()) +
+                         QStringLiteral(" по IP адресу ") + edADDR->text());
+    } else {
+        bool ok = false;
+        const int speed = cbSpeed->currentText().trimmed().toInt(&ok);
+        if (!ok) {
+            ShowApplicationError(QStringLiteral("Неверная скорость порта: ") +
+                                 cbSpeed->currentText());
+            return;
+        }
+        m_channel.TcpHost.clear();
+        m_channel.ComPortName = cbCOM->currentText();
+        m_channel.BaudRate = speed;
+        m_log.AddLogLine(QStringLiteral("Порт ") + cbCOM->currentText() +
+                         QStringLiteral(" скорость ") + cbSpeed->currentText());
+    }
+    m_master.ReplyDelay = cbEcho->isChecked() ? 250 : 50;
+
+    const ResultCode opened = m_channel.OpenChannel();
+    if (opened != Rc::Ok) {
+        const QString message = ResultCodeText(opened);
+        KeyDlg().ShowError(message);
+        m_log.AddLogLine(message);
+        return;
+    }
+    const int first = SpinEdit1->value();
+    for (int reg = first; reg <= first + 99; ++reg) {
+        quint16 count = 1;
+        std::array<quint8, 2> data{};
+        if (m_master.ReadHoldingRegisters(quint16(address), quint16(reg), count, data) != Rc::Ok)
+            continue;
+        m_log.AddLogLine(QString::number(reg) + QStringLiteral(" = ") +
+                         QString::number((data[0] << 8) | data[1]));
+    }
+    m_channel.CloseChannel();
 }

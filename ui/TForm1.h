@@ -1,33 +1,123 @@
 #pragma once
 
+#include "Channel.h"
+#include "DeviceDriver.h"
+#include "ExportFiles.h"
+#include "ModbusMaster.h"
+#include "Modem.h"
 #include "PlainTextMemo.h"
+#include "Readout.h"
+#include "ReadoutFrontEnd.h"
+#include "ui_TForm1.h"
 
 #include <QWidget>
 
-class ExchangeLog;
-class QPlainTextEdit;
+#include <memory>
+#include <utility>
 
-// The main window.
-class TForm1 : public QWidget
+class ExchangeLog;
+class TKeyDlg;
+
+// The main window: the settings of a read-out, the saved configurations, the Read
+// button and the log memo. Its controls are the members of the form (cbCOM, btnDoDevice,
+// memLog, …), each with an object name equal to its member name.
+//
+// The window owns the line and the read-out; everything runs on the UI thread, and a
+// read-out runs inside btnDoDeviceClick, with the other handlers nested in its waits.
+class TForm1 : public QWidget, public Ui::TForm1, public ReadoutFrontEnd
 {
     Q_OBJECT
 
 public:
-    explicit TForm1(ExchangeLog& log, QWidget* parent = nullptr);
+    // programDir as ProgramDir gives it (trailing separator): OrvekData.ini, Data and
+    // Protocols live there. [General] is read here, so time-outs in the file apply at once.
+    TForm1(ExchangeLog& log, QString programDir, QWidget* parent = nullptr);
     ~TForm1() override;
-
-    QPlainTextEdit* memLog = nullptr;
 
     static QString WindowTitleText();
 
-protected:
-    bool event(QEvent* e) override;
+    // The message dialog made at start-up. Without one the window makes its own at the
+    // first message.
+    void SetKeyDlg(TKeyDlg* dialog) { m_keyDlg = dialog; }
+    TKeyDlg& KeyDlg();
 
-private:
+    // Handlers, named as the window's events call them.
     void FormCreate();
     void FormActivate();
+    void FormCanResize();
+    void FormDestroy();
+    void btnSaveClick();
+    void lbIniClick();
+    void btnDelClick();
+    void cbTCPClick();
+    void cbDeviceChange();
+    void cbEchoClick();
+    void cbShowLogClick();
+    void cbCOMDropDown();
+    void btnDoDeviceClick();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+
+    // Saved configurations: one section of the settings file each.
+    void IniRead(const QString& section);
+    // False, after telling the user, when the file could not be written.
+    bool IniWrite(const QString& section);
+
+    // The hex step of SpeedButton1Click, after the text has been asked for.
+    void ShowHexAsSingle(const QString& answer);
+    // "$" + answer read as a signed 32-bit hex number and its bits as an IEEE single.
+    // False for any text that is not 1 to 8 hex digits.
+    static bool HexToSingle(const QString& answer, float& value);
+
+    // What a read-out sees of the controls; kept in step with them as they change.
+    const ReadoutSettings& Settings() const { return m_settings; }
+    ModbusMaster& Master() { return m_master; }
+    Channel& LineChannel() { return m_channel; }
+    bool ReadoutRunning() const { return m_running; }
+    QString SettingsFilePath() const { return m_iniPath; }
+
+    // ReadoutFrontEnd
+    void ShowError(const QString& text) override;
+    void AppendToLastMemoLine(const QString& text) override;
+    void ShowIoError(int systemCode) override;
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    void ConnectHandlers();
+    void ControlsToSettings();
+    void SettingsToControls(const ReadoutSettings& settings);
+    void FillConfigurationList();
+    void FillPortList();
+    // The general error report of the program: a plain box with the text, for failures
+    // that the message dialog does not cover (a conversion, an input/output error).
+    void ShowApplicationError(const QString& text);
 
     ExchangeLog& m_log;
+    QString m_programDir;
+    QString m_iniPath;
     PlainTextMemo m_memo;
+
+    Channel m_channel;
+    ModbusMaster m_master;
+    Modem m_modem;
+    DriverContext m_context;
+    DriverSet m_drivers;
+    ExportFiles m_files;
+    ReadoutSettings m_settings;
+    Readout m_readout;
+
+    TKeyDlg* m_keyDlg = nullptr;
+    std::unique_ptr<TKeyDlg> m_ownKeyDlg;
+
     bool m_activated = false;
+    bool m_centred = false;
+    bool m_running = false;
+    bool m_closePending = false;
+    bool m_destroyed = false;
+    bool m_loading = false;
 };

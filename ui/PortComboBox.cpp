@@ -1,0 +1,7 @@
+#include "PortComboBox.h"
+
+void PortComboBox::showPopup()
+{
+    emit dropDown();
+    QComboBox::showPopup();
+}
