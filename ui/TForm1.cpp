@@ -3,6 +3,7 @@
 #include "AddressList.h"
 #include "ExchangeLog.h"
 #include "IniFile.h"
+#include "LayoutFont.h"
 #include "ProgramEnv.h"
 #include "ProgramSettings.h"
 #include "ResultCode.h"
@@ -55,6 +56,7 @@ TForm1::TForm1(ExchangeLog& log, QString programDir, QWidget* parent)
       m_drivers(m_context), m_files(log, m_channel, m_programDir),
       m_readout(log, m_channel, m_master, m_modem, m_context, m_drivers, m_files, *this, m_settings)
 {
+    EnsureLayoutFont();
     setupUi(this);
     m_memo = PlainTextMemo(memLog);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -479,8 +481,9 @@ void TForm1::ShowIoError(int systemCode)
 
 void TForm1::ShowApplicationError(const QString& text)
 {
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text,
-                    QMessageBox::Ok, this);
+    // The run-time's own error box carries the program's name as its title.
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("OrvekData"), text, QMessageBox::Ok,
+                    this);
     box.exec();
 }
 

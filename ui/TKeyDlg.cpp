@@ -1,5 +1,6 @@
 #include "TKeyDlg.h"
 
+#include "LayoutFont.h"
 #include "ProgramEnv.h"
 
 #include <QApplication>
@@ -218,6 +219,7 @@ TKeyDlg::TKeyDlg(QWidget* mainWindow)
                               Qt::CustomizeWindowHint),
       m_mainWindow(mainWindow)
 {
+    EnsureLayoutFont();
     setObjectName(QStringLiteral("TKeyDlg"));
     QFont dialogFont(QStringLiteral("Tahoma"));
     dialogFont.setPointSize(8);
