@@ -147,8 +147,6 @@ int main(int argc, char* argv[])
     }
 
     QApplication app(argc, argv);
-    // The title of the program's own error boxes.
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("OrvekData"));
     const QString programDir = ProgramDir(options.home);
     // A new --home folder is made, as the program's own folder always exists.
     QDir().mkpath(programDir);
