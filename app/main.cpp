@@ -146,6 +146,16 @@ int main(int argc, char* argv[])
                               [] { return interruptRequested != 0; });
     }
 
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // Without a display the toolkit would abort; say so plainly and point to the
+    // headless read-out instead.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        Print(stderr, QStringLiteral("orvekdata: no display for the window; "
+                                     "\"orvekdata read --help\" tells how to read headless\n"));
+        return 2;
+    }
+#endif
     QApplication app(argc, argv);
     const QString programDir = ProgramDir(options.home);
     // A new --home folder is made, as the program's own folder always exists.
