@@ -1,6 +1,6 @@
 # The headless read-out as a process, against the meter simulator as a process.
 if(TARGET orvek-metersim)
-  orvek_add_test(tst_cli_read integration orvek_common)
+  orvek_add_test(tst_cli_read integration orvek_testsupport)
   target_compile_definitions(tst_cli_read PRIVATE
     ORVEKDATA_PROGRAM="$<TARGET_FILE:orvekdata>"
     METERSIM_PATH="$<TARGET_FILE:orvek-metersim>")

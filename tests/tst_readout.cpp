@@ -5,6 +5,7 @@
 #include "DeviceDriver.h"
 #include "ExchangeLog.h"
 #include "ExportFiles.h"
+#include "LogFile.h"
 #include "Meter.h"
 #include "ModbusMaster.h"
 #include "Modem.h"
@@ -107,20 +108,7 @@ struct Rig
     QString Path(const QString& relative) const { return home.path() + u'/' + relative; }
 
     // The day's log file, each line without its time stamp.
-    QStringList LogLines() const
-    {
-        QFile file(log.LogFilePath(Now.date()));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = DecodeAnsi(file.readAll()).split(QStringLiteral("\r\n"));
-        if (!lines.isEmpty() && lines.last().isEmpty())
-            lines.removeLast();
-        static const QRegularExpression stamp(
-            QStringLiteral("^---\\d\\d:\\d\\d:\\d\\d\\.\\d{3}: "));
-        for (QString& line : lines)
-            line.remove(stamp);
-        return lines;
-    }
+    QStringList LogLines() const { return UnstampedLogLines(log.LogFilePath(Now.date())); }
 
     QStringList AllFiles() const
     {
@@ -205,21 +193,6 @@ QStringList CsvLines(const QString& path)
     QStringList lines = DecodeAnsi(bytes).split(QStringLiteral("\r\n"));
     lines.removeLast();
     return lines;
-}
-
-// needles appear in haystack in this order (not necessarily next to each other).
-bool InOrder(const QStringList& haystack, const QStringList& needles, QString& missing)
-{
-    qsizetype at = 0;
-    for (const QString& needle : needles) {
-        at = haystack.indexOf(needle, at);
-        if (at < 0) {
-            missing = needle;
-            return false;
-        }
-        ++at;
-    }
-    return true;
 }
 
 quint32 U32(const QByteArray& block, int at)
