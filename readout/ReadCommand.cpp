@@ -261,10 +261,10 @@ void ApplyFamilyBoxes(ReadoutSettings& settings)
     }
 }
 
-bool BuildReadSettings(const ReadOptions& options, const IniFile& ini, const QDate& today,
+bool BuildReadSettings(const ReadOptions& options, const IniFile& ini,
+                       const GeneralSettings& general, const QDate& today,
                        ReadoutSettings& settings, QString& error)
 {
-    const GeneralSettings general = ReadGeneralSettings(ini);
     settings = ReadoutSettings();
     settings.addressText = QStringLiteral("1");
     settings.comPort = general.comPort;
@@ -337,13 +337,13 @@ int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err,
     QDir().mkpath(programDir);
     const IniFile ini(programDir + QStringLiteral("OrvekData.ini"));
 
+    const GeneralSettings general = ReadGeneralSettings(ini);
     ReadoutSettings settings;
     QString error;
-    if (!BuildReadSettings(options, ini, QDate::currentDate(), settings, error)) {
+    if (!BuildReadSettings(options, ini, general, QDate::currentDate(), settings, error)) {
         std::fputs(("orvekdata: " + error + u'\n').toLocal8Bit().constData(), err);
         return 2;
     }
-    const GeneralSettings general = ReadGeneralSettings(ini);
 
     ConsoleFrontEnd console(out, err);
     ExchangeLog log(programDir);

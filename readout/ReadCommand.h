@@ -11,6 +11,7 @@
 #include <optional>
 
 class IniFile;
+struct GeneralSettings;
 
 // `orvekdata read`: the Read button without the window. Options are kept as given so
 // that a saved configuration can be loaded first and then overridden by them.
@@ -43,7 +44,8 @@ void ApplyFamilyBoxes(ReadoutSettings& settings);
 // The settings a read-out starts from: [General] (port and speed), then the saved
 // configuration, then the options. False with a message when the configuration is
 // not in the file.
-bool BuildReadSettings(const ReadOptions& options, const IniFile& ini, const QDate& today,
+bool BuildReadSettings(const ReadOptions& options, const IniFile& ini,
+                       const GeneralSettings& general, const QDate& today,
                        ReadoutSettings& settings, QString& error);
 
 extern const char ReadUsage[];
