@@ -565,10 +565,13 @@ void TestMainWindow::saveConfigurations()
     home.WriteIni({"[General]", "ComSpeed=9600"});
     TForm1 form(home.log, home.Path());
 
+    // No name, or blanks only: nothing to store under.
     DialogScript dialogs;
-    dialogs.Then(DialogScript::Press(Qt::Key_Return));
+    dialogs.Then(DialogScript::Press(Qt::Key_Return)).Then(DialogScript::Press(Qt::Key_Return));
     form.btnSave->click();
-    QCOMPARE(dialogs.seen, QStringList{"0:Нет имени для записи"});
+    form.edConf->setText(QStringLiteral("  "));
+    form.btnSave->click();
+    QCOMPARE(dialogs.seen, QStringList({"0:Нет имени для записи", "0:Нет имени для записи"}));
     QCOMPARE(Items(form.lbIni), QStringList());
 
     // Enter in the name field presses Save, the window's default button.
@@ -593,15 +596,16 @@ void TestMainWindow::saveConfigurations()
                  "cbLog=1\r\ncbLogZ=0\r\n")),
              qPrintable(saved));
 
-    // The same name in other letters asks first; only Yes writes, into the one section.
+    // The same name in other letters (and with blanks around it) asks first; only Yes
+    // writes, into the one section.
     form.edAddress->setText(QStringLiteral("7"));
-    form.edConf->setText(QStringLiteral("БЕТА"));
+    form.edConf->setText(QStringLiteral("БЕТА "));
     dialogs.Then(DialogScript::Press(Qt::Key_Escape)).Then(DialogScript::Press(Qt::Key_Return));
     form.btnSave->click();
     QCOMPARE(IniFile(home.IniPath()).ReadString("Бета", "edAddress"), QStringLiteral("1 3"));
     form.btnSave->click();
-    QCOMPARE(dialogs.seen.mid(1), QStringList({"1:Вы действительно хотите перезаписать\nБЕТА ?",
-                                               "1:Вы действительно хотите перезаписать\nБЕТА ?"}));
+    QCOMPARE(dialogs.seen.mid(2), QStringList({"1:Вы действительно хотите перезаписать\nБЕТА  ?",
+                                               "1:Вы действительно хотите перезаписать\nБЕТА  ?"}));
     const IniFile ini(home.IniPath());
     QCOMPARE(ini.ReadString("Бета", "edAddress"), QStringLiteral("7"));
     QCOMPARE(ini.SectionNames(), QStringList({"General", "Бета", "alpha"}));
@@ -613,7 +617,7 @@ void TestMainWindow::saveConfigurations()
     QCOMPARE(Items(form.lbIni), QStringList({"alpha", "Бета"}));
     QCOMPARE(IniFile(home.IniPath()).ReadString(GeneralSection, "edAddress"), QStringLiteral("7"));
     QVERIFY(dialogs.Done());
-    QCOMPARE(dialogs.seen.size(), 3);
+    QCOMPARE(dialogs.seen.size(), 4);
 }
 
 void TestMainWindow::loadConfiguration_data()

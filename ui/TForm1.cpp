@@ -329,12 +329,15 @@ void TForm1::keyPressEvent(QKeyEvent* e)
 void TForm1::btnSaveClick()
 {
     const QString name = edConf->text();
-    if (name.isEmpty()) {
+    // The settings file keeps section names without their outer blanks, so a name is
+    // compared (and found empty) as it will be stored.
+    const QString stored = name.trimmed();
+    if (stored.isEmpty()) {
         KeyDlg().ShowError(QStringLiteral("Нет имени для записи"));
         return;
     }
     for (int i = 0; i < lbIni->count(); ++i) {
-        if (lbIni->item(i)->text().compare(name, Qt::CaseInsensitive) == 0) {
+        if (lbIni->item(i)->text().compare(stored, Qt::CaseInsensitive) == 0) {
             const int answer =
                 KeyDlg().ShowConf(QStringLiteral("Вы действительно хотите перезаписать\r") + name +
                                   QStringLiteral(" ?"));
