@@ -44,6 +44,12 @@ void ExchangeLog::AppendMemoLine(const QString& entry)
     m_memo->AddMemoLine(entry);
 }
 
+void ExchangeLog::AddMemoMark(const QString& mark)
+{
+    if (m_memo)
+        m_memo->AddMemoLine(mark);
+}
+
 QString ExchangeLog::LogFolder() const
 {
     return m_programDir + QStringLiteral("Protocols");

@@ -32,8 +32,11 @@ public:
     LogMemo* Memo() const { return m_memo; }
 
     void AddLogLine(const QString& text);
-    // The memo half of AddLogLine; the read-out also uses it for memo-only marks.
+    // The memo half of AddLogLine: keeps the memo to its newest lines, then adds entry.
     void AppendMemoLine(const QString& entry);
+    // A progress mark or separator straight into the memo: never in the file, and
+    // trimming is left to the next AddLogLine.
+    void AddMemoMark(const QString& mark);
 
     QString LogFolder() const;
     QString LogFilePath(const QDate& date) const;

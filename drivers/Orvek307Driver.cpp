@@ -278,7 +278,7 @@ ResultCode Orvek307Driver::ReadParameterNames(ParameterNames& names)
         Descriptor descriptor{};
         if (DescriptorOf(group, descriptor)) {
             const quint16 reg = quint16(descriptor.firstRegister + (code & 0x0F));
-            Context().Log.AppendMemoLine(
+            Context().Log.AddMemoMark(
                 QStringLiteral("------> %1 из %2 = 0x%3")
                     .arg(i + 1)
                     .arg(m_slotCount)

@@ -309,7 +309,7 @@ bool ExportFiles::CreateExportFileFor(const QDate& date, const QString& suffix)
 
 bool ExportFiles::CreateArchiveFile(const QString& title, const QString& suffix)
 {
-    m_log.AppendMemoLine(QStringLiteral("---"));
+    m_log.AddMemoMark(QStringLiteral("---"));
     m_log.AddLogLine(title + QStringLiteral(" создание файла"));
     if (!CreateExportFile(suffix))
         return false;

@@ -271,7 +271,7 @@ Readout::DeviceOutcome Readout::ReadOneDevice(quint8 address)
         return DeviceOutcome::NextDevice;
     }
     m_log.AddLogLine(QStringLiteral("Выполнено"));
-    m_log.AppendMemoLine(QStringLiteral("---"));
+    m_log.AddMemoMark(QStringLiteral("---"));
 
     m_log.AddLogLine(QStringLiteral("Чтение имен параметров"));
     r = Driver().ReadParameterNames(Names);
@@ -382,7 +382,7 @@ Readout::Outcome Readout::ExportProtectedLog()
 
 Readout::Outcome Readout::ExportLog(bool protectedLog)
 {
-    m_log.AppendMemoLine(QStringLiteral("---"));
+    m_log.AddMemoMark(QStringLiteral("---"));
     m_log.AddLogLine(protectedLog ? QStringLiteral("Создание файла защищенного журнала")
                                   : QStringLiteral("Создание файла журнала событий"));
     if (!m_files.CreateExportFile(protectedLog ? QStringLiteral("LOGZ") : QStringLiteral("LOG")))
@@ -433,7 +433,7 @@ Readout::Outcome Readout::ExportLog(bool protectedLog)
             written = true;
             const QString t = protectedLog ? FormatDate(m_logRecord.recordTime.date())
                                            : FormatDateTimeSeconds(m_logRecord.recordTime);
-            m_log.AppendMemoLine(t + QStringLiteral(" --> ") + QString::number(n));
+            m_log.AddMemoMark(t + QStringLiteral(" --> ") + QString::number(n));
             error = m_files.WriteLine(t + u';' + m_logRecord.text + u';');
             if (error != 0) {
                 IoFailure(error);
@@ -506,7 +506,7 @@ ResultCode Readout::ExportArchive(ArchiveKind kind)
             const QString t = kind == ArchiveKind::Hourly
                                   ? FormatDateTimeMinutes(m_archiveRecord.recordTime)
                                   : FormatDate(m_archiveRecord.recordTime.date());
-            m_log.AppendMemoLine(t + QStringLiteral(" --> ") + QString::number(n));
+            m_log.AddMemoMark(t + QStringLiteral(" --> ") + QString::number(n));
             QString line = t + u';';
             for (int i = 0; i < ArchiveSlots; ++i) {
                 const ParameterKind slotKind = Layout[size_t(i)];

@@ -138,6 +138,17 @@ void TestExchangeLog::memoKeepsNewest300()
     QCOMPARE(lines.last(), QStringLiteral("---12:00:00.000: line 305"));
     // The file keeps everything.
     QCOMPARE(ReadAll(log.LogFilePath(m_now.date())).count("\r\n"), 306);
+
+    // Memo-only marks bypass the trimming and never reach the file; the next logged line
+    // trims again.
+    log.AddMemoMark(QStringLiteral("---"));
+    log.AddMemoMark(QStringLiteral("10.12.2026 --> 1"));
+    QCOMPARE(memo.text.split(u'\n').size(), 303);
+    log.AddLogLine(QStringLiteral("line 306"));
+    const QStringList after = memo.text.split(u'\n');
+    QCOMPARE(after.size(), 301);
+    QCOMPARE(after.mid(298, 2), QStringList({"---", "10.12.2026 --> 1"}));
+    QCOMPARE(ReadAll(log.LogFilePath(m_now.date())).count("\r\n"), 307);
 }
 
 void TestExchangeLog::unwritableFolder_data()
