@@ -1,5 +1,6 @@
 #include "ReadCommand.h"
 
+#include "AddressList.h"
 #include "Channel.h"
 #include "DeviceDriver.h"
 #include "ExchangeLog.h"
@@ -12,6 +13,7 @@
 #include "Readout.h"
 
 #include <QDir>
+#include <QHostAddress>
 #include <QTimer>
 
 const char ReadUsage[] =
@@ -180,8 +182,12 @@ bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& er
             const qsizetype colon = value.lastIndexOf(u':');
             bool ok = false;
             const int port = colon > 0 ? value.mid(colon + 1).toInt(&ok) : 0;
-            if (!ok || port < 1 || port > 65535) {
-                error = QStringLiteral("--tcp needs HOST:PORT, e.g. 192.168.1.20:4001");
+            // The gateway is reached by its dotted IPv4 address only, never by a name.
+            QHostAddress host;
+            if (!ok || port < 1 || port > 65535 || !host.setAddress(value.left(colon)) ||
+                host.protocol() != QAbstractSocket::IPv4Protocol) {
+                error = QStringLiteral("--tcp needs a dotted IPv4 address and a port, "
+                                       "e.g. 192.168.1.20:4001");
                 return false;
             }
             options.tcpHost = value.left(colon);
@@ -194,6 +200,11 @@ bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& er
         } else if (IsOption(arg, QStringLiteral("--speed"))) {
             if (!TakeValue(args, i, QStringLiteral("--speed"), value, error))
                 return false;
+            bool ok = false;
+            if (value.trimmed().toInt(&ok) <= 0 || !ok) {
+                error = QStringLiteral("--speed needs a whole number of baud, e.g. 19200");
+                return false;
+            }
             options.speed = value;
             serial = true;
         } else if (IsOption(arg, QStringLiteral("--family"))) {
@@ -209,6 +220,11 @@ bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& er
         } else if (IsOption(arg, QStringLiteral("--addresses"))) {
             if (!TakeValue(args, i, QStringLiteral("--addresses"), value, error))
                 return false;
+            const AddressParseResult parsed = ParseAddressList(value);
+            if (!parsed.Ok()) {
+                error = QStringLiteral("--addresses: ") + parsed.error;
+                return false;
+            }
             options.addresses = value;
         } else if (IsOption(arg, QStringLiteral("--from"))) {
             if (!TakeValue(args, i, QStringLiteral("--from"), value, error))
@@ -295,10 +311,9 @@ bool BuildReadSettings(const ReadOptions& options, const IniFile& ini,
         settings.useTcp = false;
         settings.comPort = *options.port;
     }
-    if (options.speed) {
-        settings.useTcp = false;
+    // Only a port switches a gateway configuration to the serial line.
+    if (options.speed)
         settings.comSpeed = *options.speed;
-    }
     if (options.family)
         settings.family = *options.family;
     if (options.addresses)
