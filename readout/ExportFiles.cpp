@@ -232,7 +232,8 @@ namespace {
 // make the program write outside Data/yyyy-mm-dd.
 bool UnsafeFolderName(const QString& name)
 {
-    if (name.contains(QStringLiteral("..")))
+    // "." and an empty name are no folder of their own: the files would land one level up.
+    if (name.isEmpty() || name == u'.' || name.contains(QStringLiteral("..")))
         return true;
     for (const QChar c : name) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7F || QStringView(u"/\\<>:\"|?*").contains(c))

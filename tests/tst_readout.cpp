@@ -712,6 +712,12 @@ void TestReadout::unsafeDeviceTexts_data()
     QTest::newRow("name is ..") << ".."
                                 << "12345678"
                                 << "..";
+    QTest::newRow("serial is .") << "ОРВЕК-307"
+                                 << "."
+                                 << "ОРВЕК-307/.";
+    QTest::newRow("empty serial") << "ОРВЕК-307"
+                                  << ""
+                                  << "ОРВЕК-307/";
     QTest::newRow("name with a control character") << "A\tB"
                                                    << "12345678"
                                                    << "A\tB";
