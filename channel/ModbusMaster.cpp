@@ -38,7 +38,7 @@ QString ModbusMaster::HexDump(const char* prefix, const quint8* bytes, int lengt
     return text;
 }
 
-ResultCode ModbusMaster::ModbusTransaction()
+ResultCode ModbusMaster::ModbusTransaction(Attempts attempts)
 {
     ResultCode r = m_channel.OpenChannel();
     if (r != Rc::Ok)
@@ -51,8 +51,8 @@ ResultCode ModbusMaster::ModbusTransaction()
 
     // At least one attempt: without one no reply would be checked and the previous
     // exchange's frame could pass for this one's.
-    const int attempts = qMax(GlobalTry, 1);
-    for (int attempt = 1; attempt <= attempts; ++attempt) {
+    const int sends = attempts == Attempts::Once ? 1 : qMax(GlobalTry, 1);
+    for (int attempt = 1; attempt <= sends; ++attempt) {
         m_channel.PurgeInput();
         Pause(SendPauseMs);
         if (ShowLog > 0)
@@ -129,7 +129,7 @@ ResultCode ModbusMaster::ReceiveReply()
 }
 
 ResultCode ModbusMaster::ReadRegisters(quint8 function, quint16 address, quint16 firstRegister,
-                                       quint16& count, std::span<quint8> buffer)
+                                       quint16& count, std::span<quint8> buffer, Attempts attempts)
 {
     if (m_busy)
         return Rc::PortWriteError;
@@ -141,7 +141,7 @@ ResultCode ModbusMaster::ReadRegisters(quint8 function, quint16 address, quint16
     RequestFrame[4] = 0;
     RequestFrame[5] = static_cast<quint8>(count & 0xFF);
     RequestLength = 6;
-    const ResultCode r = ModbusTransaction();
+    const ResultCode r = ModbusTransaction(attempts);
     if (r != Rc::Ok)
         return r;
     if (ReplyFrame[0] != address || ReplyFrame[1] != function)
@@ -156,15 +156,16 @@ ResultCode ModbusMaster::ReadRegisters(quint8 function, quint16 address, quint16
 }
 
 ResultCode ModbusMaster::ReadHoldingRegisters(quint16 address, quint16 firstRegister,
-                                              quint16& count, std::span<quint8> buffer)
+                                              quint16& count, std::span<quint8> buffer,
+                                              Attempts attempts)
 {
-    return ReadRegisters(3, address, firstRegister, count, buffer);
+    return ReadRegisters(3, address, firstRegister, count, buffer, attempts);
 }
 
 ResultCode ModbusMaster::ReadInputRegisters(quint16 address, quint16 firstRegister, quint16& count,
-                                            std::span<quint8> buffer)
+                                            std::span<quint8> buffer, Attempts attempts)
 {
-    return ReadRegisters(4, address, firstRegister, count, buffer);
+    return ReadRegisters(4, address, firstRegister, count, buffer, attempts);
 }
 
 ResultCode ModbusMaster::WriteMultipleRegisters(quint16 address, quint16 firstRegister,

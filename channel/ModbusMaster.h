@@ -40,20 +40,26 @@ public:
     std::array<quint8, FrameSize> ReplyFrame{};
     int ReplyLength = 0;
 
+    // A read that moves the device on (a next-record read) must not be repeated: a
+    // repeat after a lost reply would return the record after the lost one. Such reads
+    // are sent once, and their caller repositions the device when one fails.
+    enum class Attempts { Repeat, Once };
+
     // On success count is the reply's byte count N and buffer[0..N-1] its data bytes
     // as received; on failure both are left alone. A reply announcing more bytes than
     // buffer holds is not ours: -3.
     ResultCode ReadHoldingRegisters(quint16 address, quint16 firstRegister, quint16& count,
-                                    std::span<quint8> buffer);
+                                    std::span<quint8> buffer, Attempts attempts = Attempts::Repeat);
     ResultCode ReadInputRegisters(quint16 address, quint16 firstRegister, quint16& count,
-                                  std::span<quint8> buffer);
+                                  std::span<quint8> buffer, Attempts attempts = Attempts::Repeat);
     // data holds 2·count bytes, each register high byte first.
     ResultCode WriteMultipleRegisters(quint16 address, quint16 firstRegister, quint16 count,
                                       std::span<const quint8> data);
 
     // Sends RequestFrame[0..RequestLength-1] with its CRC appended; the reply, CRC
-    // included, is left in ReplyFrame / ReplyLength.
-    ResultCode ModbusTransaction();
+    // included, is left in ReplyFrame / ReplyLength. Once: a single send, whatever
+    // GlobalTry says.
+    ResultCode ModbusTransaction(Attempts attempts = Attempts::Repeat);
     ResultCode ReceiveReply();
 
     Channel& LineChannel() { return m_channel; }
@@ -78,7 +84,7 @@ public:
 
 private:
     ResultCode ReadRegisters(quint8 function, quint16 address, quint16 firstRegister,
-                             quint16& count, std::span<quint8> buffer);
+                             quint16& count, std::span<quint8> buffer, Attempts attempts);
 
     Channel& m_channel;
     ExchangeLog& m_log;

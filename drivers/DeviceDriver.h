@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ModbusMaster.h"
 #include "ResultCode.h"
 #include "SharedTypes.h"
 
@@ -10,7 +11,6 @@
 #include <memory>
 
 class ExchangeLog;
-class ModbusMaster;
 
 // The quantity held in one archive slot.
 using ParameterKind = qint16;
@@ -112,6 +112,11 @@ public:
     virtual ResultCode ReadFirstProtectedRecord(LogRecord& record);
     virtual ResultCode ReadNextProtectedRecord(LogRecord& record);
 
+    // Whether a record read moves the device on to the following record (first: the
+    // first read after a start date). Such a read is sent once, never repeated: after a
+    // lost reply the device has moved all the same, and the caller repositions it.
+    virtual bool ReadMovesDevice(bool first) const { return !first; }
+
     // What the family offers; the read-out offers the user nothing else.
     virtual bool HasArchive(ArchiveKind kind) const = 0;
     virtual bool HasEventLog() const { return false; }
@@ -124,6 +129,11 @@ public:
 protected:
     DriverContext& Context() const { return m_context; }
     ModbusMaster& Master() const { return m_context.Master; }
+    ModbusMaster::Attempts RecordAttempts(bool first) const
+    {
+        return ReadMovesDevice(first) ? ModbusMaster::Attempts::Once
+                                      : ModbusMaster::Attempts::Repeat;
+    }
     BusAddress Address() const { return m_context.DeviceAddress; }
 
 private:

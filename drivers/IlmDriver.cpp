@@ -95,10 +95,12 @@ std::unique_ptr<DeviceDriver> MakeIlmDriver(DriverContext& context)
     return std::make_unique<IlmDriver>(context);
 }
 
-ResultCode IlmDriver::ReadInput(quint16 firstRegister, quint16 registers, ReplyBlock& block)
+ResultCode IlmDriver::ReadInput(quint16 firstRegister, quint16 registers, ReplyBlock& block,
+                                ModbusMaster::Attempts attempts)
 {
     quint16 count = registers;
-    const ResultCode r = Master().ReadInputRegisters(Address(), firstRegister, count, m_reply);
+    const ResultCode r =
+        Master().ReadInputRegisters(Address(), firstRegister, count, m_reply, attempts);
     if (r == Rc::Ok)
         block = ReplyBlock(m_reply.data(), count);
     return r;
@@ -196,22 +198,22 @@ ResultCode IlmDriver::SetReadStartDate(const QDateTime& start, PeriodCode period
 
 ResultCode IlmDriver::ReadFirstArchiveRecord(ArchiveKind kind, ArchiveRecord& record)
 {
-    return ReadRecord(kind, record);
+    return ReadRecord(kind, true, record);
 }
 
 ResultCode IlmDriver::ReadNextArchiveRecord(ArchiveKind kind, ArchiveRecord& record)
 {
-    return ReadRecord(kind, record);
+    return ReadRecord(kind, false, record);
 }
 
 // The archive is the one the last start date selected; every read of the page moves the
 // meter on to the next record.
-ResultCode IlmDriver::ReadRecord(ArchiveKind kind, ArchiveRecord& record)
+ResultCode IlmDriver::ReadRecord(ArchiveKind kind, bool first, ArchiveRecord& record)
 {
     if (!HasArchive(kind))
         return Rc::UnknownDevice;
     ReplyBlock page;
-    const ResultCode r = ReadInput(kPageRegister, kPageRegisters, page);
+    const ResultCode r = ReadInput(kPageRegister, kPageRegisters, page, RecordAttempts(first));
     if (r != Rc::Ok)
         return r;
     record.recordIndex = RecordIndex(page.U16LE(0));

@@ -24,12 +24,15 @@ public:
     ResultCode ReadNextArchiveRecord(ArchiveKind kind, ArchiveRecord& record) override;
 
     bool HasArchive(ArchiveKind kind) const override;
+    // First and next are the same read of the record page; each moves the meter on.
+    bool ReadMovesDevice(bool) const override { return true; }
 
 private:
     // On success block covers exactly the data bytes received.
-    ResultCode ReadInput(quint16 firstRegister, quint16 registers, ReplyBlock& block);
+    ResultCode ReadInput(quint16 firstRegister, quint16 registers, ReplyBlock& block,
+                         ModbusMaster::Attempts attempts = ModbusMaster::Attempts::Repeat);
     ResultCode Write(quint16 firstRegister, std::span<const quint8> data);
-    ResultCode ReadRecord(ArchiveKind kind, ArchiveRecord& record);
+    ResultCode ReadRecord(ArchiveKind kind, bool first, ArchiveRecord& record);
 
     std::array<quint8, 255> m_reply{};
     // Slot names of the last layout read; a slot without a name is neither shown nor

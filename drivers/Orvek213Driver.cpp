@@ -244,10 +244,12 @@ ResultCode Orvek213Driver::SetReadStartDate(const QDateTime& start, PeriodCode)
     return Master().WriteMultipleRegisters(Address(), StartDateRegister, 2, block);
 }
 
-ResultCode Orvek213Driver::ReadRecord(quint16 firstRegister, quint16 registers, RecordReply& reply)
+ResultCode Orvek213Driver::ReadRecord(quint16 firstRegister, quint16 registers, bool first,
+                                      RecordReply& reply)
 {
     quint16 count = registers;
-    const ResultCode r = Master().ReadHoldingRegisters(Address(), firstRegister, count, m_reply);
+    const ResultCode r = Master().ReadHoldingRegisters(Address(), firstRegister, count, m_reply,
+                                                       RecordAttempts(first));
     if (r != Rc::Ok)
         return r;
     const int length = std::min(int(count), RecordBufferSize);
@@ -297,8 +299,8 @@ ResultCode Orvek213Driver::ReadArchiveRecord(ArchiveKind kind, bool first, Archi
     if (!ArchiveRegisters(kind, registers))
         return Rc::UnknownDevice;
     RecordReply reply;
-    const ResultCode r = first ? ReadRecord(registers.first, 1, reply)
-                               : ReadRecord(registers.next, registers.nextCount, reply);
+    const ResultCode r = first ? ReadRecord(registers.first, 1, true, reply)
+                               : ReadRecord(registers.next, registers.nextCount, false, reply);
     if (r != Rc::Ok)
         return r;
     record.recordIndex = reply.index;
@@ -322,8 +324,9 @@ ResultCode Orvek213Driver::ReadArchiveRecord(ArchiveKind kind, bool first, Archi
 ResultCode Orvek213Driver::ReadEventRecord(bool first, LogRecord& record)
 {
     RecordReply reply;
-    const ResultCode r = first ? ReadRecord(kEventRegisters.first, 1, reply)
-                               : ReadRecord(kEventRegisters.next, kEventRegisters.nextCount, reply);
+    const ResultCode r =
+        first ? ReadRecord(kEventRegisters.first, 1, true, reply)
+              : ReadRecord(kEventRegisters.next, kEventRegisters.nextCount, false, reply);
     if (r != Rc::Ok)
         return r;
     record.recordIndex = reply.index;

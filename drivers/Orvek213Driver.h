@@ -46,7 +46,7 @@ private:
 
     ResultCode ReadBlock(quint16 firstRegister, quint16 registers, int blockSize,
                          ReplyBlock& block);
-    ResultCode ReadRecord(quint16 firstRegister, quint16 registers, RecordReply& reply);
+    ResultCode ReadRecord(quint16 firstRegister, quint16 registers, bool first, RecordReply& reply);
     ResultCode ReadArchiveRecord(ArchiveKind kind, bool first, ArchiveRecord& record);
     ResultCode ReadEventRecord(bool first, LogRecord& record);
     // The record time from the body; false when its fields form no date.

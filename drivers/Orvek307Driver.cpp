@@ -176,10 +176,10 @@ std::unique_ptr<DeviceDriver> MakeOrvek307Driver(DriverContext& context)
 }
 
 ResultCode Orvek307Driver::Read(quint16 firstRegister, quint16 count, Buffer& buffer,
-                                ReplyBlock& block)
+                                ReplyBlock& block, ModbusMaster::Attempts attempts)
 {
     const ResultCode r =
-        Master().ReadHoldingRegisters(Address(), firstRegister, count, std::span(buffer));
+        Master().ReadHoldingRegisters(Address(), firstRegister, count, std::span(buffer), attempts);
     if (r == Rc::Ok)
         block = ReplyBlock(buffer.data(), count);
     return r;
@@ -349,8 +349,9 @@ ResultCode Orvek307Driver::ReadArchiveRecord(ArchiveKind kind, bool first, Archi
         return Rc::UnknownDevice;
     Buffer buffer{};
     ReplyBlock block;
-    const ResultCode r = first ? Read(registers.first, SingleCount, buffer, block)
-                               : Read(registers.next, NextCount, buffer, block);
+    const ResultCode r =
+        first ? Read(registers.first, SingleCount, buffer, block, RecordAttempts(true))
+              : Read(registers.next, NextCount, buffer, block, RecordAttempts(false));
     if (r != Rc::Ok)
         return r;
 
@@ -382,11 +383,12 @@ ResultCode Orvek307Driver::ReadArchiveRecord(ArchiveKind kind, bool first, Archi
     return Rc::Ok;
 }
 
-ResultCode Orvek307Driver::ReadLogRecord(quint16 firstRegister, quint16 count, LogRecord& record)
+ResultCode Orvek307Driver::ReadLogRecord(quint16 firstRegister, quint16 count, bool first,
+                                         LogRecord& record)
 {
     Buffer buffer{};
     ReplyBlock block;
-    const ResultCode r = Read(firstRegister, count, buffer, block);
+    const ResultCode r = Read(firstRegister, count, buffer, block, RecordAttempts(first));
     if (r != Rc::Ok)
         return r;
 
@@ -413,22 +415,22 @@ ResultCode Orvek307Driver::ReadLogRecord(quint16 firstRegister, quint16 count, L
 
 ResultCode Orvek307Driver::ReadFirstEventRecord(LogRecord& record)
 {
-    return ReadLogRecord(EventLog.first, SingleCount, record);
+    return ReadLogRecord(EventLog.first, SingleCount, true, record);
 }
 
 ResultCode Orvek307Driver::ReadNextEventRecord(LogRecord& record)
 {
-    return ReadLogRecord(EventLog.next, NextCount, record);
+    return ReadLogRecord(EventLog.next, NextCount, false, record);
 }
 
 ResultCode Orvek307Driver::ReadFirstProtectedRecord(LogRecord& record)
 {
-    return ReadLogRecord(ProtectedLog.first, SingleCount, record);
+    return ReadLogRecord(ProtectedLog.first, SingleCount, true, record);
 }
 
 ResultCode Orvek307Driver::ReadNextProtectedRecord(LogRecord& record)
 {
-    return ReadLogRecord(ProtectedLog.next, NextCount, record);
+    return ReadLogRecord(ProtectedLog.next, NextCount, false, record);
 }
 
 QString Orvek307Driver::FlagsText(quint32 flags) const

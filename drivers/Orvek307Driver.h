@@ -40,9 +40,10 @@ public:
 private:
     using Buffer = std::array<quint8, 255>;
 
-    ResultCode Read(quint16 firstRegister, quint16 count, Buffer& buffer, ReplyBlock& block);
+    ResultCode Read(quint16 firstRegister, quint16 count, Buffer& buffer, ReplyBlock& block,
+                    ModbusMaster::Attempts attempts = ModbusMaster::Attempts::Repeat);
     ResultCode ReadArchiveRecord(ArchiveKind kind, bool first, ArchiveRecord& record);
-    ResultCode ReadLogRecord(quint16 firstRegister, quint16 count, LogRecord& record);
+    ResultCode ReadLogRecord(quint16 firstRegister, quint16 count, bool first, LogRecord& record);
 
     std::array<quint8, MaxSlots> m_layoutCodes{};
     int m_slotCount = 0;

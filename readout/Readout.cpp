@@ -11,6 +11,8 @@
 
 #include <QLocale>
 
+#include <functional>
+
 namespace {
 
 struct ArchiveInfo
@@ -59,6 +61,61 @@ QString Text(const char16_t* text)
 const QString Aborted = QStringLiteral("Операция прервана");
 
 } // namespace
+
+// One archive or log as the device serves it, and what the read-out has written of it
+// so far: enough to find the place again after a lost read.
+struct Readout::RecordSource
+{
+    std::function<ResultCode(const QDateTime& start)> setStart;
+    std::function<ResultCode(bool first)> read; // into the record in hand
+    std::function<bool()> none;                 // the record in hand is the end mark
+    std::function<QDateTime()> time;
+    std::function<QString()> text; // logs; archives are told apart by time
+    QDateTime startDate;
+    bool hourly = false;
+
+    bool written = false;
+    QDateTime lastTime;
+    // Logs: the texts written at lastTime, in order. Events may share a time, so a text
+    // tells which of them the device has handed out already.
+    QStringList textsAtLast;
+
+    void NoteWritten()
+    {
+        const QDateTime t = time();
+        if (!written || t != lastTime)
+            textsAtLast.clear();
+        if (text)
+            textsAtLast.append(text());
+        written = true;
+        lastTime = t;
+    }
+    bool Logs() const { return bool(text); }
+    // Whether the record in hand lies before the place where reading goes on. An archive
+    // record is told by its time alone; log records at lastTime are matched by text.
+    bool BeforeResumePoint() const
+    {
+        if (!written)
+            return false;
+        return Logs() ? time() < lastTime : time() <= lastTime;
+    }
+    bool Matches(qsizetype at) const
+    {
+        return at < textsAtLast.size() && time() == lastTime && text() == textsAtLast.at(at);
+    }
+    // Logs resume at the time of the last record (more events may share it); an archive
+    // after it, so that the first-record read alone, which is safe to repeat, returns the
+    // next record.
+    QDateTime ResumeFrom() const
+    {
+        if (!written)
+            return startDate;
+        if (Logs())
+            return lastTime;
+        return hourly ? lastTime.addSecs(3600)
+                      : CalendarDateTime(lastTime.date().addDays(1), QTime(0, 0));
+    }
+};
 
 Readout::Readout(ExchangeLog& log, Channel& channel, ModbusMaster& master, Modem& modem,
                  DriverContext& context, DriverSet& drivers, ExportFiles& files,
@@ -346,6 +403,105 @@ Readout::DeviceOutcome Readout::ReadOneDevice(quint8 address)
     return DeviceOutcome::NextDevice;
 }
 
+bool Readout::PositionLost(ResultCode code, bool first) const
+{
+    if (code == Rc::Ok || !Driver().ReadMovesDevice(first))
+        return false;
+    // An exception or an undecodable record came whole from the device: the reply was
+    // not lost. Everything else may have moved the device unseen.
+    const bool exception = code >= Rc::ExceptionBase && code <= Rc::ExceptionLast;
+    return !exception && code != Rc::LogDecodeError && code != Rc::ArchiveDecodeError &&
+           code != Rc::UnknownDevice;
+}
+
+ResultCode Readout::ReadRecord(RecordSource& source, bool first)
+{
+    const ResultCode r = source.read(first);
+    return PositionLost(r, first) ? Reposition(source, r) : r;
+}
+
+ResultCode Readout::Reposition(RecordSource& source, ResultCode lost)
+{
+    // Each round costs the device a start date and a first read: as many rounds as a
+    // request has attempts.
+    const int rounds = qMax(m_master.GlobalTry, 1);
+    // The caller shows the failure as that of the read; the log tells what it ended.
+    const auto notRecovered = [this](ResultCode code) {
+        m_log.AddLogLine(QStringLiteral("Позиция чтения не восстановлена"));
+        return code;
+    };
+    for (int round = 0; round < rounds; ++round) {
+        const QDateTime start = source.ResumeFrom();
+        m_log.AddLogLine(QStringLiteral("Восстановление позиции чтения с ") +
+                         FormatDateTimeMinutes(start));
+        ResultCode r = source.setStart(start);
+        if (r != Rc::Ok)
+            return notRecovered(r);
+        r = source.read(true);
+        if (PositionLost(r, true)) {
+            lost = r;
+            continue;
+        }
+        if (r != Rc::Ok)
+            return r;
+        bool positionLost = false;
+        r = SkipWritten(source, positionLost);
+        if (!positionLost)
+            return r;
+        lost = r;
+    }
+    return notRecovered(lost);
+}
+
+ResultCode Readout::SkipWritten(RecordSource& source, bool& lost)
+{
+    // seen: how many of the texts written at the last time the device has handed out
+    // again. After a lost read the device has moved on by none or one record; the record
+    // that follows tells which, as long as the one that may be missing is known.
+    qsizetype seen = 0;
+    bool skippedOne = false;
+    ResultCode lostCode = Rc::Ok;
+    const qsizetype known = source.textsAtLast.size();
+    const auto positionLost = [&]() {
+        lost = true;
+        return lostCode;
+    };
+    for (;;) {
+        if (source.none()) {
+            // A record lost on the way was the last one written, or a new one.
+            return skippedOne && seen + 1 != known ? positionLost() : Rc::Ok;
+        }
+        if (source.BeforeResumePoint()) {
+            skippedOne = false; // whatever was skipped lay before this record: written
+        } else if (source.Matches(seen)) {
+            // After a lost read this may also be a new record just like the last one.
+            if (skippedOne && (seen + 1 == known || source.Matches(seen + 1)))
+                return positionLost();
+            ++seen;
+            skippedOne = false;
+        } else if (skippedOne && source.Matches(seen + 1)) {
+            seen += 2;
+            skippedOne = false;
+        } else {
+            // A new record. After a lost read it is the next one only when what the lost
+            // read returned was the last record written.
+            return skippedOne && seen + 1 != known ? positionLost() : Rc::Ok;
+        }
+        for (;;) {
+            const ResultCode r = source.read(false);
+            if (!PositionLost(r, false)) {
+                if (r != Rc::Ok)
+                    return r;
+                break;
+            }
+            lostCode = r;
+            if (skippedOne)
+                return positionLost(); // two in a row: the position is anybody's guess
+            skippedOne = true;
+        }
+    }
+}
+
 Readout::Outcome Readout::ExportConfiguration()
 {
     m_log.AddLogLine(QStringLiteral("Создание файла конфигурации"));
@@ -406,13 +562,35 @@ Readout::Outcome Readout::ExportLog(bool protectedLog)
         return closeError == 0;
     };
 
-    ResultCode r = Driver().SetReadStartDate(StartDate(), Period::None);
+    RecordSource source;
+    source.setStart = [this](const QDateTime& start) {
+        return Driver().SetReadStartDate(start, Period::None);
+    };
+    source.read = [this, protectedLog](bool first) {
+        DeviceDriver& driver = Driver();
+        if (protectedLog)
+            return first ? driver.ReadFirstProtectedRecord(m_logRecord)
+                         : driver.ReadNextProtectedRecord(m_logRecord);
+        return first ? driver.ReadFirstEventRecord(m_logRecord)
+                     : driver.ReadNextEventRecord(m_logRecord);
+    };
+    source.none = [this]() {
+        return m_logRecord.recordIndex == NoMoreRecords;
+    };
+    source.time = [this]() {
+        return m_logRecord.recordTime;
+    };
+    source.text = [this]() {
+        return m_logRecord.text;
+    };
+    source.startDate = StartDate();
+
+    ResultCode r = source.setStart(source.startDate);
     if (r != Rc::Ok) {
         Report(r);
         return closeFile() ? Outcome::NextDevice : Outcome::End;
     }
-    r = protectedLog ? Driver().ReadFirstProtectedRecord(m_logRecord)
-                     : Driver().ReadFirstEventRecord(m_logRecord);
+    r = ReadRecord(source, true);
     if (r != Rc::Ok) {
         QString text = ResultCodeText(r);
         if (!protectedLog && r == Rc::LogDecodeError)
@@ -439,8 +617,8 @@ Readout::Outcome Readout::ExportLog(bool protectedLog)
                 IoFailure(error);
                 return Outcome::End;
             }
-            r = protectedLog ? Driver().ReadNextProtectedRecord(m_logRecord)
-                             : Driver().ReadNextEventRecord(m_logRecord);
+            source.NoteWritten();
+            r = ReadRecord(source, false);
             if (r != Rc::Ok) {
                 Report(r);
                 break;
@@ -479,12 +657,29 @@ ResultCode Readout::ExportArchive(ArchiveKind kind)
         ShowAndLog(text);
     };
 
-    ResultCode r = Driver().SetReadStartDate(StartDate(), info->period);
+    RecordSource source;
+    source.setStart = [this, info](const QDateTime& start) {
+        return Driver().SetReadStartDate(start, info->period);
+    };
+    source.read = [this, kind](bool first) {
+        return first ? Driver().ReadFirstArchiveRecord(kind, m_archiveRecord)
+                     : Driver().ReadNextArchiveRecord(kind, m_archiveRecord);
+    };
+    source.none = [this]() {
+        return m_archiveRecord.recordIndex == NoMoreRecords;
+    };
+    source.time = [this]() {
+        return m_archiveRecord.recordTime;
+    };
+    source.startDate = StartDate();
+    source.hourly = kind == ArchiveKind::Hourly;
+
+    ResultCode r = source.setStart(source.startDate);
     if (r != Rc::Ok) {
         Report(r);
         return closeFile() ? r : EndReadoutResult;
     }
-    r = Driver().ReadFirstArchiveRecord(kind, m_archiveRecord);
+    r = ReadRecord(source, true);
     if (r != Rc::Ok) {
         recordFailure(r);
         return closeFile() ? r : EndReadoutResult;
@@ -527,7 +722,8 @@ ResultCode Readout::ExportArchive(ArchiveKind kind)
                 IoFailure(error);
                 return EndReadoutResult;
             }
-            r = Driver().ReadNextArchiveRecord(kind, m_archiveRecord);
+            source.NoteWritten();
+            r = ReadRecord(source, false);
             if (r != Rc::Ok) {
                 recordFailure(r);
                 result = r;

@@ -62,6 +62,7 @@ public:
 
 private:
     enum class DeviceOutcome { NextDevice, End };
+    struct RecordSource;
 
     bool Dial(const QString& dialString);
     DeviceOutcome ReadOneDevice(quint8 address);
@@ -73,6 +74,14 @@ private:
     void IoFailure(int systemCode);
     DeviceDriver& Driver() const;
     QDateTime StartDate() const;
+    // The first or the next record of an archive or log, exactly once: a lost read that
+    // moved the device is followed by positioning it again after the last record written.
+    ResultCode ReadRecord(RecordSource& source, bool first);
+    ResultCode Reposition(RecordSource& source, ResultCode lost);
+    // Reads past what was written already; lost is set when a read that moved the device
+    // failed in a way that leaves the position unknown.
+    ResultCode SkipWritten(RecordSource& source, bool& lost);
+    bool PositionLost(ResultCode code, bool first) const;
 
     ExchangeLog& m_log;
     Channel& m_channel;

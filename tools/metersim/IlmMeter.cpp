@@ -142,6 +142,11 @@ public:
 
     MeterAnswer Handle(const MeterRequest& request) override;
     MeterExport Expected(const QDate& startDate) const override;
+    bool IsStartDateWrite(const MeterRequest& request) const override
+    {
+        return request.function == 16 && request.firstRegister == kRequestRegister &&
+               request.count == kRequestCount;
+    }
 
 private:
     struct SlotModel
@@ -173,6 +178,7 @@ private:
 
     Archive m_archive = Archive::Hourly;
     RecordCursor m_cursor;
+    int m_pagesSinceStart = 0;
 };
 
 Quantity QuantityOf(int column, char firstLetter)
@@ -279,12 +285,16 @@ MeterAnswer IlmMeter::ReadInput(const MeterRequest& request)
     const QDateTime& clock = m_settings.clock;
     QByteArray block;
     int blockStart = 0;
+    bool nextRecord = false;
     if (within(kClockRegister, kClockCount)) {
         const int seconds = clock.time().second() | (m_settings.secondsBit7 ? 0x80 : 0);
         block = Bytes({clock.date().year() - 2000, clock.date().month(), clock.date().day(),
                        clock.time().hour(), clock.time().minute(), seconds});
         blockStart = kClockRegister;
     } else if (within(kPageRegister, kPageCount)) {
+        // The first page after a start date is that date's record; every later one moves
+        // on from the record before.
+        nextRecord = m_cursor.started && m_pagesSinceStart++ > 0;
         block = NextPage();
         blockStart = kPageRegister;
     } else if (within(kSerialRegister, kSerialCount)) {
@@ -297,7 +307,7 @@ MeterAnswer IlmMeter::ReadInput(const MeterRequest& request)
     } else {
         return MeterAnswer::Exception(2);
     }
-    return MeterAnswer{block.mid(2 * (first - blockStart), 2 * request.count), 0};
+    return MeterAnswer{block.mid(2 * (first - blockStart), 2 * request.count), 0, nextRecord};
 }
 
 MeterAnswer IlmMeter::ReadHolding(const MeterRequest& request) const
@@ -346,6 +356,7 @@ bool IlmMeter::SelectArchive(const QByteArray& block)
     m_archive = Archive(selector - kSelectors.begin());
     m_cursor.next = FirstAtOrAfter(m_times[size_t(m_archive)], WallTime(date, QTime(byte(3), 0)));
     m_cursor.started = true;
+    m_pagesSinceStart = 0;
     return true;
 }
 

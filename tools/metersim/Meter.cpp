@@ -30,7 +30,34 @@ bool ReadBool(const QJsonObject& object, const char* key, bool& value, QString& 
     return true;
 }
 
+int Larger(int a, int b)
+{
+    return a != 0 ? a : b;
+}
+
 } // namespace
+
+FaultSettings CombineFaults(const FaultSettings& meter, const FaultSettings& line)
+{
+    FaultSettings f = meter;
+    f.silent = meter.silent || line.silent;
+    f.delayMs = Larger(meter.delayMs, line.delayMs);
+    f.gapMs = Larger(meter.gapMs, line.gapMs);
+    f.corruptCrcEvery = Larger(meter.corruptCrcEvery, line.corruptCrcEvery);
+    if (meter.exceptionRegister < 0) {
+        f.exceptionRegister = line.exceptionRegister;
+        f.exceptionCode = line.exceptionCode;
+    }
+    f.otherAddress = meter.otherAddress || line.otherAddress;
+    f.truncateTo = Larger(meter.truncateTo, line.truncateTo);
+    f.noiseBytes = Larger(meter.noiseBytes, line.noiseBytes);
+    f.byteCountLie = Larger(meter.byteCountLie, line.byteCountLie);
+    f.dropAfter = Larger(meter.dropAfter, line.dropAfter);
+    f.badRecordDates = meter.badRecordDates || line.badRecordDates;
+    f.corruptNextEvery = Larger(meter.corruptNextEvery, line.corruptNextEvery);
+    f.startDateLimit = Larger(meter.startDateLimit, line.startDateLimit);
+    return f;
+}
 
 bool FaultSettings::FromJson(const QJsonObject& object, FaultSettings& faults, QString& error)
 {
@@ -47,6 +74,8 @@ bool FaultSettings::FromJson(const QJsonObject& object, FaultSettings& faults, Q
         QStringLiteral("byteCountLie"),
         QStringLiteral("dropAfter"),
         QStringLiteral("badRecordDates"),
+        QStringLiteral("corruptNextEvery"),
+        QStringLiteral("startDateLimit"),
     };
     for (const QString& key : object.keys()) {
         if (!known.contains(key)) {
@@ -65,7 +94,9 @@ bool FaultSettings::FromJson(const QJsonObject& object, FaultSettings& faults, Q
            ReadInt(object, "noiseBytes", faults.noiseBytes, error) &&
            ReadInt(object, "byteCountLie", faults.byteCountLie, error) &&
            ReadInt(object, "dropAfter", faults.dropAfter, error) &&
-           ReadBool(object, "badRecordDates", faults.badRecordDates, error);
+           ReadBool(object, "badRecordDates", faults.badRecordDates, error) &&
+           ReadInt(object, "corruptNextEvery", faults.corruptNextEvery, error) &&
+           ReadInt(object, "startDateLimit", faults.startDateLimit, error);
 }
 
 std::unique_ptr<Meter> Meter::FromJson(const QJsonObject& object, QString& error)

@@ -28,6 +28,9 @@ struct MeterAnswer
 {
     QByteArray data;
     int exception = 0;
+    // The answer of a read that moved the meter on from one record to the next (not the
+    // first read after a start date).
+    bool nextRecord = false;
 
     static MeterAnswer Exception(int code) { return MeterAnswer{{}, code}; }
 };
@@ -47,10 +50,15 @@ struct FaultSettings
     int byteCountLie = 0;        // added to the byte count of read replies
     int dropAfter = 0;           // TCP: the connection is dropped after N requests
     bool badRecordDates = false; // records carry dates that form no valid date
+    int corruptNextEvery = 0;    // every Nth reply to a next-record read has a wrong CRC
+    int startDateLimit = 0;      // start-date writes after the Nth get exception 4
 
     // Reads the "faults" object of a meter file; unknown keys are an error.
     static bool FromJson(const QJsonObject& object, FaultSettings& faults, QString& error);
 };
+
+// A meter's own faults over those of its line: what the meter sets wins.
+FaultSettings CombineFaults(const FaultSettings& meter, const FaultSettings& line);
 
 // The archives a read-out asks for, in the order it asks for them.
 enum class ExportArchive { Hourly, Daily, IntegralDaily, Monthly, IntegralMonthly, Emergency };
@@ -99,9 +107,17 @@ public:
 
     int Family() const { return m_family; }
     quint8 Address() const { return m_address; }
-    const FaultSettings& Faults() const { return m_faults; }
+    // The meter's own faults over those of the line it is on.
+    FaultSettings Faults() const { return m_line ? CombineFaults(m_faults, *m_line) : m_faults; }
+    void SetLine(const FaultSettings* lineFaults) { m_line = lineFaults; }
 
     virtual MeterAnswer Handle(const MeterRequest& request) = 0;
+    // The write that sets the start date of the next first-record read.
+    virtual bool IsStartDateWrite(const MeterRequest& request) const
+    {
+        Q_UNUSED(request);
+        return false;
+    }
 
     // The export of a read-out with every archive and log ticked, from 00:00 of
     // startDate on. A meter of no family (a test's own) has none: it comes back empty.
@@ -124,6 +140,7 @@ private:
     int m_family;
     quint8 m_address;
     FaultSettings m_faults;
+    const FaultSettings* m_line = nullptr;
 };
 
 // The family factories; each reads its own keys from the meter's JSON object.

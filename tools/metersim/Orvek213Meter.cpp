@@ -256,6 +256,10 @@ public:
 
     bool Load(const QJsonObject& object, QString& error);
     MeterAnswer Handle(const MeterRequest& request) override;
+    bool IsStartDateWrite(const MeterRequest& request) const override
+    {
+        return request.function == 16 && request.firstRegister == StartDateRegister;
+    }
     MeterExport Expected(const QDate& startDate) const override;
 
 private:
@@ -531,7 +535,7 @@ MeterAnswer Orvek213Meter::Read(quint16 reg)
     for (int kind = 0; kind < KindCount; ++kind) {
         const quint16 first = kKinds[kind].firstRegister;
         if (reg == first || reg == first + 1)
-            return {RecordReply(RecordKind(kind), reg == first), 0};
+            return {RecordReply(RecordKind(kind), reg == first), 0, reg != first};
     }
     return MeterAnswer::Exception(2);
 }

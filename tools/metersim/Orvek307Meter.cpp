@@ -488,6 +488,11 @@ public:
         BuildLogs(settings);
     }
 
+    bool IsStartDateWrite(const MeterRequest& request) const override
+    {
+        return request.function == 16 && request.firstRegister == StartDateRegister;
+    }
+
     MeterAnswer Handle(const MeterRequest& request) override
     {
         switch (request.function) {
@@ -648,7 +653,7 @@ private:
                     return {RecordBlock(a, data.times.size())};
                 const qsizetype at = data.cursor.next;
                 data.cursor.next = qMin(at + 1, data.times.size());
-                return {RecordBlock(a, at)};
+                return {RecordBlock(a, at), 0, true};
             }
         }
         const auto block = m_blocks.constFind(reg);

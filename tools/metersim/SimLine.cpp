@@ -31,32 +31,7 @@ bool CrcMatches(const QByteArray& frame)
            quint8(frame.at(frame.size() - 1)) == (crc >> 8);
 }
 
-int Larger(int a, int b)
-{
-    return a != 0 ? a : b;
-}
-
 } // namespace
-
-FaultSettings CombineFaults(const FaultSettings& meter, const FaultSettings& line)
-{
-    FaultSettings f = meter;
-    f.silent = meter.silent || line.silent;
-    f.delayMs = Larger(meter.delayMs, line.delayMs);
-    f.gapMs = Larger(meter.gapMs, line.gapMs);
-    f.corruptCrcEvery = Larger(meter.corruptCrcEvery, line.corruptCrcEvery);
-    if (meter.exceptionRegister < 0) {
-        f.exceptionRegister = line.exceptionRegister;
-        f.exceptionCode = line.exceptionCode;
-    }
-    f.otherAddress = meter.otherAddress || line.otherAddress;
-    f.truncateTo = Larger(meter.truncateTo, line.truncateTo);
-    f.noiseBytes = Larger(meter.noiseBytes, line.noiseBytes);
-    f.byteCountLie = Larger(meter.byteCountLie, line.byteCountLie);
-    f.dropAfter = Larger(meter.dropAfter, line.dropAfter);
-    f.badRecordDates = meter.badRecordDates || line.badRecordDates;
-    return f;
-}
 
 SimLine::SimLine(SimServer& server, Sender send, Dropper drop, QObject* parent)
     : QObject(parent), m_server(server), m_send(std::move(send)), m_drop(std::move(drop))
@@ -155,14 +130,18 @@ void SimLine::Answer(const QByteArray& frame)
     Meter* meter = m_server.FindMeter(address);
     if (!meter)
         return; // nobody at that address: the line stays quiet
-    const FaultSettings faults = CombineFaults(meter->Faults(), m_server.LineFaults());
+    const FaultSettings faults = meter->Faults();
     ++m_requests;
     if (faults.silent)
         return;
 
     MeterAnswer answer;
+    const bool startDate = meter->IsStartDateWrite(request);
     if (faults.exceptionRegister >= 0 && faults.exceptionRegister == request.firstRegister)
         answer = MeterAnswer::Exception(faults.exceptionCode);
+    else if (startDate && faults.startDateLimit > 0 &&
+             ++m_startDates[address] > faults.startDateLimit)
+        answer = MeterAnswer::Exception(4);
     else
         answer = meter->Handle(request);
 
@@ -180,7 +159,9 @@ void SimLine::Answer(const QByteArray& frame)
     }
     reply = WithCrc(reply);
     const int serial = ++m_replies[address];
-    if (faults.corruptCrcEvery > 0 && serial % faults.corruptCrcEvery == 0)
+    const bool corruptNext = answer.nextRecord && faults.corruptNextEvery > 0 &&
+                             ++m_nextReplies[address] % faults.corruptNextEvery == 0;
+    if ((faults.corruptCrcEvery > 0 && serial % faults.corruptCrcEvery == 0) || corruptNext)
         reply[reply.size() - 1] = char(reply.back() ^ 0x5A);
     if (faults.truncateTo > 0)
         reply.truncate(faults.truncateTo);

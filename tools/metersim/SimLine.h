@@ -42,7 +42,8 @@ private:
     QByteArray m_command;
     int m_requests = 0;
     QHash<quint8, int> m_replies;
+    QHash<quint8, int> m_nextReplies;
+    QHash<quint8, int> m_startDates;
 };
 
 // The faults in force for one meter on a line: the meter's own with the line's added.
-FaultSettings CombineFaults(const FaultSettings& meter, const FaultSettings& line);

@@ -67,6 +67,7 @@ bool SimServer::LoadMeterFile(const QByteArray& json, QString& error)
 
 void SimServer::AddMeter(std::unique_ptr<Meter> meter)
 {
+    meter->SetLine(&m_lineFaults);
     m_meters.push_back(std::move(meter));
 }
 

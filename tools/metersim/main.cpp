@@ -70,6 +70,11 @@ const char kUsage[] =
     "  --drop-after N          TCP: drop the connection after the Nth reply (dropAfter)\n"
     "  --bad-dates             records carry dates that form no valid date\n"
     "                          (badRecordDates)\n"
+    "  --corrupt-next-every N  every Nth reply of a meter to a read that moves it on to\n"
+    "                          its next record carries a wrong CRC; the meter has moved\n"
+    "                          on all the same (corruptNextEvery)\n"
+    "  --start-date-limit N    start-date writes after a meter's Nth are answered with\n"
+    "                          exception 4 (startDateLimit)\n"
     "\n"
     "  --help                  this text\n"
     "\n"
@@ -184,6 +189,10 @@ int main(int argc, char* argv[])
             ok = faultsGiven = takeInt(i, faults.dropAfter);
         } else if (a == QLatin1String("--bad-dates")) {
             faults.badRecordDates = faultsGiven = true;
+        } else if (a == QLatin1String("--corrupt-next-every")) {
+            ok = faultsGiven = takeInt(i, faults.corruptNextEvery);
+        } else if (a == QLatin1String("--start-date-limit")) {
+            ok = faultsGiven = takeInt(i, faults.startDateLimit);
         } else {
             return Fail(QStringLiteral("unknown option %1 (see --help)").arg(a));
         }
