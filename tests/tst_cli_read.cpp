@@ -402,6 +402,12 @@ void TestCliRead::failuresExitOne_data()
     escaping.insert("serial", "../../xx");
     QTest::newRow("serial number with a path")
         << escaping << "7" << QStringLiteral("<folder refused>");
+    // A reply lost on the way, and the meter refuses the start date that would find the
+    // place again: the archive ends with that failure instead of a silent gap.
+    QJsonObject refusesStart = Orvek307Meter();
+    refusesStart.insert("faults", QJsonObject{{"corruptNextEvery", 2}, {"startDateLimit", 1}});
+    QTest::newRow("position not recovered")
+        << refusesStart << "7" << QStringLiteral("Ответ - ошибка 4\n");
 }
 
 void TestCliRead::failuresExitOne()

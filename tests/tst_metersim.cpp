@@ -113,6 +113,7 @@ private slots:
     void faults_data();
     void faults();
     void corruptEverySecondIsRetried();
+    void lineFaultsReachTheMeters();
     void echoingLine();
     void droppedConnectionComesBack();
     void unknownAddressIsQuiet();
@@ -213,6 +214,25 @@ void TestMeterSim::corruptEverySecondIsRetried()
     QCOMPARE(sim.Read(1, 1), 0);
     QCOMPARE(sim.Read(1, 1), 0); // the second reply is bad, the third good
     QCOMPARE(memo.Texts().filter(QStringLiteral(">> ")).size(), 3);
+}
+
+// The options of the command line are line faults: the meters' own handling (record
+// dates, next-record replies, start dates) must see them too, under the meter's own.
+void TestMeterSim::lineFaultsReachTheMeters()
+{
+    FaultSettings own;
+    own.corruptNextEvery = 3;
+    SimServer server;
+    server.AddMeter(std::make_unique<PlainMeter>(7, own));
+    FaultSettings line;
+    line.badRecordDates = true;
+    line.corruptNextEvery = 2;
+    line.startDateLimit = 1;
+    server.SetLineFaults(line);
+    const FaultSettings seen = server.FindMeter(7)->Faults();
+    QVERIFY(seen.badRecordDates);
+    QCOMPARE(seen.corruptNextEvery, 3);
+    QCOMPARE(seen.startDateLimit, 1);
 }
 
 void TestMeterSim::echoingLine()
@@ -316,7 +336,9 @@ void TestMeterSim::usageNamesEveryOption()
                                "--noise",
                                "--lie-count",
                                "--drop-after",
-                               "--bad-dates"})
+                               "--bad-dates",
+                               "--corrupt-next-every",
+                               "--start-date-limit"})
         QVERIFY2(usage.contains(QLatin1String(option)), option);
 
     sim.start(QStringLiteral(METERSIM_PATH), {QStringLiteral("--no-such-option")});

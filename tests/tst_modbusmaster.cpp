@@ -68,6 +68,8 @@ private slots:
     void channelNotOpened_data();
     void channelNotOpened();
     void fewerThanOneTry();
+    void readsSentOnce_data();
+    void readsSentOnce();
     void oversizedReplies();
     void nestedRequestLeavesTransactionAlone();
 };
@@ -357,6 +359,47 @@ void TestModbusMaster::fewerThanOneTry()
     line.master.GlobalTry = 0;
     QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, buffer), -1);
     QCOMPARE(line.Peer().RequestCount(), 2);
+}
+
+void TestModbusMaster::readsSentOnce_data()
+{
+    QTest::addColumn<int>("function");
+    QTest::addColumn<int>("scenario");
+    QTest::addColumn<int>("result");
+
+    for (const int function : {3, 4}) {
+        QTest::addRow("function %d: good reply", function) << function << int(GoodReply) << 0;
+        QTest::addRow("function %d: silence", function) << function << int(Silence) << -1;
+        QTest::addRow("function %d: bad crc", function) << function << int(BadCrc) << -2;
+    }
+}
+
+// A read that moves the device on is never repeated, whatever GlobalTry says: a repeat
+// after a lost reply would be answered with the following record.
+void TestModbusMaster::readsSentOnce()
+{
+    QFETCH(int, function);
+    QFETCH(int, scenario);
+    QFETCH(int, result);
+
+    LineFixture line(QStringLiteral("tcp"));
+    line.master.GlobalTry = 5;
+    line.Peer().SetScript([&](const QByteArray&) -> QByteArray {
+        const QByteArray good = ReadReply(5, quint8(function), kData);
+        if (scenario == GoodReply)
+            return good;
+        if (scenario == BadCrc)
+            return good.left(good.size() - 1) + char(good.back() ^ 0x01);
+        return {};
+    });
+    std::array<quint8, 16> buffer{};
+    quint16 count = 2;
+    const auto once = ModbusMaster::Attempts::Once;
+    const ResultCode r = function == 3
+                             ? line.master.ReadHoldingRegisters(5, 0x0102, count, buffer, once)
+                             : line.master.ReadInputRegisters(5, 0x0102, count, buffer, once);
+    QCOMPARE(r, result);
+    QCOMPARE(line.Peer().RequestCount(), 1);
 }
 
 void TestModbusMaster::oversizedReplies()

@@ -4,6 +4,7 @@
 #include "ExchangeLog.h"
 #include "ExpectedFiles.h"
 #include "ExportFiles.h"
+#include "LogFile.h"
 #include "ModbusMaster.h"
 #include "Modem.h"
 #include "Readout.h"
@@ -159,6 +160,9 @@ private slots:
     void initTestCase();
     void matchesReadout_data();
     void matchesReadout();
+    void noisyLine_data();
+    void noisyLine();
+    void positionNotRecovered();
     void expectCommand();
 };
 
@@ -299,6 +303,135 @@ void TestSimExpect::matchesReadout()
             empty.append(it.key().section(u'/', -1));
     }
     QCOMPARE(empty, emptyFiles);
+}
+
+void TestSimExpect::noisyLine_data()
+{
+    QTest::addColumn<QJsonObject>("faults");
+
+    for (const int every : {2, 3}) {
+        QTest::addRow("every %d. next-record reply damaged", every)
+            << QJsonObject{{"corruptNextEvery", every}};
+    }
+    QTest::newRow("every 3. reply damaged") << QJsonObject{{"corruptCrcEvery", 3}};
+}
+
+// A line that loses replies brings home the same files as a clean one: every record
+// exactly once, in order.
+void TestSimExpect::noisyLine()
+{
+    QFETCH(QJsonObject, faults);
+    // One meter of each family. Events share hours (one text at two of them), so that only
+    // their texts tell them apart when reading goes on after a lost reply.
+    const QJsonObject orvek307{
+        {"family", 0},
+        {"address", 4},
+        {"model", 307},
+        {"serial", "N0000151"},
+        {"clock", "2026-12-02T03:15:42"},
+        {"layout", QJsonArray{0x10, 0x11, 0x30}},
+        {"key", 3},
+        {"depth",
+         QJsonObject{
+             {"hourly", 6}, {"daily", 2}, {"monthly", 1}, {"integral", 1}, {"emergency", 1}}},
+        {"events", QJsonArray{QJsonObject{{"time", "2026-12-01T05:00:00"}, {"text", "Вкл"}},
+                              QJsonObject{{"time", "2026-12-01T05:00:00"}, {"text", "Сеть"}},
+                              QJsonObject{{"time", "2026-12-01T05:00:00"}, {"text", "Откл"}},
+                              QJsonObject{{"time", "2026-12-01T07:00:00"}, {"text", "Вкл"}},
+                              QJsonObject{{"time", "2026-12-01T09:00:00"}, {"text", "Сеть"}},
+                              QJsonObject{{"time", "2026-12-01T09:00:00"}, {"text", "Вкл"}},
+                              QJsonObject{{"time", "2026-12-02T01:00:00"}, {"text", "Откл"}}}},
+        {"protected", QJsonArray{QJsonObject{{"time", "2026-12-01T10:00:00"}, {"text", "П1"}},
+                                 QJsonObject{{"time", "2026-12-01T10:00:00"}, {"text", "П2"}}}},
+    };
+    const QJsonObject ilm{
+        {"family", 1},
+        {"address", 2},
+        {"model", 4},
+        {"serial", "20190719"},
+        {"clock", "2026-12-02T03:00:00"},
+        {"key", 5},
+        {"depth", QJsonObject{{"hourly", 6}, {"daily", 2}, {"monthly", 2}}},
+    };
+    const QJsonObject orvek223{
+        {"family", 2},
+        {"address", 3},
+        {"model", 223},
+        {"serial", "22304518"},
+        {"clock", "2026-12-02T03:30:00"},
+        {"clockRuns", false},
+        {"key", 9},
+        {"depth", QJsonObject{{"hourly", 5},
+                              {"daily", 2},
+                              {"monthly", 1},
+                              {"integralDaily", 2},
+                              {"integralMonthly", 1}}},
+        {"events",
+         QJsonArray{QJsonObject{{"time", "2026-12-01T04:00:00"}, {"codes", QJsonArray{1}}},
+                    QJsonObject{{"time", "2026-12-01T04:00:00"}, {"codes", QJsonArray{5, 6}}},
+                    QJsonObject{{"time", "2026-12-01T06:00:00"}, {"codes", QJsonArray{1}}},
+                    QJsonObject{{"time", "2026-12-02T02:00:00"}, {"codes", QJsonArray{2}}}}},
+    };
+    Rig rig(MeterFile({orvek307, ilm, orvek223}));
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    FaultSettings lineFaults;
+    QVERIFY(FaultSettings::FromJson(faults, lineFaults, rig.error));
+    rig.server.SetLineFaults(lineFaults);
+    rig.master.GlobalTry = 5;
+
+    QMap<QString, QByteArray> expected;
+    for (const auto& meter : rig.server.Meters()) {
+        expected.insert(ExpectedFiles(meter->Expected(StartDay), Today));
+        rig.Read(*meter);
+    }
+    QCOMPARE(rig.frontEnd.errors, QStringList());
+    const QString difference = FirstDifference(rig.CsvFiles(), expected);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+// A meter that refuses the start date it needs to be positioned again: the archive ends
+// with that failure, shown and logged, and its file holds the records read before.
+void TestSimExpect::positionNotRecovered()
+{
+    QJsonObject meter{
+        {"family", 0},
+        {"address", 5},
+        {"model", 307},
+        {"serial", "P0000001"},
+        {"clock", "2026-12-02T03:15:42"},
+        {"layout", QJsonArray{0x10, 0x11}},
+        {"key", 8},
+        {"depth", QJsonObject{{"hourly", 12}}},
+        {"faults", QJsonObject{{"corruptNextEvery", 4}, {"startDateLimit", 1}}},
+    };
+    Rig rig(MeterFile({meter}));
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    rig.settings.archiveDaily = rig.settings.archiveMonthly = false;
+    rig.settings.archiveIntegral = rig.settings.archiveEmergency = false;
+    rig.settings.eventLog = rig.settings.protectedLog = false;
+    rig.settings.family = 0;
+    rig.settings.addressText = QStringLiteral("5");
+    rig.readout.DoDevice();
+
+    QCOMPARE(rig.frontEnd.errors, QStringList{QStringLiteral("Ответ - ошибка 4")});
+    // The first record and three read next (16:00 to 19:00 of the first day); the fourth
+    // next-record read is lost.
+    const QString h0 = QStringLiteral("Data/2026-12-02/ОРВЕК-307/P0000001/1202H0.csv");
+    const QByteArray written = rig.CsvFiles().value(h0);
+    const QByteArray whole =
+        ExpectedFiles(rig.server.Meters().front()->Expected(StartDay), Today).value(h0);
+    QCOMPARE(written.count('\n'), 4 + 4);
+    QVERIFY(whole.startsWith(written));
+    QVERIFY(whole.size() > written.size());
+
+    QString missing;
+    QVERIFY2(InOrder(UnstampedLogLines(rig.log.LogFilePath(Today)),
+                     {QStringLiteral("Чтение почасового архива"),
+                      QStringLiteral("Восстановление позиции чтения с 01.12.2026 20:00"),
+                      QStringLiteral("Позиция чтения не восстановлена"),
+                      QStringLiteral("Ответ - ошибка 4"), QStringLiteral("Выполнено 4")},
+                     missing),
+             qPrintable(missing));
 }
 
 void TestSimExpect::expectCommand()
