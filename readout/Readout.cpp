@@ -467,6 +467,9 @@ ResultCode Readout::SkipWritten(RecordSource& source, bool& lost)
         return lostCode;
     };
     for (;;) {
+        // The export loop sees the abort before it writes anything of this record.
+        if (m_context.AbortRequested)
+            return Rc::Ok;
         if (source.none()) {
             // A record lost on the way was the last one written, or a new one.
             return skippedOne && seen + 1 != known ? positionLost() : Rc::Ok;
