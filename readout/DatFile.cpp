@@ -76,7 +76,11 @@ DatContent ReadDatFile(const QString& path)
 
 QString ConvertedCsvName(const QString& datPath)
 {
-    return datPath.chopped(qMin<qsizetype>(4, datPath.size())) + QStringLiteral("_1.csv");
+    // Only a real ".dat" ending is cut: cutting four characters off any other name would
+    // write into another name, or another folder ("sub/ab" gave "su_1.csv").
+    const bool datEnding = datPath.endsWith(QLatin1String(".dat"), Qt::CaseInsensitive) &&
+                           datPath.size() > 4 && datPath.at(datPath.size() - 5) != u'/';
+    return (datEnding ? datPath.chopped(4) : datPath) + QStringLiteral("_1.csv");
 }
 
 DatContent ConvertDatFile(const QString& datPath)

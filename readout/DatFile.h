@@ -53,7 +53,8 @@ struct DatContent
 // lines counts as damaged: the title lines and the column header are what make a copy.
 DatContent ReadDatFile(const QString& path);
 
-// 0719H0.dat gives 0719H0_1.csv: the name without its last 4 characters + "_1.csv".
+// 0719H0.dat gives 0719H0_1.csv: a ".dat" ending (any case) is replaced by "_1.csv";
+// any other name gets "_1.csv" appended.
 QString ConvertedCsvName(const QString& datPath);
 // Writes all N restored bytes to ConvertedCsvName, replacing a file of that name.
 // Nothing is written unless the copy reads back intact.

@@ -58,6 +58,8 @@ private slots:
     void shortOrThinFilesAreDamaged();
     void viewerTable_data();
     void viewerTable();
+    void convertedName_data();
+    void convertedName();
     void convertWritesRestoredBytes();
     void convertKeepsDamagedFileUnwritten();
     void commandLine_data();
@@ -245,6 +247,31 @@ void TestDatFile::viewerTable()
     QCOMPARE(table.columnCount, columns);
     QCOMPARE(RowsText(table.rows), rows);
     QCOMPARE(table.fixedRows, fixedRows);
+}
+
+void TestDatFile::convertedName_data()
+{
+    QTest::addColumn<QString>("dat");
+    QTest::addColumn<QString>("csv");
+    QTest::newRow("copy") << "d/0719H0.dat"
+                          << "d/0719H0_1.csv";
+    QTest::newRow("upper-case ending") << "d/0719H0.DAT"
+                                       << "d/0719H0_1.csv";
+    QTest::newRow("no ending") << "sub/ab"
+                               << "sub/ab_1.csv";
+    QTest::newRow("other ending") << "sub/file.csv"
+                                  << "sub/file.csv_1.csv";
+    QTest::newRow("ending alone") << "sub/.dat"
+                                  << "sub/.dat_1.csv";
+    QTest::newRow("ending in a folder name") << "x.dat/ab"
+                                             << "x.dat/ab_1.csv";
+}
+
+void TestDatFile::convertedName()
+{
+    QFETCH(QString, dat);
+    QFETCH(QString, csv);
+    QCOMPARE(ConvertedCsvName(dat), csv);
 }
 
 void TestDatFile::convertWritesRestoredBytes()
