@@ -69,6 +69,15 @@ QByteArray EncodeAnsi(QStringView text)
     return out;
 }
 
+bool IsAnsiText(QStringView text)
+{
+    for (const QChar c : text) {
+        if (c.isSurrogate() || (EncodeChar(c.unicode()) == kReplacement && c != u'?'))
+            return false;
+    }
+    return true;
+}
+
 QString DecodeAnsi(QByteArrayView bytes)
 {
     QString out;

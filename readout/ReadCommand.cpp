@@ -234,6 +234,13 @@ bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& er
                 error = QStringLiteral("--from needs a date YYYY-MM-DD");
                 return false;
             }
+            // The meters hold the year as year - 2000 in one byte.
+            if (date.year() < MeterYearFirst || date.year() > MeterYearLast) {
+                error = QStringLiteral("--from needs a year from %1 to %2, as the meters hold it")
+                            .arg(MeterYearFirst)
+                            .arg(MeterYearLast);
+                return false;
+            }
             options.from = date;
         } else if (IsOption(arg, QStringLiteral("--archives"))) {
             QStringList list;

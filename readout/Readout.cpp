@@ -216,10 +216,16 @@ void Readout::DoDevice()
     m_log.AddLogLine(QStringLiteral("Адреса приборов: \"") + addressText + u'"');
 
     if (m_settings.useTcp) {
-        m_channel.TcpHost = m_settings.tcpHost;
-        m_channel.TcpPort = quint16(m_settings.tcpPort);
         m_log.AddLogLine(QStringLiteral("Порт ") + QString::number(m_settings.tcpPort) +
                          QStringLiteral(" по IP адресу ") + m_settings.tcpHost);
+        // A port beyond 16 bits would reach another port than the log names.
+        if (m_settings.tcpPort < 1 || m_settings.tcpPort > 65535) {
+            Report(Rc::InvalidParameter);
+            EndReadout();
+            return;
+        }
+        m_channel.TcpHost = m_settings.tcpHost;
+        m_channel.TcpPort = quint16(m_settings.tcpPort);
     } else {
         m_channel.TcpHost.clear();
         m_channel.ComPortName = m_settings.comPort;

@@ -455,6 +455,8 @@ void TestCliRead::badUsage_data()
     QTest::newRow("unknown option") << QStringList{"--colour"} << "unknown argument: --colour";
     QTest::newRow("family out of range") << QStringList{"--family", "3"} << "--family";
     QTest::newRow("date") << QStringList{"--from", "2026-13-01"} << "--from";
+    QTest::newRow("year before the meters'") << QStringList{"--from", "1999-12-31"} << "2000";
+    QTest::newRow("year after the meters'") << QStringList{"--from", "2255-01-01"} << "2254";
     QTest::newRow("tcp without port") << QStringList{"--tcp", "127.0.0.1"} << "--tcp";
     QTest::newRow("tcp host by name") << QStringList{"--tcp", "localhost:4001"} << "IPv4";
     QTest::newRow("speed") << QStringList{"--speed", "fast"} << "--speed";

@@ -573,6 +573,14 @@ void TestMainWindow::saveConfigurations()
     form.btnSave->click();
     QCOMPARE(dialogs.seen, QStringList({"0:Нет имени для записи", "0:Нет имени для записи"}));
     QCOMPARE(Items(form.lbIni), QStringList());
+    // A name the settings file cannot hold is refused, not stored as "?".
+    dialogs.Then(DialogScript::Press(Qt::Key_Return));
+    form.edConf->setText(QStringLiteral("Узел ✓"));
+    form.btnSave->click();
+    QCOMPARE(dialogs.seen.last(),
+             QStringLiteral("0:Имя содержит символы, которые нельзя сохранить"));
+    QCOMPARE(Items(form.lbIni), QStringList());
+    QVERIFY(!home.IniText().contains(QStringLiteral("Узел")));
 
     // Enter in the name field presses Save, the window's default button.
     form.cbTCP->setChecked(true);
@@ -604,7 +612,7 @@ void TestMainWindow::saveConfigurations()
     form.btnSave->click();
     QCOMPARE(IniFile(home.IniPath()).ReadString("Бета", "edAddress"), QStringLiteral("1 3"));
     form.btnSave->click();
-    QCOMPARE(dialogs.seen.mid(2), QStringList({"1:Вы действительно хотите перезаписать\nБЕТА  ?",
+    QCOMPARE(dialogs.seen.mid(3), QStringList({"1:Вы действительно хотите перезаписать\nБЕТА  ?",
                                                "1:Вы действительно хотите перезаписать\nБЕТА  ?"}));
     const IniFile ini(home.IniPath());
     QCOMPARE(ini.ReadString("Бета", "edAddress"), QStringLiteral("7"));
@@ -617,7 +625,7 @@ void TestMainWindow::saveConfigurations()
     QCOMPARE(Items(form.lbIni), QStringList({"alpha", "Бета"}));
     QCOMPARE(IniFile(home.IniPath()).ReadString(GeneralSection, "edAddress"), QStringLiteral("7"));
     QVERIFY(dialogs.Done());
-    QCOMPARE(dialogs.seen.size(), 4);
+    QCOMPARE(dialogs.seen.size(), 5);
 }
 
 void TestMainWindow::loadConfiguration_data()
@@ -630,8 +638,9 @@ void TestMainWindow::loadConfiguration_data()
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("boxes"); // as BoxStates gives them
 
+    // The port box holds 1 to 65535 only: a port outside shows as the nearest it holds.
     QTest::newRow("no keys at all") << QStringList{"foreign=1"} << QStringList{"", "", "", "", ""}
-                                    << "---" << 0 << 0 << "-------";
+                                    << "---" << 0 << 1 << "-------";
     QTest::newRow("every key") << QStringList{"cbCOM=ttyUSB3",   "cbSpeed=4800",  "cbTCP=0",
                                               "cbModem=1",       "cbEcho=1",      "cbDevice=0",
                                               "edADDR=10.1.1.1", "edAddress=2-4", "edModem=ATD123",
@@ -639,7 +648,7 @@ void TestMainWindow::loadConfiguration_data()
                                               "cbArcMonth=1",    "cbArcInt=1",    "cbArcEDay=1",
                                               "cbLog=0",         "cbLogZ=1"}
                                << QStringList{"ttyUSB3", "4800", "10.1.1.1", "2-4", "ATD123"}
-                               << "-xx" << 0 << -7 << "x-xxx-x";
+                               << "-xx" << 0 << 1 << "x-xxx-x";
     QTest::newRow("family 2 drops the emergency archive and the protected log")
         << QStringList{"cbDevice=2", "cbTCP=1",  "cbArcInt=1", "cbArcEDay=1",
                        "cbLog=1",    "cbLogZ=1", "sePort=4001"}
@@ -647,13 +656,13 @@ void TestMainWindow::loadConfiguration_data()
     QTest::newRow("family 1 has neither integral, emergency nor logs")
         << QStringList{"cbDevice=1",  "cbArcHour=1", "cbArcInt=1",
                        "cbArcEDay=1", "cbLog=1",     "cbLogZ=1"}
-        << QStringList{"", "", "", "", ""} << "---" << 1 << 0 << "x--////";
+        << QStringList{"", "", "", "", ""} << "---" << 1 << 1 << "x--////";
     QTest::newRow("family the box does not offer")
         << QStringList{"cbDevice=7", "cbLogZ=1"} << QStringList{"", "", "", "", ""} << "---" << 0
-        << 0 << "------x";
+        << 1 << "------x";
     QTest::newRow("numbers that are no numbers")
         << QStringList{"cbTCP=yes", "cbDevice=two", "sePort=80a"} << QStringList{"", "", "", "", ""}
-        << "---" << 0 << 0 << "-------";
+        << "---" << 0 << 1 << "-------";
 }
 
 void TestMainWindow::loadConfiguration()

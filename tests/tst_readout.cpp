@@ -224,6 +224,8 @@ private slots:
     void modem();
     void lineSettings_data();
     void lineSettings();
+    void tcpPortOutOfRange_data();
+    void tcpPortOutOfRange();
     void exportFileUnwritable_data();
     void exportFileUnwritable();
     void settingsChangedWhileRunning_data();
@@ -942,6 +944,39 @@ void TestReadout::lineSettings()
     QVERIFY(lines.contains(QStringLiteral("Зав. № = 11111111")));
     QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^>> "))).isEmpty(), !showLog);
     QCOMPARE(rig.channel.TcpHost, tcp ? QStringLiteral("127.0.0.1") : QString());
+}
+
+void TestReadout::tcpPortOutOfRange_data()
+{
+    QTest::addColumn<int>("port");
+    QTest::newRow("0") << 0;
+    QTest::newRow("negative") << -7;
+    QTest::newRow("beyond 16 bits") << 70000;
+}
+
+// A port the gateway cannot have is refused before anything is opened; it never wraps
+// to another port.
+void TestReadout::tcpPortOutOfRange()
+{
+    QFETCH(int, port);
+    Rig rig(QJsonArray{Orvek307(1, "11111111")});
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    rig.settings.addressText = QStringLiteral("1");
+    rig.settings.useTcp = true;
+    rig.settings.tcpHost = QStringLiteral("127.0.0.1");
+    rig.settings.tcpPort = port;
+    rig.readout.DoDevice();
+
+    QCOMPARE(rig.frontEnd.errors, QStringList{ResultCodeText(Rc::InvalidParameter)});
+    const QStringList lines = rig.LogLines();
+    QString missing;
+    QVERIFY2(InOrder(lines,
+                     {QStringLiteral("Порт %1 по IP адресу 127.0.0.1").arg(port),
+                      ResultCodeText(Rc::InvalidParameter)},
+                     missing),
+             qPrintable(missing));
+    QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+    QVERIFY(!QFileInfo::exists(rig.Path(QStringLiteral("Data"))));
 }
 
 void TestReadout::exportFileUnwritable_data()

@@ -1,6 +1,7 @@
 #include "TForm1.h"
 
 #include "AddressList.h"
+#include "AnsiCodec.h"
 #include "ExchangeLog.h"
 #include "IniFile.h"
 #include "LayoutFont.h"
@@ -334,6 +335,11 @@ void TForm1::btnSaveClick()
     const QString stored = name.trimmed();
     if (stored.isEmpty()) {
         KeyDlg().ShowError(QStringLiteral("Нет имени для записи"));
+        return;
+    }
+    // The settings file is Windows-1251: such a name would be stored as "?" and lost.
+    if (!IsAnsiText(stored)) {
+        KeyDlg().ShowError(QStringLiteral("Имя содержит символы, которые нельзя сохранить"));
         return;
     }
     for (int i = 0; i < lbIni->count(); ++i) {
