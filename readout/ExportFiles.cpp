@@ -6,6 +6,7 @@
 #include "ExchangeLog.h"
 #include "TextFormat.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -79,11 +80,18 @@ int Close(Handle& handle)
     return closed ? 0 : LastError();
 }
 
+int Flush(Handle handle)
+{
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) ? 0 : LastError();
+}
+
 int ReadAll(const QString& path, QByteArray& bytes)
 {
+    // Sharing deletion lets another read-out rename its own file over this one meanwhile.
     const QString native = QDir::toNativeSeparators(path);
-    const HANDLE file = CreateFileW(WidePath(native), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(WidePath(native), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return LastError();
     bytes.clear();
@@ -101,6 +109,46 @@ int ReadAll(const QString& path, QByteArray& bytes)
     }
     CloseHandle(file);
     return error;
+}
+
+int CheckReplaceable(const QString& path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    const DWORD attributes = GetFileAttributesW(WidePath(native));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const int error = LastError();
+        return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    }
+    // What creating the file over a folder or a read-only file would have met.
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+        return ERROR_ACCESS_DENIED;
+    // A program that holds the file open without sharing its deletion (a spreadsheet
+    // showing it) would make the rename fail at the end of the export: say so now.
+    const HANDLE file = CreateFileW(WidePath(native), DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const int error = LastError();
+        return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    }
+    CloseHandle(file);
+    return 0;
+}
+
+int Replace(const QString& from, const QString& to)
+{
+    const QString nativeFrom = QDir::toNativeSeparators(from);
+    const QString nativeTo = QDir::toNativeSeparators(to);
+    return MoveFileExW(WidePath(nativeFrom), WidePath(nativeTo),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 0
+               : LastError();
+}
+
+int Remove(const QString& path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    return DeleteFileW(WidePath(native)) ? 0 : LastError();
 }
 
 #else
@@ -158,6 +206,14 @@ int Close(Handle& handle)
     return result == 0 || errno == EINTR ? 0 : errno;
 }
 
+int Flush(Handle handle)
+{
+    if (::fsync(static_cast<int>(handle)) == 0)
+        return 0;
+    // A device or pipe in place of the file has nothing to hand to a disk.
+    return errno == EINVAL ? 0 : errno;
+}
+
 int ReadAll(const QString& path, QByteArray& bytes)
 {
     const int fd = ::open(LocalPath(path).constData(), O_RDONLY | O_CLOEXEC);
@@ -182,6 +238,28 @@ int ReadAll(const QString& path, QByteArray& bytes)
     return error;
 }
 
+int CheckReplaceable(const QString& path)
+{
+    const QByteArray local = LocalPath(path);
+    struct stat status;
+    if (::stat(local.constData(), &status) != 0)
+        return errno == ENOENT ? 0 : errno;
+    // What creating the file over a folder or a write-protected file would have met.
+    if (S_ISDIR(status.st_mode))
+        return EISDIR;
+    return ::faccessat(AT_FDCWD, local.constData(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+int Replace(const QString& from, const QString& to)
+{
+    return ::rename(LocalPath(from).constData(), LocalPath(to).constData()) == 0 ? 0 : errno;
+}
+
+int Remove(const QString& path)
+{
+    return ::unlink(LocalPath(path).constData()) == 0 ? 0 : errno;
+}
+
 #endif
 
 int WriteAll(const QString& path, QByteArrayView bytes)
@@ -194,6 +272,24 @@ int WriteAll(const QString& path, QByteArrayView bytes)
     return error ? error : closeError;
 }
 
+int WriteAllVia(const QString& temporary, const QString& path, QByteArrayView bytes)
+{
+    Handle handle = ClosedHandle;
+    if (const int error = Create(temporary, handle))
+        return error;
+    int error = Write(handle, bytes);
+    if (error == 0)
+        error = Flush(handle);
+    const int closeError = Close(handle);
+    if (error == 0)
+        error = closeError;
+    if (error == 0)
+        error = Replace(temporary, path);
+    if (error != 0)
+        Remove(temporary);
+    return error;
+}
+
 } // namespace SystemFile
 
 ExportFiles::ExportFiles(ExchangeLog& log, Channel& channel, QString programDir, Clock clock,
@@ -204,7 +300,13 @@ ExportFiles::ExportFiles(ExchangeLog& log, Channel& channel, QString programDir,
 
 ExportFiles::~ExportFiles()
 {
-    SystemFile::Close(m_handle);
+    CloseExportFile(); // as the end of a read-out would: what was written is kept
+}
+
+QString ExportFiles::TemporaryName(const QString& name)
+{
+    return name + u'.' + QString::number(QCoreApplication::applicationPid()) +
+           QStringLiteral(".tmp");
 }
 
 quint16 ExportFiles::MillisecondTick()
@@ -293,12 +395,17 @@ bool ExportFiles::CreateExportFile(const QString& suffix)
 
 bool ExportFiles::CreateExportFileFor(const QDate& date, const QString& suffix)
 {
-    SystemFile::Close(m_handle);
-    m_writeError = 0;
+    CloseExportFile();
     if (!MakeExportFolderFor(date))
         return false;
     m_fileName = m_folder + u'/' + FormatMonthDay(date) + suffix + QStringLiteral(".csv");
-    if (const int error = SystemFile::Create(m_fileName, m_handle)) {
+    m_temporaryName = TemporaryName(m_fileName);
+    // A name that cannot be replaced is refused now, as creating the file under it was,
+    // not after the whole export at the rename.
+    int error = SystemFile::CheckReplaceable(m_fileName);
+    if (error == 0)
+        error = SystemFile::Create(m_temporaryName, m_handle);
+    if (error != 0) {
         Fail(QStringLiteral("Ошибка \"") + QString::number(error) +
              QStringLiteral("\"создания файла \"") + QDir::toNativeSeparators(m_fileName) + u'"');
         return false;
@@ -337,8 +444,16 @@ int ExportFiles::CloseExportFile()
 {
     if (m_handle == SystemFile::ClosedHandle)
         return 0;
+    int error = m_writeError;
+    if (error == 0)
+        error = SystemFile::Flush(m_handle);
     const int closeError = SystemFile::Close(m_handle);
-    const int error = m_writeError ? m_writeError : closeError;
+    if (error == 0)
+        error = closeError;
+    if (error == 0)
+        error = SystemFile::Replace(m_temporaryName, m_fileName);
+    if (error != 0)
+        SystemFile::Remove(m_temporaryName);
     m_writeError = 0;
     return error;
 }
@@ -348,5 +463,8 @@ int ExportFiles::WriteDatCopy(const QString& name)
     QByteArray text;
     if (const int error = SystemFile::ReadAll(name, text))
         return error;
-    return SystemFile::WriteAll(DatCopyName(name), MakeDatCopy(text, m_tick()));
+    const QString copyName = DatCopyName(name);
+    if (const int error = SystemFile::CheckReplaceable(copyName))
+        return error;
+    return SystemFile::WriteAllVia(TemporaryName(copyName), copyName, MakeDatCopy(text, m_tick()));
 }

@@ -25,15 +25,32 @@ int Create(const QString& path, Handle& handle);
 int Write(Handle handle, QByteArrayView bytes);
 // The handle is closed (and set to ClosedHandle) even when the system reports an error.
 int Close(Handle& handle);
+// Hands what was written to the disk before the file is put in place.
+int Flush(Handle handle);
 int ReadAll(const QString& path, QByteArray& bytes);
 // Creates or replaces the file with exactly these bytes.
 int WriteAll(const QString& path, QByteArrayView bytes);
+// 0 when there is no file of that name or the program may replace it; otherwise the
+// code the system gave when such a file could not be created over it.
+int CheckReplaceable(const QString& path);
+// Renames from over to in one step, replacing a file of that name.
+int Replace(const QString& from, const QString& to);
+int Remove(const QString& path);
+// Writes the bytes under the temporary name, then renames it over path. On failure the
+// temporary file is removed and path is left as it was.
+int WriteAllVia(const QString& temporary, const QString& path, QByteArrayView bytes);
 
 } // namespace SystemFile
 
 // The export tree Data/yyyy-mm-dd/{device}/{serial number} in the program folder and
 // the one export file that all exports write through. One instance serves the whole
 // read-out; at most one file is open at any time.
+//
+// Another read-out (the window and a command line, two command lines) may write the
+// same files at the same time. Each file is therefore written under a temporary name
+// of this process beside it and renamed over its own name when it is closed: a file
+// under an export name is always the whole output of one read-out, and a program that
+// dies midway leaves only its temporary file.
 class ExportFiles
 {
 public:
@@ -60,27 +77,27 @@ public:
     // The three creation steps return false after logging the failure and closing
     // the channel; the caller then ends the read-out.
     bool MakeExportFolder();
-    // Creates {folder}/mmdd{suffix}.csv and writes the device and serial-number lines.
-    // A file still open is closed first, without its error: the exports close their
-    // files themselves.
+    // Creates {folder}/mmdd{suffix}.csv (under its temporary name until it is closed)
+    // and writes the device and serial-number lines. A file still open is closed first,
+    // without its error: the exports close their files themselves.
     bool CreateExportFile(const QString& suffix);
     // Memo mark, log line, then the file with all four header lines.
     bool CreateArchiveFile(const QString& title, const QString& suffix);
 
     // Writing and closing return 0 or the system's error code, which the read-out
-    // shows as "I/O error %d". Each line goes to the system as soon as it is written,
-    // so a program that dies midway leaves every line written so far in the file. A
-    // failed write is remembered: every later WriteLine and the CloseExportFile of the
-    // same file return that code, so a header line lost inside a creation step still
-    // ends the export at its next write or its close.
+    // shows as "I/O error %d". A failed write is remembered: every later WriteLine and
+    // the CloseExportFile of the same file return that code, so a header line lost
+    // inside a creation step still ends the export at its next write or its close.
     int WriteLine(QStringView text);
-    // 0 when no file is open.
+    // Puts the file in place under its name, with every line written so far; after a
+    // failed write, flush, close or rename the temporary file is removed instead and
+    // whatever had that name stays. 0 when no file is open.
     int CloseExportFile();
     bool IsExportFileOpen() const { return m_handle != SystemFile::ClosedHandle; }
 
     // Writes the scrambled, checksummed copy of a closed export file next to it, the
-    // last three characters of its name replaced by "dat". 0 or the system's error
-    // code of reading the file or writing the copy.
+    // last three characters of its name replaced by "dat", through a temporary name as
+    // well. 0 or the system's error code of reading the file or writing the copy.
     int WriteDatCopy(const QString& name);
 
     // Both with '/' separators; empty until the first folder or file is made.
@@ -88,6 +105,10 @@ public:
     // The name of the file last created (or attempted); it stays known after closing,
     // until the next creation.
     const QString& ExportFile() const { return m_fileName; }
+
+    // Where this process writes a file until it puts it in place: the name followed by
+    // "." + process id + ".tmp", which no "*.csv" or "*.dat" matches.
+    static QString TemporaryName(const QString& name);
 
     static QString DatCopyName(const QString& name)
     {
@@ -108,6 +129,7 @@ private:
     TickSource m_tick;
     QString m_folder;
     QString m_fileName;
+    QString m_temporaryName;
     SystemFile::Handle m_handle = SystemFile::ClosedHandle;
     int m_writeError = 0;
 };

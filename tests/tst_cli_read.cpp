@@ -198,6 +198,7 @@ private slots:
     void badUsage_data();
     void badUsage();
     void interruptAborts();
+    void twoReadoutsOneFolder();
 };
 
 void TestCliRead::readsLikeTheMeters_data()
@@ -526,6 +527,133 @@ void TestCliRead::interruptAborts()
                                  .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     QVERIFY2(rows.size() > 4 + 2 && rows.size() < 4 + 500,
              qPrintable(QString::number(rows.size())));
+}
+
+void TestCliRead::twoReadoutsOneFolder()
+{
+    // Two read-outs at once into one program folder, of one device (same name and serial
+    // number) that two simulators serve with different archives: every file left is
+    // wholly the one or the other read-out's, and the log lines of both stay whole.
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString home = work.filePath(QStringLiteral("home"));
+    QVERIFY(QDir().mkpath(home));
+    QVERIFY(WriteFile(home + QStringLiteral("/OrvekData.ini"),
+                      "[General]\r\nShowLog=1\r\nGlobalTimeOut=2000\r\nGlobalTry=1\r\n"));
+    const QStringList readArgs = {"--addresses", "7",
+                                  "--from",      "2026-12-01",
+                                  "--archives",  "hour,day,month,integral,emergency",
+                                  "--logs",      "event,protected"};
+
+    SimulatorProcess simulators[2];
+    QProcess readouts[2];
+    QString meterFiles[2];
+    for (int i = 0; i < 2; ++i) {
+        QJsonObject meter = Orvek307Meter();
+        meter.insert("key", 11 + i);
+        meter.insert("depth", QJsonObject{{"hourly", 12},
+                                          {"daily", 4},
+                                          {"monthly", 2},
+                                          {"integral", 2},
+                                          {"emergency", 2},
+                                          {"events", 4},
+                                          {"protected", 2}});
+        meterFiles[i] = work.filePath(QStringLiteral("meters%1.json").arg(i));
+        QVERIFY(WriteFile(meterFiles[i],
+                          QJsonDocument(QJsonObject{{"meters", QJsonArray{meter}}}).toJson()));
+        QVERIFY(simulators[i].Start({"--meters", meterFiles[i], "--tcp", "127.0.0.1:0"}));
+    }
+    for (int i = 0; i < 2; ++i) {
+        readouts[i].setProgram(Program);
+        readouts[i].setArguments(
+            QStringList{"read", "--home", home, "--tcp",
+                        QStringLiteral("127.0.0.1:%1").arg(simulators[i].tcpPort)} +
+            readArgs);
+        readouts[i].start();
+    }
+    for (QProcess& readout : readouts) {
+        QVERIFY(readout.waitForFinished(120000));
+        QCOMPARE(readout.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(readout.exitCode() == 0, readout.readAllStandardError().constData());
+    }
+
+    const QStringList days =
+        QDir(home + QStringLiteral("/Data")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QCOMPARE(days.size(), 1);
+    QString expectedRoots[2];
+    for (int i = 0; i < 2; ++i) {
+        expectedRoots[i] = work.filePath(QStringLiteral("expected%1").arg(i));
+        const RunResult expect =
+            Run(SimulatorPath, {"--meters", meterFiles[i], "--expect", expectedRoots[i], "--from",
+                                "2026-12-01", "--today", days.first()});
+        QVERIFY2(expect.exitCode == 0, qPrintable(expect.err));
+    }
+    const QStringList expectedCsv = FilesBelow(expectedRoots[0]);
+    QCOMPARE(FilesBelow(expectedRoots[1]), expectedCsv);
+
+    // The same names as one read-out leaves, and nothing else: no temporary file.
+    QStringList expectedFiles = expectedCsv;
+    for (const QString& csv : expectedCsv) {
+        if (!QRegularExpression(QStringLiteral("(CFG|LOGZ?)\\.csv$")).match(csv).hasMatch())
+            expectedFiles.append(csv.chopped(3) + QStringLiteral("dat"));
+    }
+    expectedFiles.sort();
+    const QStringList logs = QDir(home + QStringLiteral("/Protocols")).entryList(QDir::Files);
+    QCOMPARE(logs.size(), 1);
+    QStringList written = FilesBelow(home);
+    written.removeAll(QStringLiteral("OrvekData.ini"));
+    written.removeAll(QStringLiteral("Protocols/") + logs.first());
+    QCOMPARE(written, expectedFiles);
+
+    // The archives differ between the meters, so a mixed file matches neither read-out.
+    int differing = 0;
+    for (const QString& file : expectedFiles) {
+        const bool copy = file.endsWith(QLatin1String(".dat"));
+        const QString csv = copy ? file.chopped(3) + QStringLiteral("csv") : file;
+        const QByteArray first = ReadBytes(expectedRoots[0] + u'/' + csv);
+        const QByteArray second = ReadBytes(expectedRoots[1] + u'/' + csv);
+        differing += first != second ? 1 : 0;
+        QByteArray actual = ReadBytes(home + u'/' + file);
+        if (copy) {
+            const QString copyPath = work.filePath(QStringLiteral("copy.dat"));
+            QFile::remove(copyPath);
+            QVERIFY(QFile::copy(home + u'/' + file, copyPath));
+            const RunResult back = Run(Program, {"dat2csv", copyPath});
+            QVERIFY2(back.exitCode == 0, qPrintable(file + u' ' + back.err));
+            actual = ReadBytes(work.filePath(QStringLiteral("copy_1.csv")));
+            QVERIFY2(actual.endsWith("    "), qPrintable(file));
+            actual.chop(4);
+        }
+        QVERIFY2(
+            actual == first || actual == second,
+            qPrintable(file + QStringLiteral(" is neither read-out's:\n") + DecodeAnsi(actual)));
+    }
+    QVERIFY(differing >= 5);
+
+    // Both wrote their log lines into the one file at once, each line whole: the empty
+    // line that starts the file once, then the two separators, stamped lines and frames.
+    const QStringList lines =
+        DecodeAnsi(ReadBytes(home + QStringLiteral("/Protocols/") + logs.first()))
+            .split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.first(), QString());
+    QCOMPARE(lines.last(), QString()); // the file ends with a line break
+    static const QRegularExpression stamped(QStringLiteral(
+        "^---\\d\\d:\\d\\d:\\d\\d\\.\\d{3}: (?:(?:>>|<<) (?: [0-9A-F]{2})+|[^>< ].*)$"));
+    int separators = 0;
+    for (const QString& line : lines.mid(1, lines.size() - 2)) {
+        if (line == QString(39, u'='))
+            ++separators;
+        else
+            QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
+    }
+    QCOMPARE(separators, 2);
+    // They did run at once: the second read-out started before the first had its hourly
+    // archive, which every file above was exposed to.
+    const QStringList unstamped =
+        UnstampedLogLines(home + QStringLiteral("/Protocols/") + logs.first());
+    const qsizetype secondStart = unstamped.lastIndexOf(QString(39, u'='));
+    const qsizetype firstHourly = unstamped.indexOf(QStringLiteral("Выполнено 12"));
+    QVERIFY2(firstHourly > secondStart, "the two read-outs did not overlap");
 }
 
 QTEST_GUILESS_MAIN(TestCliRead)

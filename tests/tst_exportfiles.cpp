@@ -3,11 +3,13 @@
 #include "ExportFiles.h"
 #include "LineFixture.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTest>
 
 #include <cerrno>
+#include <memory>
 
 namespace {
 
@@ -58,6 +60,11 @@ bool MakeFile(const QString& path)
     return file.open(QIODevice::WriteOnly) && file.write("in the way") > 0;
 }
 
+QStringList FilesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
 // "Прибор: ОРВЕК-307", "Серийный номер: 001234" in Windows-1251 with CR LF.
 QByteArray DeviceLines()
 {
@@ -79,7 +86,11 @@ private slots:
     void fileBytes();
     void fileDateIsTakenWhenMade();
     void datCopy();
+    void nameOnlyWhenClosed();
+    void keptWhenClosedOtherwise_data();
+    void keptWhenClosedOtherwise();
     void writeAndCloseFailures();
+    void failedRename();
 };
 
 void TestExportFiles::folderTree_data()
@@ -143,6 +154,9 @@ void TestExportFiles::creationFailures_data()
     QTest::newRow("device, message B") << device << false << b.arg(EEXIST).arg(device);
     QTest::newRow("serial number, message B") << folder << true << b.arg(EEXIST).arg(folder);
     QTest::newRow("file, message C") << file << true << c.arg(EISDIR).arg(file);
+    // The message names the file, not the temporary one it is written under.
+    QTest::newRow("temporary file, message C")
+        << ExportFiles::TemporaryName(file) << true << c.arg(EISDIR).arg(file);
 }
 
 void TestExportFiles::creationFailures()
@@ -154,7 +168,7 @@ void TestExportFiles::creationFailures()
     Rig rig;
     const QString blockerPath = rig.home + blocker;
     QVERIFY(QDir().mkpath(QFileInfo(blockerPath).path()));
-    if (blocker.endsWith(QLatin1String(".csv")))
+    if (blocker.contains(QLatin1String(".csv")))
         QVERIFY(QDir().mkdir(blockerPath));
     else
         QVERIFY(MakeFile(blockerPath));
@@ -292,6 +306,80 @@ void TestExportFiles::datCopy()
     QVERIFY(QFile::copy(csvName, rig.files.ExportFolder() + QStringLiteral("/0719A0.csv")));
     QCOMPARE(rig.files.WriteDatCopy(rig.files.ExportFolder() + QStringLiteral("/0719A0.csv")),
              EISDIR);
+    // The copy that could not be put in place leaves nothing behind.
+    QCOMPARE(FilesIn(rig.files.ExportFolder()),
+             (QStringList{"0719A0.csv", "0719H0.csv", "0719H0.dat"}));
+}
+
+// Until it is closed a file exists only under the temporary name, so a program that
+// dies midway (the state here, before the close) leaves no part file under an export
+// name, and the file of an earlier read-out stays whole until the new one replaces it.
+void TestExportFiles::nameOnlyWhenClosed()
+{
+    Rig rig;
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Почасовой архив"), QStringLiteral("H0")));
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    const QString name = rig.files.ExportFile();
+    const QByteArray earlier = ReadFile(name);
+
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Почасовой архив"), QStringLiteral("H0")));
+    QCOMPARE(rig.files.ExportFile(), name);
+    QCOMPARE(rig.files.WriteLine(u"19.07.2019 10:00;12,5;"), 0);
+    const QString temporary = ExportFiles::TemporaryName(name);
+    QCOMPARE(temporary, name + u'.' + QString::number(QCoreApplication::applicationPid()) +
+                            QStringLiteral(".tmp"));
+    QCOMPARE(FilesIn(rig.files.ExportFolder()),
+             (QStringList{QFileInfo(name).fileName(), QFileInfo(temporary).fileName()}));
+    QCOMPARE(ReadFile(name), earlier);
+
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    QCOMPARE(FilesIn(rig.files.ExportFolder()), QStringList{QFileInfo(name).fileName()});
+    QCOMPARE(ReadFile(name), earlier + "19.07.2019 10:00;12,5;\r\n");
+}
+
+// However the file stops being written (closed by its export, also after an abort or a
+// failed record; a new file made first; the end of the read-out), it is kept under its
+// name with the lines so far.
+void TestExportFiles::keptWhenClosedOtherwise_data()
+{
+    QTest::addColumn<int>("how");
+
+    QTest::newRow("closed") << 0;
+    QTest::newRow("next file made") << 1;
+    QTest::newRow("files gone") << 2;
+}
+
+void TestExportFiles::keptWhenClosedOtherwise()
+{
+    QFETCH(int, how);
+
+    Rig rig;
+    auto files = std::make_unique<ExportFiles>(
+        rig.line.log, rig.line.channel, rig.home, [&rig] { return rig.now; },
+        [] { return quint16(1); });
+    files->DeviceName = rig.files.DeviceName;
+    files->SerialNumber = rig.files.SerialNumber;
+    QVERIFY(files->CreateExportFile(QStringLiteral("LOG")));
+    QCOMPARE(files->WriteLine(u"Журнал событий"), 0);
+    const QString name = files->ExportFile();
+    const QString folder = files->ExportFolder();
+    switch (how) {
+    case 0:
+        QCOMPARE(files->CloseExportFile(), 0);
+        break;
+    case 1:
+        QVERIFY(files->CreateExportFile(QStringLiteral("LOGZ")));
+        QCOMPARE(files->CloseExportFile(), 0);
+        break;
+    default:
+        files.reset();
+    }
+    QCOMPARE(ReadFile(name),
+             DeviceLines() +
+                 QByteArray::fromHex("c6f3f0ede0eb20f1eee1fbf2e8e9 0d0a")); // Журнал событий
+    const QStringList left = FilesIn(folder);
+    QCOMPARE(left.filter(QStringLiteral(".tmp")), QStringList());
+    QCOMPARE(left.size(), how == 1 ? 2 : 1);
 }
 
 void TestExportFiles::writeAndCloseFailures()
@@ -303,8 +391,9 @@ void TestExportFiles::writeAndCloseFailures()
     if (!QFileInfo::exists(QStringLiteral("/dev/full")))
         QSKIP("needs /dev/full for a device that is always full");
     QVERIFY(rig.files.MakeExportFolder());
-    QVERIFY(QFile::link(QStringLiteral("/dev/full"),
-                        rig.files.ExportFolder() + QStringLiteral("/0719CFG.csv")));
+    const QString name = rig.files.ExportFolder() + QStringLiteral("/0719CFG.csv");
+    QVERIFY(MakeFile(name)); // an earlier read-out's file
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), ExportFiles::TemporaryName(name)));
     // Made, but its header lines were lost: the next write and the close say so.
     QVERIFY(rig.files.CreateExportFile(QStringLiteral("CFG")));
     QCOMPARE(rig.files.WriteLine(u"Конфигурация"), ENOSPC);
@@ -313,11 +402,40 @@ void TestExportFiles::writeAndCloseFailures()
     QVERIFY(!rig.files.IsExportFileOpen());
     QCOMPARE(rig.files.CloseExportFile(), 0);
     QCOMPARE(rig.line.memo.Texts(), QStringList()); // nothing logged for these
+    // The failed file is gone, and what had its name is left as it was.
+    QCOMPARE(FilesIn(rig.files.ExportFolder()), QStringList{QStringLiteral("0719CFG.csv")});
+    QCOMPARE(ReadFile(name), QByteArray("in the way"));
 
     // The next file starts without the old error.
-    QVERIFY(rig.files.CreateExportFile(QStringLiteral("LOG")));
-    QCOMPARE(rig.files.WriteLine(u"Журнал событий"), 0);
+    QVERIFY(rig.files.CreateExportFile(QStringLiteral("H0")));
+    QCOMPARE(rig.files.WriteLine(u"Почасовой архив"), 0);
     QCOMPARE(rig.files.CloseExportFile(), 0);
+
+    // A copy that cannot be written leaves neither a part copy nor its temporary file.
+    const QString copy = ExportFiles::DatCopyName(rig.files.ExportFile());
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), ExportFiles::TemporaryName(copy)));
+    QCOMPARE(rig.files.WriteDatCopy(rig.files.ExportFile()), ENOSPC);
+    QCOMPARE(FilesIn(rig.files.ExportFolder()),
+             (QStringList{QStringLiteral("0719CFG.csv"), QStringLiteral("0719H0.csv")}));
+}
+
+// A name taken meanwhile by something the file cannot replace: the close reports the
+// system's code of the rename and leaves no temporary file.
+void TestExportFiles::failedRename()
+{
+    Rig rig;
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Почасовой архив"), QStringLiteral("H0")));
+    const QString name = rig.files.ExportFile();
+    QVERIFY(QDir().mkdir(name));
+    QVERIFY(MakeFile(name + QStringLiteral("/kept.txt")));
+    QCOMPARE(rig.files.WriteLine(u"19.07.2019 10:00;12,5;"), 0);
+    QCOMPARE(rig.files.CloseExportFile(), EISDIR);
+    QVERIFY(!rig.files.IsExportFileOpen());
+    QCOMPARE(FilesIn(rig.files.ExportFolder()), QStringList());
+    QVERIFY(QFile::exists(name + QStringLiteral("/kept.txt")));
+    QCOMPARE(
+        rig.line.memo.Texts(),
+        (QStringList{QStringLiteral("---"), QStringLiteral("Почасовой архив создание файла")}));
 }
 
 QTEST_GUILESS_MAIN(TestExportFiles)

@@ -1032,8 +1032,9 @@ void TestReadout::exportFileUnwritable()
     QVERIFY(QDir().mkpath(folder));
     if (folderInWay)
         QVERIFY(QDir().mkdir(folder + file));
-    else
-        QVERIFY(QFile::link(QStringLiteral("/dev/full"), folder + file));
+    else // where the file is written until it is closed
+        QVERIFY(
+            QFile::link(QStringLiteral("/dev/full"), ExportFiles::TemporaryName(folder + file)));
     rig.settings.addressText = QStringLiteral("1 2");
     Tick(rig.settings, boxes);
     rig.readout.DoDevice();
@@ -1048,6 +1049,10 @@ void TestReadout::exportFileUnwritable()
     if (folderInWay) {
         // The archive itself was written in full before its copy failed.
         QCOMPARE(CsvLines(folder + file.chopped(3) + "csv").size(), 4 + 3);
+    } else {
+        // The file that lost its lines is not left behind under either name.
+        QVERIFY(!QFileInfo::exists(folder + file));
+        QVERIFY(!QFileInfo::exists(ExportFiles::TemporaryName(folder + file)));
     }
     QCOMPARE(QDir(folder).entryList({QStringLiteral("*.dat")}, QDir::Files), QStringList());
 }
