@@ -80,10 +80,10 @@ bool IsAnsiText(QStringView text)
 
 QString DecodeAnsi(QByteArrayView bytes)
 {
-    QString out;
-    out.reserve(bytes.size());
+    QString out(bytes.size(), Qt::Uninitialized);
+    QChar* to = out.data();
     for (const char ch : bytes)
-        out.append(DecodeAnsiByte(static_cast<quint8>(ch)));
+        *to++ = DecodeAnsiByte(static_cast<quint8>(ch));
     return out;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QSet>
 #include <QtEndian>
 
 namespace {
@@ -17,6 +18,10 @@ struct Line
     QString text;
     QString end; // "\r\n", "\n", "\r" as found; empty only on a last line without one
 };
+
+} // namespace
+Q_DECLARE_TYPEINFO(Line, Q_RELOCATABLE_TYPE);
+namespace {
 
 struct Document
 {
@@ -112,6 +117,8 @@ bool SplitKeyLine(const Line& line, QStringView& key, QStringView& value)
 
 void SplitLines(const QString& text, QList<Line>& lines)
 {
+    // One growth of the list, not one per doubling: a large file has a million lines.
+    lines.reserve(text.count(u'\n') + 1);
     qsizetype from = 0;
     while (from < text.size()) {
         qsizetype at = from;
@@ -120,7 +127,14 @@ void SplitLines(const QString& text, QList<Line>& lines)
         qsizetype endSize = 0;
         if (at < text.size())
             endSize = (text[at] == u'\r' && at + 1 < text.size() && text[at + 1] == u'\n') ? 2 : 1;
-        lines.append({text.sliced(from, at - from), text.sliced(at, endSize)});
+        // The three line ends are shared, not one copy per line.
+        static const QString ends[] = {QString(), QStringLiteral("\n"), QStringLiteral("\r"),
+                                       QStringLiteral("\r\n")};
+        const QString& end = endSize == 2        ? ends[3]
+                             : endSize == 0      ? ends[0]
+                             : text[at] == u'\n' ? ends[1]
+                                                 : ends[2];
+        lines.emplaceBack(Line{text.sliced(from, at - from), end});
         from = at + endSize;
     }
 }
@@ -327,10 +341,17 @@ QStringList IniFile::SectionNames() const
 {
     const Document doc = LoadForReading(m_path);
     QStringList names;
+    // Folded names seen so far: a file of many thousand sections lists in linear time.
+    QSet<QString> seen;
     for (const Line& line : doc.lines) {
         const QStringView name = SectionNameOf(line);
-        if (!name.isNull() && !names.contains(name, Qt::CaseInsensitive))
-            names.append(name.toString());
+        if (name.isNull())
+            continue;
+        const QString text = name.toString();
+        if (!seen.contains(text.toCaseFolded())) {
+            seen.insert(text.toCaseFolded());
+            names.append(text);
+        }
     }
     return names;
 }

@@ -52,10 +52,8 @@ int SortWeight(QChar folded)
 // their codes (digits, then Latin, then Cyrillic letters), and names that differ in
 // case only (two such sections are never both listed) by their plain codes, so the
 // order never depends on the order of the file.
-bool ListBoxLess(const QString& a, const QString& b)
+bool FoldedLess(const QString& x, const QString& a, const QString& y, const QString& b)
 {
-    const QString x = a.toCaseFolded();
-    const QString y = b.toCaseFolded();
     const qsizetype common = std::min(x.size(), y.size());
     for (qsizetype i = 0; i < common; ++i) {
         const int wx = SortWeight(x[i]);
@@ -109,7 +107,16 @@ QStringList ConfigurationNames(const IniFile& ini)
     QStringList names = ini.SectionNames();
     names.removeIf(
         [](const QString& name) { return name.compare(GeneralSection, Qt::CaseInsensitive) == 0; });
-    std::sort(names.begin(), names.end(), ListBoxLess);
+    // Each name folded once, not at every comparison: a file may hold thousands.
+    QList<std::pair<QString, QString>> keyed;
+    keyed.reserve(names.size());
+    for (const QString& name : std::as_const(names))
+        keyed.append({name.toCaseFolded(), name});
+    std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) {
+        return FoldedLess(x.first, x.second, y.first, y.second);
+    });
+    for (qsizetype i = 0; i < keyed.size(); ++i)
+        names[i] = keyed.at(i).second;
     return names;
 }
 

@@ -116,6 +116,7 @@ private slots:
 
     void generalSettings();
     void configurationNames();
+    void manySections();
     void nameDifferingInCaseKeepsOneSection();
     void missingKeysReadDefaults();
     void familyOutsideTheList_data();
@@ -541,6 +542,34 @@ void TestIniFile::configurationNames()
              (QStringList{QStringLiteral("10"), QStringLiteral("Alpha"), QStringLiteral("beta 2"),
                           QStringLiteral("альфа"), QStringLiteral("Бета"), QStringLiteral("Ель"),
                           QStringLiteral("ёлка"), QStringLiteral("Жук")}));
+}
+
+// A file grown to tens of thousands of configurations: each listed once (a repeat in
+// other letters too), in order, and the last one read and written like the first.
+void TestIniFile::manySections()
+{
+    Folder folder;
+    constexpr int count = 30000;
+    QByteArray text = "[General]\r\nComSpeed=9600\r\n";
+    for (int i = count - 1; i >= 0; --i)
+        text +=
+            "[Node " + QByteArray::number(i) + "]\r\nedAddress=" + QByteArray::number(i) + "\r\n";
+    text += "[NODE 7]\r\nedAddress=repeat\r\n";
+    QVERIFY(WriteBytes(folder.ini, text));
+
+    IniFile ini(folder.ini);
+    const QStringList names = ConfigurationNames(ini);
+    QCOMPARE(names.size(), count);
+    QCOMPARE(names.first(), QStringLiteral("Node 0"));
+    QCOMPARE(names.at(1), QStringLiteral("Node 1"));
+    QCOMPARE(names.at(2), QStringLiteral("Node 10"));
+    QCOMPARE(ini.ReadString(QStringLiteral("node 7"), QStringLiteral("edAddress")),
+             QStringLiteral("7"));
+    QVERIFY(ini.WriteString(QStringLiteral("Node 0"), QStringLiteral("edAddress"),
+                            QStringLiteral("x")));
+    QCOMPARE(ini.ReadString(QStringLiteral("Node 0"), QStringLiteral("edAddress")),
+             QStringLiteral("x"));
+    QCOMPARE(ReadBytes(folder.ini).size(), text.size()); // "0" became "x"
 }
 
 void TestIniFile::nameDifferingInCaseKeepsOneSection()
