@@ -28,7 +28,6 @@
 
 #include <deque>
 #include <functional>
-#include <limits>
 
 namespace {
 
@@ -441,9 +440,11 @@ void TestMainWindow::layoutAt630x460()
              QStringLiteral("Здесь вводится список адресов приборов через пробел и/или "
                             "диапазоном через \"-\".\r\nНапример:   1 3 6-11 18"));
     QCOMPARE(form.sePort->value(), 4001);
-    QCOMPARE(form.sePort->minimum(), std::numeric_limits<int>::min());
-    QCOMPARE(form.sePort->maximum(), std::numeric_limits<int>::max());
+    QCOMPARE(form.sePort->minimum(), 1);
+    QCOMPARE(form.sePort->maximum(), 65535);
     QCOMPARE(form.dtBegin->date(), QDate::currentDate());
+    QCOMPARE(form.dtBegin->minimumDate(), QDate(2000, 1, 1));
+    QCOMPARE(form.dtBegin->maximumDate(), QDate(2254, 12, 31));
     QCOMPARE(form.font().family(), QStringLiteral("Tahoma"));
     QCOMPARE(form.cbTCP->font().pixelSize(), 13);
     QCOMPARE(form.btnDoDevice->font().pixelSize(), 16);

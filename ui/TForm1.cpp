@@ -7,6 +7,7 @@
 #include "LayoutFont.h"
 #include "ProgramEnv.h"
 #include "ProgramSettings.h"
+#include "ReadCommand.h"
 #include "ResultCode.h"
 #include "SharedTypes.h"
 #include "TKeyDlg.h"
@@ -226,6 +227,8 @@ void TForm1::FormCreate()
 
     FillPortList();
     cbCOM->setCurrentIndex(cbCOM->count() > 0 ? 0 : -1);
+    // The meters hold the year as year - 2000 in one byte.
+    dtBegin->setDateRange(QDate(MeterYearFirst, 1, 1), QDate(MeterYearLast, 12, 31));
     dtBegin->setDate(QDate::currentDate());
     setWindowTitle(WindowTitleText());
 
