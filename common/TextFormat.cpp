@@ -138,3 +138,21 @@ QString FormatFlagsHex(qint64 value)
 {
     return QString::number(static_cast<quint64>(value), 16).toUpper().rightJustified(8, u'0');
 }
+
+QString CleanMeterText(QStringView text)
+{
+    const qsizetype zero = text.indexOf(QChar(0));
+    if (zero >= 0)
+        text = text.first(zero);
+    QString clean;
+    clean.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u';')
+            clean += u',';
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            clean += u' ';
+        else
+            clean += c;
+    }
+    return clean;
+}

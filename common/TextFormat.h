@@ -31,6 +31,11 @@ QString FormatStampTime(const QTime& time);            // hh:nn:ss.zzz
 // in magnitude or with more than 15 digits before the separator.
 QString FormatNumberCell(double value);
 
+// A text as a meter sends it, made safe for a CSV cell, a folder name and a log line: a
+// zero byte ends it (as the system calls would take it), ";" becomes "," (it would add a
+// column) and CR, LF and every other control character become a blank.
+QString CleanMeterText(QStringView text);
+
 // Round to the nearest integer, halves to the even neighbour.
 qint64 RoundHalfEven(double value);
 

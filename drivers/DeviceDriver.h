@@ -121,6 +121,9 @@ public:
     virtual bool HasArchive(ArchiveKind kind) const = 0;
     virtual bool HasEventLog() const { return false; }
     virtual bool HasProtectedLog() const { return false; }
+    // Whether every named slot carries a decoded value in each record, also one of kind 0:
+    // such a slot has a column in the archive header, so it gets its cell too.
+    virtual bool DecodesEveryNamedSlot() const { return false; }
     // Families without flag names: the read-out writes flag words in hexadecimal.
     virtual bool HasFlagsText() const { return false; }
     // Names of the set flags joined by ", ", or "Ok"; no request, never fails.

@@ -173,6 +173,7 @@ ResultCode IlmDriver::ReadArchiveLayout(ArchiveLayout& layout)
         // A long name runs on into the following fields; the page's end stops it too.
         for (int i = at; page.Byte(i) != 0; ++i)
             name += DecodeAnsiByte(page.Byte(i));
+        name = CleanMeterText(name);
     }
     return Rc::Ok;
 }

@@ -26,6 +26,7 @@ public:
     bool HasArchive(ArchiveKind kind) const override;
     // First and next are the same read of the record page; each moves the meter on.
     bool ReadMovesDevice(bool) const override { return true; }
+    bool DecodesEveryNamedSlot() const override { return true; }
 
 private:
     // On success block covers exactly the data bytes received.

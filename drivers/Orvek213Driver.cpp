@@ -197,9 +197,10 @@ ResultCode Orvek213Driver::ReadSerialNumber(QString& serial)
     serial.clear();
     if (r != Rc::Ok)
         return r;
-    // Every byte is a character, zero bytes included.
+    // Every byte is a character; a zero byte ends the number.
     for (int i = 0; i < SerialBlock; ++i)
         serial.append(QChar(char16_t(block.Byte(i))));
+    serial = CleanMeterText(serial);
     return Rc::Ok;
 }
 

@@ -106,6 +106,7 @@ QString NameField(const ReplyBlock& block, int at)
             break;
         name += DecodeAnsiByte(byte);
     }
+    name = CleanMeterText(name);
     qsizetype length = name.size();
     while (length > 0 && name.at(length - 1) == u' ')
         --length;
@@ -217,6 +218,7 @@ ResultCode Orvek307Driver::ReadSerialNumber(QString& serial)
     // not a Windows-1251 letter like the names.
     for (int i = 1; i <= 8; ++i)
         serial += QChar(char16_t(block.Byte(i)));
+    serial = CleanMeterText(serial);
     return Rc::Ok;
 }
 
@@ -402,14 +404,14 @@ ResultCode Orvek307Driver::ReadLogRecord(quint16 firstRegister, quint16 count, b
         return Rc::LogDecodeError;
     record.recordTime = CalendarDateTime(date, QTime(hour, 0));
 
-    // ';' separates the fields of the export files, so the event's own ';' become ','.
-    record.text.clear();
+    QString text;
     for (int i = 0; i < TextLimit; ++i) {
         const quint8 byte = block.Byte(BodyOffset + i);
         if (byte == 0)
             break;
-        record.text += byte == ';' ? QChar(u',') : DecodeAnsiByte(byte);
+        text += DecodeAnsiByte(byte);
     }
+    record.text = CleanMeterText(text);
     return Rc::Ok;
 }
 

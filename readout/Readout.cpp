@@ -712,9 +712,12 @@ ResultCode Readout::ExportArchive(ArchiveKind kind)
                                   : FormatDate(m_archiveRecord.recordTime.date());
             m_log.AddMemoMark(t + QStringLiteral(" --> ") + QString::number(n));
             QString line = t + u';';
+            // A named slot of kind 0 has a header column; where the family decodes it, its
+            // value goes under that heading, so that no later value slips one column left.
+            const bool namedCells = Driver().DecodesEveryNamedSlot();
             for (int i = 0; i < ArchiveSlots; ++i) {
                 const ParameterKind slotKind = Layout[size_t(i)];
-                if (slotKind == Kind::None)
+                if (slotKind == Kind::None && !(namedCells && !Names[size_t(i)].isEmpty()))
                     continue;
                 const double value = m_archiveRecord.values[size_t(i)];
                 if (slotKind == Kind::Flags) {

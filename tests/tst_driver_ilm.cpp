@@ -416,6 +416,9 @@ void TestDriverIlm::layout_data()
                                                          "9 112 P2",  "14 118 V2",     "15 101 E1",
                                                          "24 0 Вода", "36 116 Подача", "37 116 ча",
                                                          "44 0 vol",  "59 112 Длин"};
+    QTest::newRow("names with ';' and line breaks")
+        << Page({}, {{0, "F;1"}, {1, "h\r\n"}, {6, "t\x01x"}})
+        << QStringList{"0 102 F,1", "1 104 h  ", "6 116 t x"};
     QTest::newRow("block ends in field 1")
         << Hex("00000000") + "F" + Hex("000000") + "h1" << QStringList{"0 102 F", "1 104 h1"};
     QTest::newRow("no names") << QByteArray(244, '\0') << QStringList{};

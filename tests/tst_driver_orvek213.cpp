@@ -319,16 +319,13 @@ void TestDriverOrvek213::serialNumber_data()
     QTest::addColumn<int>("result");
 
     QTest::newRow("digits") << QByteArray("22300417") << "22300417" << 0;
-    QTest::newRow("zero bytes are characters") << Hex("3132000000330000")
-                                               << QString::fromUtf16(u"12\0\0\0"
-                                                                     u"3\0\0",
-                                                                     8)
-                                               << 0;
-    QTest::newRow("bytes above 127 map to U+0080..U+00FF")
-        << Hex("C0FF80413132337F") << QString::fromUtf16(u"\u00C0\u00FF\u0080A123\u007F") << 0;
+    // What reaches the files and folder names: a zero byte ends the number.
+    QTest::newRow("zero bytes end the number") << Hex("3132000000330000") << "12" << 0;
+    QTest::newRow("bytes above 127 map to U+0080..U+00FF, control characters to blanks")
+        << Hex("C0FF80413132337F") << QString::fromUtf16(u"\u00C0\u00FF\u0080A123 ") << 0;
+    QTest::newRow("';' and line breaks") << Hex("31323B0D0A090033") << "12,   " << 0;
     QTest::newRow("longer reply: 8 characters") << QByteArray("2230041799") << "22300417" << 0;
-    QTest::newRow("short reply: zeros after it")
-        << QByteArray("2230") << QString::fromUtf16(u"2230\0\0\0\0", 8) << 0;
+    QTest::newRow("short reply: the zeros after it end it") << QByteArray("2230") << "2230" << 0;
     QTest::newRow("exception 2: empty") << QByteArray() << QString() << 32;
 }
 
@@ -932,7 +929,7 @@ void TestDriverOrvek213::readOutOverSimulator()
          PassEntry(213, 5, "2130042", codes213, R"([
              {"time": "2019-04-30T23:00:00", "codes": [7, 12, 13]},
              {"time": "2019-05-03T14:00:00", "codes": []}])"),
-         QString::fromUtf16(u"2130042\0", 8),
+         QStringLiteral("2130042"), // the zero that pads it ends the number
          codes213,
          {"V1", "T1", "T2", "Ошибки 1", "Tmin 1", "Наработка 1", "V2", "Тэп 2", "Наработка 2", ""},
          {"Verr,T1err,T2err", ""},

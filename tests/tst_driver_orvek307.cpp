@@ -195,8 +195,11 @@ void TestDriverOrvek307::singleReads_data()
     QTest::newRow("serial bytes as their own codes, ninth byte left")
         << "serial" << 257 << QByteArray::fromHex("00c6e5eb3132333435ff") << 0
         << QString::fromUtf16(u"\u00c6\u00e5\u00eb12345") << 0;
-    QTest::newRow("serial cut short") << "serial" << 257 << QByteArray::fromHex("004142") << 0
-                                      << QStringLiteral("AB") + QString(6, QChar(0)) << 0;
+    QTest::newRow("serial cut short")
+        << "serial" << 257 << QByteArray::fromHex("004142") << 0 << QStringLiteral("AB") << 0;
+    QTest::newRow("serial with ';' and control characters")
+        << "serial" << 257 << QByteArray::fromHex("00413b420d0a0743") << 0
+        << QStringLiteral("A,B   C") << 0;
     QTest::newRow("serial refused") << "serial" << 257 << QByteArray() << 2 << "" << 32;
 
     QTest::newRow("clock") << "clock" << 98 << QByteArray::fromHex("2a0f0a0a040cea07") << 0
@@ -648,6 +651,10 @@ void TestDriverOrvek307::logRecords_data()
         << RecordBlock(2, 8, 9, 12, 26, Ansi("Вкл;Сеть") + QByteArray(1, '\0') + "xyz") << 0 << 2
         << "2026-12-09 08:00:00"
         << "Вкл,Сеть";
+    QTest::newRow("line breaks and control characters become blanks")
+        << RecordBlock(2, 8, 9, 12, 26, Ansi("Вкл\r\nСеть\t\x7f!") + QByteArray(1, '\0')) << 0 << 2
+        << "2026-12-09 08:00:00"
+        << "Вкл  Сеть  !";
     const QByteArray full(220, char(0xC6));
     QTest::newRow("220 bytes without a zero")
         << RecordBlock(300, 23, 28, 2, 24, full + "AB") << 0 << 300 << "2024-02-28 23:00:00"

@@ -216,6 +216,17 @@ void TestSimExpect::matchesReadout_data()
     cyrillicSerial.insert("depth", QJsonObject{{"hourly", 1}});
     QTest::newRow("ОРВЕК-307 serial beyond ASCII")
         << MeterFile({cyrillicSerial}) << QStringList{"1202LOGZ.csv"};
+    // A meter's texts with what would break a file: a serial number padded with zero
+    // bytes (the text before them names its folder), ';', line breaks and other control
+    // characters in names and events.
+    QJsonObject unsafeTexts = orvek307;
+    unsafeTexts.insert("serial", QString::fromUtf16(u"AB12\0\0\0\0", 8));
+    unsafeTexts.insert("names", QJsonObject{{"0x201", "V;1\r\n"}, {"0x210", "T\t\x01"}});
+    unsafeTexts.insert("events", QJsonArray{QJsonObject{{"time", "2026-12-01T05:00:00"},
+                                                        {"text", "Вкл\r\nСеть;\x7f"}}});
+    unsafeTexts.insert("depth", QJsonObject{{"hourly", 2}});
+    QTest::newRow("ОРВЕК-307 texts that would break a file")
+        << MeterFile({unsafeTexts}) << QStringList{"1202LOGZ.csv"};
 
     // Names that run on into the next field (5 bytes and more), a column-4 name whose
     // letter gives no kind, hex flag words, serial numbers printed from numbers.
@@ -303,6 +314,22 @@ void TestSimExpect::matchesReadout()
             empty.append(it.key().section(u'/', -1));
     }
     QCOMPARE(empty, emptyFiles);
+
+    for (auto it = actual.cbegin(); it != actual.cend(); ++it) {
+        const QList<QByteArray> lines = it.value().split('\n');
+        for (const QByteArray& line : lines) {
+            // No line of a file is broken or cut short by a meter's text.
+            QVERIFY2(line.isEmpty() || line.endsWith('\r'), qPrintable(it.key()));
+            QVERIFY2(!line.chopped(line.isEmpty() ? 0 : 1).contains('\r'), qPrintable(it.key()));
+            QVERIFY2(!line.contains('\0'), qPrintable(it.key()));
+        }
+        // An ИЛЬМ archive: the header and every record have the same columns.
+        if (it.key().contains(QStringLiteral("ИЛЬМ")) && !it.key().endsWith("CFG.csv")) {
+            for (qsizetype i = 4; i < lines.size() - 1; ++i)
+                QVERIFY2(lines.at(i).count(';') == lines.at(3).count(';'),
+                         qPrintable(it.key() + QStringLiteral(" line %1").arg(i + 1)));
+        }
+    }
 }
 
 void TestSimExpect::noisyLine_data()

@@ -26,6 +26,8 @@ private slots:
     void ansiEncode_data();
     void ansiEncode();
     void ansiRoundTrip();
+    void meterText_data();
+    void meterText();
 };
 
 void TestTextFormat::numberCell_data()
@@ -160,6 +162,40 @@ void TestTextFormat::ansiRoundTrip()
     QCOMPARE(text.at(0xC0), QChar(u'А'));
     QCOMPARE(text.at(0xFF), QChar(u'я'));
     QCOMPARE(EncodeAnsi(text), all);
+}
+
+void TestTextFormat::meterText_data()
+{
+    QTest::addColumn<QString>("raw");
+    QTest::addColumn<QString>("clean");
+
+    QTest::newRow("plain") << "ОРВЕК-307"
+                           << "ОРВЕК-307";
+    QTest::newRow("';' would add a column") << "V;1;"
+                                            << "V,1,";
+    QTest::newRow("CR LF would split a line") << "a\r\nb"
+                                              << "a  b";
+    QTest::newRow("zero-padded serial number") << QString::fromUtf16(u"1234\0\0\0\0", 8) << "1234";
+    QTest::newRow("zero in the middle ends it") << QString::fromUtf16(u"12\0"
+                                                                      u"34",
+                                                                      5)
+                                                << "12";
+    QTest::newRow("tab, bell, DEL") << "a\tb\x07"
+                                       "c\x7f"
+                                    << "a b c ";
+    QTest::newRow("control characters only") << "\x01\x02"
+                                             << "  ";
+    QTest::newRow("beyond ASCII kept")
+        << QString::fromUtf16(u"\u00C0\u00FF\u0080") << QString::fromUtf16(u"\u00C0\u00FF\u0080");
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+void TestTextFormat::meterText()
+{
+    QFETCH(QString, raw);
+    QFETCH(QString, clean);
+    QCOMPARE(CleanMeterText(raw), clean);
 }
 
 QTEST_APPLESS_MAIN(TestTextFormat)

@@ -158,7 +158,8 @@ QMap<QString, QByteArray> ExpectedFiles(const MeterExport& meter, const QDate& t
                                                       : FormatDate(record.time.date())) +
                     u';';
                 for (int slot = 0; slot < ExportSlots; ++slot) {
-                    if (meter.kinds[size_t(slot)] != 0)
+                    if (meter.kinds[size_t(slot)] != 0 ||
+                        (meter.namedSlotsHaveCells && !meter.names[size_t(slot)].isEmpty()))
                         line += ExpectedCell(meter, slot, record.values[size_t(slot)]) + u';';
                 }
                 file.Line(line);

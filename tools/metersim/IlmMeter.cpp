@@ -404,6 +404,8 @@ MeterExport IlmMeter::Expected(const QDate& startDate) const
 {
     MeterExport out;
     out.deviceName = QStringLiteral("ИЛЬМ-%1").arg(m_settings.model);
+    // Every named field is decoded and written, whatever its kind.
+    out.namedSlotsHaveCells = true;
     for (int at : kPrintOrder)
         out.serialNumber += QString::number(m_settings.serial[size_t(at)]);
 
@@ -414,7 +416,7 @@ MeterExport IlmMeter::Expected(const QDate& startDate) const
         const char first = m_namesPage.at(start);
         if (first == 0)
             continue;
-        out.names[size_t(f)] = AnsiFieldText(m_namesPage, start, kPageBytes - start);
+        out.names[size_t(f)] = ProgramText(AnsiFieldText(m_namesPage, start, kPageBytes - start));
         switch (f % kColumns) {
         case 0:
             out.kinds[size_t(f)] = 102;

@@ -95,6 +95,8 @@ struct MeterExport
     QList<std::pair<ExportArchive, QList<ExpectedRecord>>> archives;
     std::optional<QList<ExpectedLogRecord>> eventLog;
     std::optional<QList<ExpectedLogRecord>> protectedLog;
+    // Every named slot has its cell in the archive lines, also one of kind 0 (ИЛЬМ).
+    bool namedSlotsHaveCells = false;
     // The first archive's first record is refused (a model whose records the program
     // cannot decode): that archive's file keeps its header and the meter is left.
     bool recordsRefused = false;

@@ -723,7 +723,8 @@ MeterExport Orvek307Meter::Expected(const QDate& startDate) const
     const int number = quint8(model.at(0)) | quint8(model.at(1)) << 8;
     out.deviceName = number >= 306 && number <= 308 ? QStringLiteral("ОРВЕК-%1").arg(number)
                                                     : QStringLiteral("ID = %1").arg(number);
-    out.serialNumber = ByteCodeText(m_blocks.value(SerialRegister).mid(1, SerialLength));
+    out.serialNumber =
+        ProgramText(ByteCodeText(m_blocks.value(SerialRegister).mid(1, SerialLength)));
 
     const QByteArray codes = m_blocks.value(LayoutRegister).mid(1, SlotLimit);
     const int slotCount = OrvekSlots(codes, out.kinds, out.names);
@@ -732,7 +733,7 @@ MeterExport Orvek307Meter::Expected(const QDate& startDate) const
     // (operating time, errors) from the systems block, which a meter without it lacks.
     const QByteArray systems = m_blocks.value(SystemsRegister);
     auto storedName = [](const QByteArray& block, qsizetype offset) {
-        QString name = AnsiFieldText(block, offset, NameWidth);
+        QString name = ProgramText(AnsiFieldText(block, offset, NameWidth));
         while (name.endsWith(u' '))
             name.chop(1);
         return name;
@@ -790,14 +791,13 @@ MeterExport Orvek307Meter::Expected(const QDate& startDate) const
         out.archives.append({kind, records});
     }
 
-    // Log times are read to the hour; ';' would split the file's cells.
+    // Log times are read to the hour.
     for (int log = 0; log < 2; ++log) {
         const ArchiveData& data = m_archives[Events + log];
         QList<ExpectedLogRecord> records;
         for (qsizetype at = FirstAtOrAfter(data.times, start); at < data.times.size(); ++at) {
             const QDateTime& time = data.times.at(at);
-            QString text = AnsiFieldText(data.bodies, at * BodySize, BodySize);
-            text.replace(u';', u',');
+            const QString text = ProgramText(AnsiFieldText(data.bodies, at * BodySize, BodySize));
             records.append({CalendarTime(time.date(), QTime(time.time().hour(), 0)), text});
         }
         (log == 0 ? out.eventLog : out.protectedLog) = records;

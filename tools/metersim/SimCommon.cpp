@@ -184,6 +184,19 @@ QString ByteCodeText(const QByteArray& bytes)
     return text;
 }
 
+QString ProgramText(const QString& text)
+{
+    QString out =
+        text.left(text.indexOf(QChar(u'\0')) >= 0 ? text.indexOf(QChar(u'\0')) : text.size());
+    for (QChar& c : out) {
+        if (c == u';')
+            c = u',';
+        else if (c < QChar(0x20) || c == QChar(0x7F))
+            c = u' ';
+    }
+    return out;
+}
+
 int OrvekSlots(const QByteArray& codes, std::array<qint16, 60>& kinds,
                std::array<QString, 60>& names)
 {

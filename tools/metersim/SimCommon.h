@@ -76,6 +76,10 @@ QString AnsiFieldText(const QByteArray& bytes, qsizetype offset, qsizetype width
 // Each byte as the character of that code (0..255), as the ОРВЕК serial numbers are read.
 QString ByteCodeText(const QByteArray& bytes);
 
+// A meter's text as it reaches the program's files and log: up to its first zero, each
+// ';' written as ',', each control character as a blank.
+QString ProgramText(const QString& text);
+
 // Slot kinds and default names of the ОРВЕК layout codes (both ОРВЕК families). codes
 // holds one code per slot; the layout ends at the first code 0xF0..0xFF. Returns the
 // number of slots in use.
