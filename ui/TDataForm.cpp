@@ -214,44 +214,56 @@ int ChartColumn::PointCount() const
     return count;
 }
 
-ChartColumn BuildChartColumn(const DatGridModel& model, int column)
+QList<ChartColumn> BuildChartColumns(const DatGridModel& model, const QList<int>& columns)
 {
-    ChartColumn result;
-    result.name = model.GridCell(0, column);
+    constexpr qint64 NoDate = std::numeric_limits<qint64>::min();
+    QList<ChartColumn> result(columns.size());
+    QList<ChartRun> runs(columns.size());
+    QList<qint64> lastStamp(columns.size(), NoDate);
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        result[i].name = model.GridCell(0, columns.at(i));
     const int rows = model.GridRowCount();
-    QList<qint64> stamps(rows, std::numeric_limits<qint64>::min());
+
+    // The archive's step: the smallest one between consecutive records.
+    QList<qint64> stamps(rows, NoDate);
     qint64 step = std::numeric_limits<qint64>::max();
-    qint64 previous = std::numeric_limits<qint64>::min();
+    qint64 previous = NoDate;
     for (int row = 1; row < rows; ++row) {
         const QDateTime when = ParseRecordDate(model.GridCell(row, 0));
         if (!when.isValid())
             continue;
         stamps[row] = when.toMSecsSinceEpoch();
-        if (previous != std::numeric_limits<qint64>::min() && stamps[row] > previous)
+        if (previous != NoDate && stamps[row] > previous)
             step = std::min(step, stamps[row] - previous);
         previous = stamps[row];
     }
-    ChartRun run;
-    qint64 last = std::numeric_limits<qint64>::min();
-    const auto endRun = [&] {
-        if (!run.points.isEmpty())
-            result.runs.append(std::move(run));
-        run = ChartRun();
+    const auto endRun = [&](qsizetype i) {
+        if (!runs[i].points.isEmpty())
+            result[i].runs.append(std::move(runs[i]));
+        runs[i] = ChartRun();
     };
     for (int row = 1; row < rows; ++row) {
-        double value = 0;
-        if (stamps[row] == std::numeric_limits<qint64>::min() ||
-            !ParseCellNumber(model.GridCell(row, column), value)) {
-            endRun();
-            continue;
+        for (qsizetype i = 0; i < columns.size(); ++i) {
+            double value = 0;
+            if (stamps[row] == NoDate ||
+                !ParseCellNumber(model.GridCell(row, columns.at(i)), value)) {
+                endRun(i);
+                continue;
+            }
+            if (lastStamp[i] != NoDate && stamps[row] - lastStamp[i] > step)
+                endRun(i);
+            runs[i].points.append(QPointF(double(stamps[row]), value));
+            lastStamp[i] = stamps[row];
         }
-        if (last != std::numeric_limits<qint64>::min() && stamps[row] - last > step)
-            endRun();
-        run.points.append(QPointF(double(stamps[row]), value));
-        last = stamps[row];
     }
-    endRun();
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        endRun(i);
     return result;
+}
+
+ChartColumn BuildChartColumn(const DatGridModel& model, int column)
+{
+    return BuildChartColumns(model, {column}).constFirst();
 }
 
 // TDataForm
@@ -342,7 +354,6 @@ TDataForm::TDataForm(QWidget* parent) : QWidget(parent, Qt::Window)
     chartLayout->addWidget(m_columnList);
     m_chartView = new QChartView(new QChart, m_chartPane);
     m_chartView->setObjectName(QStringLiteral("ChartView"));
-    m_chartView->setRenderHint(QPainter::Antialiasing);
     chartLayout->addWidget(m_chartView, 1);
     m_chartPane->hide();
     m_splitter->setStretchFactor(0, 1);
@@ -383,7 +394,9 @@ void TDataForm::ShowText(const QString& text)
     SG1->horizontalScrollBar()->setValue(0);
 
     FillColumnList();
-    RebuildChart();
+    m_chartStale = true;
+    if (ChartVisible())
+        RebuildChart();
 }
 
 void TDataForm::SG1DrawCell(int column, const QString& text, const QFontMetrics& metrics)
@@ -448,6 +461,9 @@ void TDataForm::SetChartVisible(bool visible)
     if (btnChart->isChecked() != visible)
         btnChart->setChecked(visible);
     m_chartPane->setVisible(visible);
+    // Drawn when first looked at, not with every file.
+    if (visible && m_chartStale)
+        RebuildChart();
     QTimer::singleShot(0, this, [this] { UpdateFrozenGeometry(); });
 }
 
@@ -499,6 +515,7 @@ void TDataForm::SetChartColumns(const QList<int>& columns)
 
 void TDataForm::RebuildChart()
 {
+    m_chartStale = false;
     auto* chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignBottom);
     chart->setMargins(QMargins(2, 2, 2, 2));
@@ -512,12 +529,15 @@ void TDataForm::RebuildChart()
     double low = std::numeric_limits<double>::max();
     double high = std::numeric_limits<double>::lowest();
     double first = low;
+    qsizetype points = 0;
     double last = high;
+    QList<int> chosen;
     for (int i = 0; i < m_columnList->count(); ++i) {
         const QListWidgetItem* item = m_columnList->item(i);
-        if (item->checkState() != Qt::Checked)
-            continue;
-        const ChartColumn column = BuildChartColumn(m_model, item->data(Qt::UserRole).toInt());
+        if (item->checkState() == Qt::Checked)
+            chosen.append(item->data(Qt::UserRole).toInt());
+    }
+    for (const ChartColumn& column : BuildChartColumns(m_model, chosen)) {
         QColor color;
         // One line per run, all in the column's colour and under its name; the legend
         // names the column once.
@@ -535,6 +555,7 @@ void TDataForm::RebuildChart()
                 for (QLegendMarker* marker : chart->legend()->markers(series))
                     marker->setVisible(false);
             }
+            points += column.runs.at(r).points.size();
             for (const QPointF& point : column.runs.at(r).points) {
                 low = std::min(low, point.y());
                 high = std::max(high, point.y());
@@ -549,6 +570,8 @@ void TDataForm::RebuildChart()
         const double margin = high > low ? (high - low) * 0.05 : 1.0;
         yAxis->setRange(low - margin, high + margin);
     }
+    // Smoothing a year of hours costs more than it shows.
+    m_chartView->setRenderHint(QPainter::Antialiasing, points < 2000);
     QChart* old = m_chartView->chart();
     m_chartView->setChart(chart);
     delete old;

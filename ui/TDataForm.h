@@ -72,6 +72,8 @@ bool ParseCellNumber(const QString& text, double& value);
 // one archive step (the smallest step between records) after the one before, or whose
 // cell is no number, starts a new run, so a missing hour shows as a gap.
 ChartColumn BuildChartColumn(const DatGridModel& model, int column);
+// The same for several columns at once, each record's line split once.
+QList<ChartColumn> BuildChartColumns(const DatGridModel& model, const QList<int>& columns);
 
 // The data window: three title lines above the grid SG1 and, on request, a chart of
 // chosen columns below it. One instance serves every view of a copy.
@@ -127,4 +129,5 @@ private:
     QVector<int> m_widths;
     bool m_widthsPending = false;
     bool m_filling = false;
+    bool m_chartStale = true;
 };
