@@ -520,8 +520,11 @@ void TDataForm::RebuildChart()
     chart->legend()->setAlignment(Qt::AlignBottom);
     chart->setMargins(QMargins(2, 2, 2, 2));
     auto* xAxis = new QDateTimeAxis;
-    const bool hourly =
-        m_model.GridRowCount() > 1 && ParseRecordDate(m_model.GridCell(1, 0)).time() != QTime(0, 0);
+    // Hours on the axis when the archive has records within a day.
+    const QDateTime firstDate = ParseRecordDate(m_model.GridCell(1, 0));
+    const QDateTime secondDate = ParseRecordDate(m_model.GridCell(2, 0));
+    const bool hourly = (firstDate.isValid() && firstDate.time() != QTime(0, 0)) ||
+                        (secondDate.isValid() && firstDate.secsTo(secondDate) < 24 * 3600);
     xAxis->setFormat(hourly ? QStringLiteral("dd.MM HH:mm") : QStringLiteral("dd.MM.yyyy"));
     auto* yAxis = new QValueAxis;
     chart->addAxis(xAxis, Qt::AlignBottom);
