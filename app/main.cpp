@@ -2,6 +2,7 @@
 #include "ExchangeLog.h"
 #include "ProgramEnv.h"
 #include "ReadCommand.h"
+#include "TDataForm.h"
 #include "TForm1.h"
 #include "TKeyDlg.h"
 
@@ -16,7 +17,8 @@ namespace {
 
 const char kUsageHead[] = "Usage:\n"
                           "  orvekdata [--home DIR]    start the program window\n";
-const char kUsageTail[] = "  orvekdata dat2csv FILE.dat\n"
+const char kUsageTail[] = "  orvekdata view FILE.dat    open the data window on a .dat copy\n"
+                          "  orvekdata dat2csv FILE.dat\n"
                           "                            write the text of a .dat copy to "
                           "FILE_1.csv\n"
                           "  orvekdata --version       print the version\n"
@@ -51,6 +53,7 @@ struct Options
     bool version = false;
     bool help = false;
     bool dat2csv = false;
+    bool view = false;
     QString datFile;
     bool read = false;
     ReadOptions readOptions;
@@ -81,7 +84,14 @@ Options ParseOptions(const QStringList& args)
                 break;
             options.help = options.help || options.readOptions.help;
             break;
-        } else if (arg == QLatin1String("dat2csv") && !options.dat2csv) {
+        } else if (arg == QLatin1String("view") && !options.view && !options.dat2csv) {
+            options.view = true;
+            if (++i >= args.size()) {
+                options.error = QStringLiteral("view needs a .dat file");
+                break;
+            }
+            options.datFile = args.at(i);
+        } else if (arg == QLatin1String("dat2csv") && !options.dat2csv && !options.view) {
             options.dat2csv = true;
             if (++i >= args.size()) {
                 options.error = QStringLiteral("dat2csv needs a .dat file");
@@ -162,14 +172,22 @@ int main(int argc, char* argv[])
     QDir().mkpath(programDir);
     ExchangeLog log(programDir);
 
-    // The windows in their order: the main window first, then the message dialog.
+    // The windows in their order: the main window, the message dialog, the data window.
     TForm1 form(log, programDir);
     TKeyDlg keyDlg(&form);
     form.SetKeyDlg(&keyDlg);
+    TDataForm dataForm;
+    form.SetDataForm(&dataForm);
     // Shown and hidden once, so that its window exists before the first message.
     keyDlg.show();
     keyDlg.hide();
 
+    if (options.view) {
+        // The data window alone; the program ends when it is closed.
+        if (!form.ViewDatFile(options.datFile))
+            return 1;
+        return app.exec();
+    }
     form.show();
     form.activateWindow();
     // Closing the window writes [General] (FormDestroy) before the loop ends.

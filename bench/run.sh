@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks; bench/run.sh [line|readout], both when none is named.
+# Builds and runs the benchmarks; bench/run.sh [line|readout|viewer], all when none is named.
 #   line     the master's pace against the protocol's own pauses and its CPU cost, over
 #            TCP and a pseudo-terminal, against a peer process that answers at once
 #            (about 70 seconds)
 #   readout  one whole read-out of a 100- and a 200-record hourly archive from the
 #            stand-in meter tool over TCP: pace, CPU cost and peak memory (about 50 seconds)
 #   ini      a 10 MB settings file of 80 000 configurations listed, read and written
+#   viewer   the data window: a year of hourly records (8 760 x 56) opened and painted, a
+#            chart of 4 columns, peak memory; then a copy of about 50 MB (about 30 seconds)
 # BUILD_DIR names the build folder to use (default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 which=${1:-all}
 case "$which" in
-  line | readout | ini | all) ;;
+  line | readout | ini | viewer | all) ;;
   *)
-    echo "usage: bench/run.sh [line|readout|ini]" >&2
+    echo "usage: bench/run.sh [line|readout|ini|viewer]" >&2
     exit 2
     ;;
 esac
@@ -37,5 +39,15 @@ if [[ $which == ini || $which == all ]]; then
   echo
   cmake --build "$build" --target bench_ini >/dev/null
   "$build"/bin/bench_ini || status=1
+fi
+if [[ $which == viewer || $which == all ]]; then
+  [[ $which == all ]] && echo
+  cmake --build "$build" --target bench_viewer >/dev/null
+  # Without a display the window is drawn off screen, as the tests draw it.
+  if [[ -z ${DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; then
+    export QT_QPA_PLATFORM=offscreen
+  fi
+  "$build"/bin/bench_viewer 2>/dev/null || status=1
+  "$build"/bin/bench_viewer big 2>/dev/null || status=1
 fi
 exit $status

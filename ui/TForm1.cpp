@@ -10,12 +10,14 @@
 #include "ReadCommand.h"
 #include "ResultCode.h"
 #include "SharedTypes.h"
+#include "TDataForm.h"
 #include "TKeyDlg.h"
 #include "TextFormat.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -99,6 +101,15 @@ QString TForm1::WindowTitleText()
            VersionText();
 }
 
+TDataForm& TForm1::DataForm()
+{
+    if (!m_dataForm) {
+        m_ownDataForm = std::make_unique<TDataForm>();
+        m_dataForm = m_ownDataForm.get();
+    }
+    return *m_dataForm;
+}
+
 TKeyDlg& TForm1::KeyDlg()
 {
     if (!m_keyDlg) {
@@ -115,6 +126,8 @@ void TForm1::ConnectHandlers()
     connect(btnDoDevice, &QPushButton::clicked, this, &TForm1::btnDoDeviceClick);
     connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
     connect(SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
+    connect(btnView, &QPushButton::clicked, this, &TForm1::btnViewClick);
+    connect(btnL, &QToolButton::clicked, this, &TForm1::btnLClick);
     connect(cbCOM, &PortComboBox::dropDown, this, &TForm1::cbCOMDropDown);
 
     // A box's click handler runs whenever its tick changes, also when a configuration
@@ -590,4 +603,65 @@ void TForm1::SpeedButton2Click()
                          QString::number((data[0] << 8) | data[1]));
     }
     m_channel.CloseChannel();
+}
+
+// The file viewer
+
+QString TForm1::ChooseDatFile()
+{
+    const QString filter = OpenDialogFilter();
+    if (m_openDialog)
+        return m_openDialog(filter);
+    // "Name|pattern" as the dialog of the toolkit spells it: "Name (pattern)".
+    const qsizetype bar = filter.indexOf(u'|');
+    QFileDialog dialog(this);
+    dialog.setNameFilter(filter.left(bar) + QStringLiteral(" (") + filter.mid(bar + 1) + u')');
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDirectory(m_programDir + QStringLiteral("Data"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+bool TForm1::ReportDatStatus(const DatContent& content)
+{
+    switch (content.status) {
+    case DatStatus::Ok:
+        return true;
+    case DatStatus::Damaged:
+        KeyDlg().ShowError(QStringLiteral("Файл поврежден"));
+        return false;
+    case DatStatus::ReadFailed:
+    case DatStatus::WriteFailed:
+        ShowIoError(content.systemError);
+        return false;
+    }
+    return false;
+}
+
+bool TForm1::ViewDatFile(const QString& path)
+{
+    DatContent content = ReadDatFile(path);
+    if (!ReportDatStatus(content))
+        return false;
+    content.bytes = QByteArray();
+    TDataForm& form = DataForm();
+    form.ShowText(content.text);
+    form.show();
+    form.raise();
+    return true;
+}
+
+void TForm1::btnViewClick()
+{
+    const QString path = ChooseDatFile();
+    if (!path.isEmpty())
+        ViewDatFile(path);
+}
+
+void TForm1::btnLClick()
+{
+    const QString path = ChooseDatFile();
+    if (!path.isEmpty())
+        ReportDatStatus(ConvertDatFile(path));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Channel.h"
+#include "DatFile.h"
 #include "DeviceDriver.h"
 #include "ExportFiles.h"
 #include "ModbusMaster.h"
@@ -12,10 +13,12 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <utility>
 
 class ExchangeLog;
+class TDataForm;
 class TKeyDlg;
 
 // The main window: the settings of a read-out, the saved configurations, the Read
@@ -40,6 +43,16 @@ public:
     // first message.
     void SetKeyDlg(TKeyDlg* dialog) { m_keyDlg = dialog; }
     TKeyDlg& KeyDlg();
+    // The data window made at start-up; without one the window makes its own at the
+    // first view.
+    void SetDataForm(TDataForm* form) { m_dataForm = form; }
+    TDataForm& DataForm();
+
+    // OpenDialog1: shown with the filter set just before; returns the chosen path or an
+    // empty text when cancelled. Tests put their own choice in its place.
+    using OpenDialog = std::function<QString(const QString& filter)>;
+    void SetOpenDialog(OpenDialog dialog) { m_openDialog = std::move(dialog); }
+    static QString OpenDialogFilter() { return QStringLiteral("Файлы данных|*.dat"); }
 
     // Handlers, named as the window's events call them.
     void FormCreate();
@@ -57,6 +70,12 @@ public:
     void btnDoDeviceClick();
     void SpeedButton1Click();
     void SpeedButton2Click();
+    void btnViewClick();
+    void btnLClick();
+
+    // The view steps for a chosen file: false, after telling the user, when the copy is
+    // damaged or cannot be read; the data window then stays as it was.
+    bool ViewDatFile(const QString& path);
 
     // Saved configurations: one section of the settings file each.
     void IniRead(const QString& section);
@@ -96,6 +115,9 @@ private:
     // The general error report of the program: a plain box with the text, for failures
     // that the message dialog does not cover (a conversion, an input/output error).
     void ShowApplicationError(const QString& text);
+    QString ChooseDatFile();
+    // False, after telling the user, for a copy that cannot be used.
+    bool ReportDatStatus(const DatContent& content);
 
     ExchangeLog& m_log;
     QString m_programDir;
@@ -112,6 +134,9 @@ private:
     Readout m_readout;
 
     TKeyDlg* m_keyDlg = nullptr;
+    TDataForm* m_dataForm = nullptr;
+    std::unique_ptr<TDataForm> m_ownDataForm;
+    OpenDialog m_openDialog;
     std::unique_ptr<TKeyDlg> m_ownKeyDlg;
 
     bool m_activated = false;

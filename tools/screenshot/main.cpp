@@ -1,12 +1,15 @@
-// Takes the README's picture of the main window: loads a saved configuration of the
-// demo folder, reads it, and saves the window as it then looks.
+// Takes the README's pictures: loads a saved configuration of the demo folder, reads it,
+// and saves the main window as it then looks; given a second picture, also the data
+// window on the hourly archive just read, with a chart of its first two columns.
 
 #include "ExchangeLog.h"
 #include "ProgramEnv.h"
+#include "TDataForm.h"
 #include "TForm1.h"
 #include "TKeyDlg.h"
 
 #include <QApplication>
+#include <QDirIterator>
 #include <QListWidget>
 #include <QPixmap>
 #include <QTimer>
@@ -17,8 +20,9 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 4) {
-        std::fprintf(stderr, "Usage: orvek-screenshot HOME CONFIGURATION OUT.png\n");
+    if (args.size() != 4 && args.size() != 5) {
+        std::fprintf(stderr,
+                     "Usage: orvek-screenshot HOME CONFIGURATION OUT.png [DATA-WINDOW.png]\n");
         return 2;
     }
     const QString programDir = ProgramDir(args.at(1));
@@ -26,6 +30,8 @@ int main(int argc, char* argv[])
     TForm1 form(log, programDir);
     TKeyDlg keyDlg(&form);
     form.SetKeyDlg(&keyDlg);
+    TDataForm dataForm;
+    form.SetDataForm(&dataForm);
     form.show();
     form.activateWindow();
 
@@ -42,7 +48,35 @@ int main(int argc, char* argv[])
         form.btnDoDeviceClick(); // returns when the read-out has ended
         QTimer::singleShot(300, [&] {
             status = form.grab().save(args.at(3)) ? 0 : 1;
-            app.exit(status);
+            if (args.size() < 5 || status != 0) {
+                app.exit(status);
+                return;
+            }
+            // Two days of hours for the chart: read again from two days back.
+            form.dtBegin->setDate(form.dtBegin->date().addDays(-2));
+            form.btnDoDeviceClick();
+            QString copy;
+            QDirIterator it(programDir + QStringLiteral("Data"), {QStringLiteral("*H0.dat")},
+                            QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString found = it.next();
+                if (copy.isEmpty() || QFileInfo(found).size() > QFileInfo(copy).size())
+                    copy = found;
+            }
+            if (copy.isEmpty() || !form.ViewDatFile(copy)) {
+                std::fprintf(stderr, "orvek-screenshot: no hourly archive to view\n");
+                app.exit(1);
+                return;
+            }
+            dataForm.SetChartVisible(true);
+            QList<int> columns;
+            for (int i = 0; i < dataForm.ChartColumnList()->count() && columns.size() < 2; ++i)
+                columns.append(dataForm.ChartColumnList()->item(i)->data(Qt::UserRole).toInt());
+            dataForm.SetChartColumns(columns);
+            QTimer::singleShot(500, [&] {
+                status = dataForm.grab().save(args.at(4)) ? 0 : 1;
+                app.exit(status);
+            });
         });
     });
     app.exec();
