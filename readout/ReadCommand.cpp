@@ -27,12 +27,14 @@ const char ReadUsage[] =
     "Read options:\n"
     "  --config NAME       start from the saved configuration NAME of OrvekData.ini;\n"
     "                      the options below override it\n"
-    "  --tcp HOST:PORT     through a serial-to-Ethernet gateway (dotted IPv4 address)\n"
+    "  --tcp HOST:PORT     through a serial-to-Ethernet gateway (dotted IPv4 address,\n"
+    "                      port 1 to 65535)\n"
     "  --port NAME         through a serial port (COM3, ttyUSB0, /dev/ttyUSB0)\n"
     "  --speed BAUD        serial port speed (default from [General] ComSpeed, 19200)\n"
     "  --family N          0 ОРВЕК-306/307/308 (default), 1 ИЛЬМ, 2 ОРВЕК-213/223\n"
     "  --addresses TEXT    bus addresses: \"1 3 6-11 18\" (default 1)\n"
-    "  --from YYYY-MM-DD   first day of the archives and logs (default today)\n"
+    "  --from YYYY-MM-DD   first day of the archives and logs (default today), in the\n"
+    "                      years 2000 to 2254 the meters hold\n"
     "  --archives LIST     archives to read, comma-separated: hour, day, month,\n"
     "                      integral, emergency; \"none\" reads none\n"
     "  --logs LIST         logs to read: event, protected; \"none\" reads none\n"
@@ -184,10 +186,15 @@ bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& er
             const int port = colon > 0 ? value.mid(colon + 1).toInt(&ok) : 0;
             // The gateway is reached by its dotted IPv4 address only, never by a name.
             QHostAddress host;
-            if (!ok || port < 1 || port > 65535 || !host.setAddress(value.left(colon)) ||
+            if (!ok || !host.setAddress(value.left(colon)) ||
                 host.protocol() != QAbstractSocket::IPv4Protocol) {
                 error = QStringLiteral("--tcp needs a dotted IPv4 address and a port, "
                                        "e.g. 192.168.1.20:4001");
+                return false;
+            }
+            // A port beyond 16 bits would reach another port than the one named.
+            if (port < 1 || port > 65535) {
+                error = QStringLiteral("--tcp needs a port from 1 to 65535");
                 return false;
             }
             options.tcpHost = value.left(colon);

@@ -34,10 +34,6 @@ struct ReadOptions
     bool help = false;
 };
 
-// The years a meter can be asked to read from: it holds year - 2000 in one byte.
-inline constexpr int MeterYearFirst = 2000;
-inline constexpr int MeterYearLast = 2254;
-
 // The arguments after "read". False with a message for the user on bad usage.
 bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error);
 

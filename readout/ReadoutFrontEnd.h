@@ -45,3 +45,7 @@ struct ReadoutSettings
     bool eventLog = false;                      // cbLog
     bool protectedLog = false;                  // cbLogZ
 };
+
+// The years a meter can be asked to read from: it holds year - 2000 in one byte.
+inline constexpr int MeterYearFirst = 2000;
+inline constexpr int MeterYearLast = 2254;

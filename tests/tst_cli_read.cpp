@@ -8,11 +8,14 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -195,6 +198,8 @@ private slots:
     void savedConfiguration();
     void failuresExitOne_data();
     void failuresExitOne();
+    void savedPortOutOfRange_data();
+    void savedPortOutOfRange();
     void badUsage_data();
     void badUsage();
     void interruptAborts();
@@ -448,6 +453,48 @@ void TestCliRead::failuresExitOne()
     }
 }
 
+void TestCliRead::savedPortOutOfRange_data()
+{
+    // Up to 0 as it stands; above, added to the port of a listener on 127.0.0.1.
+    QTest::addColumn<int>("port");
+    // The first and the last day a meter can be asked for: both are no bad usage.
+    QTest::addColumn<QString>("from");
+
+    QTest::newRow("port 0") << 0 << "2000-01-01";
+    QTest::newRow("the listener's port + 65536") << 65536 << "2254-12-31";
+}
+
+// A saved configuration's port the gateway cannot have ends the read-out with the code
+// of a bad parameter before anything is opened: it never wraps onto another port.
+void TestCliRead::savedPortOutOfRange()
+{
+    QFETCH(int, port);
+    QFETCH(QString, from);
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+    if (port > 0)
+        port += listener.serverPort();
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QVERIFY(WriteFile(home.filePath(QStringLiteral("OrvekData.ini")),
+                      EncodeAnsi(QStringLiteral("[Узел]\r\ncbTCP=1\r\nedADDR=127.0.0.1\r\n"
+                                                "sePort=%1\r\nedAddress=7\r\ncbArcHour=1\r\n")
+                                     .arg(port))));
+    const RunResult run =
+        Run(Program, {"read", "--home", home.path(), "--config", "Узел", "--from", from});
+    QCOMPARE(run.err, QStringLiteral("Неверный параметр\n"));
+    QCOMPARE(run.exitCode, 1);
+    QString missing;
+    QVERIFY2(InOrder(LogLines(home.path()),
+                     {QStringLiteral("Порт %1 по IP адресу 127.0.0.1").arg(port),
+                      QStringLiteral("Неверный параметр")},
+                     missing),
+             qPrintable(missing));
+    QVERIFY(!listener.waitForNewConnection(0));
+    QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("Data"))));
+}
+
 void TestCliRead::badUsage_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -460,6 +507,9 @@ void TestCliRead::badUsage_data()
     QTest::newRow("year after the meters'") << QStringList{"--from", "2255-01-01"} << "2254";
     QTest::newRow("tcp without port") << QStringList{"--tcp", "127.0.0.1"} << "--tcp";
     QTest::newRow("tcp host by name") << QStringList{"--tcp", "localhost:4001"} << "IPv4";
+    QTest::newRow("tcp port 0") << QStringList{"--tcp", "127.0.0.1:0"} << "port from 1 to 65535";
+    QTest::newRow("tcp port beyond 16 bits")
+        << QStringList{"--tcp", "127.0.0.1:70000"} << "port from 1 to 65535";
     QTest::newRow("speed") << QStringList{"--speed", "fast"} << "--speed";
     QTest::newRow("address list") << QStringList{"--addresses", "7 300"}
                                   << "--addresses: Адрес не может быть больше 250";

@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -323,6 +324,8 @@ private slots:
     void closingDuringReadoutAbortsFirst();
     void readoutFailuresShownInDialog_data();
     void readoutFailuresShownInDialog();
+    void portOutOfRangeRefused_data();
+    void portOutOfRangeRefused();
     void hexAsSingle_data();
     void hexAsSingle();
     void registerRequest();
@@ -440,6 +443,7 @@ void TestMainWindow::layoutAt630x460()
              QStringLiteral("Здесь вводится список адресов приборов через пробел и/или "
                             "диапазоном через \"-\".\r\nНапример:   1 3 6-11 18"));
     QCOMPARE(form.sePort->value(), 4001);
+    // The port box and the start date hold only what a gateway and a meter can.
     QCOMPARE(form.sePort->minimum(), 1);
     QCOMPARE(form.sePort->maximum(), 65535);
     QCOMPARE(form.dtBegin->date(), QDate::currentDate());
@@ -636,12 +640,14 @@ void TestMainWindow::loadConfiguration_data()
     QTest::addColumn<QStringList>("texts");
     QTest::addColumn<QString>("connection"); // cbTCP, cbModem, cbEcho: x ticked, - not
     QTest::addColumn<int>("family");
-    QTest::addColumn<int>("port");
+    QTest::addColumn<int>("port");      // shown in the port box
+    QTest::addColumn<int>("readPort");  // what a read-out gets
     QTest::addColumn<QString>("boxes"); // as BoxStates gives them
 
-    // The port box holds 1 to 65535 only: a port outside shows as the nearest it holds.
+    // The port box holds 1 to 65535 only: a port outside shows as the nearest it holds,
+    // and a read-out gets it as it was saved, to refuse it.
     QTest::newRow("no keys at all") << QStringList{"foreign=1"} << QStringList{"", "", "", "", ""}
-                                    << "---" << 0 << 1 << "-------";
+                                    << "---" << 0 << 1 << 0 << "-------";
     QTest::newRow("every key") << QStringList{"cbCOM=ttyUSB3",   "cbSpeed=4800",  "cbTCP=0",
                                               "cbModem=1",       "cbEcho=1",      "cbDevice=0",
                                               "edADDR=10.1.1.1", "edAddress=2-4", "edModem=ATD123",
@@ -649,21 +655,24 @@ void TestMainWindow::loadConfiguration_data()
                                               "cbArcMonth=1",    "cbArcInt=1",    "cbArcEDay=1",
                                               "cbLog=0",         "cbLogZ=1"}
                                << QStringList{"ttyUSB3", "4800", "10.1.1.1", "2-4", "ATD123"}
-                               << "-xx" << 0 << 1 << "x-xxx-x";
+                               << "-xx" << 0 << 1 << -7 << "x-xxx-x";
     QTest::newRow("family 2 drops the emergency archive and the protected log")
         << QStringList{"cbDevice=2", "cbTCP=1",  "cbArcInt=1", "cbArcEDay=1",
                        "cbLog=1",    "cbLogZ=1", "sePort=4001"}
-        << QStringList{"", "", "", "", ""} << "x--" << 2 << 4001 << "---x/x/";
+        << QStringList{"", "", "", "", ""} << "x--" << 2 << 4001 << 4001 << "---x/x/";
+    QTest::newRow("port beyond 16 bits")
+        << QStringList{"cbTCP=1", "sePort=70000"} << QStringList{"", "", "", "", ""} << "x--" << 0
+        << 65535 << 70000 << "-------";
     QTest::newRow("family 1 has neither integral, emergency nor logs")
         << QStringList{"cbDevice=1",  "cbArcHour=1", "cbArcInt=1",
                        "cbArcEDay=1", "cbLog=1",     "cbLogZ=1"}
-        << QStringList{"", "", "", "", ""} << "---" << 1 << 1 << "x--////";
+        << QStringList{"", "", "", "", ""} << "---" << 1 << 1 << 0 << "x--////";
     QTest::newRow("family the box does not offer")
         << QStringList{"cbDevice=7", "cbLogZ=1"} << QStringList{"", "", "", "", ""} << "---" << 0
-        << 1 << "------x";
+        << 1 << 0 << "------x";
     QTest::newRow("numbers that are no numbers")
         << QStringList{"cbTCP=yes", "cbDevice=two", "sePort=80a"} << QStringList{"", "", "", "", ""}
-        << "---" << 0 << 1 << "-------";
+        << "---" << 0 << 1 << 0 << "-------";
 }
 
 void TestMainWindow::loadConfiguration()
@@ -673,6 +682,7 @@ void TestMainWindow::loadConfiguration()
     QFETCH(QString, connection);
     QFETCH(int, family);
     QFETCH(int, port);
+    QFETCH(int, readPort);
     QFETCH(QString, boxes);
 
     Home home;
@@ -716,8 +726,11 @@ void TestMainWindow::loadConfiguration()
     QCOMPARE(settings.family, family);
     QCOMPARE(settings.useTcp, tcp);
     QCOMPARE(settings.addressText, texts.at(3));
-    QCOMPARE(settings.tcpPort, port);
+    QCOMPARE(settings.tcpPort, readPort);
     QCOMPARE(settings.protectedLog, boxes.at(6) == u'x');
+    // A port set in the box is the one a read-out gets.
+    form.sePort->setValue(port == 4002 ? 4003 : 4002);
+    QCOMPARE(settings.tcpPort, form.sePort->value());
 }
 
 void TestMainWindow::deleteConfiguration()
@@ -1078,6 +1091,51 @@ void TestMainWindow::readoutFailuresShownInDialog()
     }
     QCOMPARE(form.btnDoDevice->text(), QStringLiteral("Читать"));
     QVERIFY(form.btnDoDevice->isEnabled());
+}
+
+void TestMainWindow::portOutOfRangeRefused_data()
+{
+    // Up to 0 as it stands; above, added to the port of a listener on 127.0.0.1.
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("0, a missing key") << 0;
+    QTest::newRow("negative") << -7;
+    QTest::newRow("the listener's port + 65536") << 65536;
+}
+
+// A saved port the gateway cannot have is refused with the code of a bad parameter,
+// shown and logged, before anything is opened; it never wraps onto another port.
+void TestMainWindow::portOutOfRangeRefused()
+{
+    QFETCH(int, port);
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+    if (port > 0)
+        port += listener.serverPort();
+
+    Home home;
+    QVERIFY(home.ok);
+    home.WriteIni({"[Узел]", "cbTCP=1", "edADDR=127.0.0.1", QStringLiteral("sePort=%1").arg(port),
+                   "edAddress=1", "cbArcHour=1"});
+    TForm1 form(home.log, home.Path());
+    form.show();
+    ClickEntry(form.lbIni, QStringLiteral("Узел"));
+
+    DialogScript dialogs;
+    dialogs.Then(DialogScript::Press(Qt::Key_Return));
+    QTest::mouseClick(form.btnDoDevice, Qt::LeftButton);
+
+    QVERIFY(dialogs.Done());
+    QCOMPARE(dialogs.seen, QStringList{QStringLiteral("0:Неверный параметр")});
+    QString missing;
+    QVERIFY2(InOrder(home.LogLines(),
+                     {QStringLiteral("Порт %1 по IP адресу 127.0.0.1").arg(port),
+                      QStringLiteral("Неверный параметр")},
+                     missing),
+             qPrintable(missing));
+    QVERIFY(!listener.waitForNewConnection(0));
+    QCOMPARE(form.LineChannel().ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(form.btnDoDevice->text(), QStringLiteral("Читать"));
 }
 
 void TestMainWindow::hexAsSingle_data()

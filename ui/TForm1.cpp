@@ -7,7 +7,6 @@
 #include "LayoutFont.h"
 #include "ProgramEnv.h"
 #include "ProgramSettings.h"
-#include "ReadCommand.h"
 #include "ResultCode.h"
 #include "SharedTypes.h"
 #include "TDataForm.h"
@@ -84,6 +83,8 @@ TForm1::TForm1(ExchangeLog& log, QString programDir, QWidget* parent)
     edAddress->setToolTip(QStringLiteral("Здесь вводится список адресов приборов через пробел "
                                          "и/или диапазоном через \"-\".\r\nНапример:   1 3 "
                                          "6-11 18"));
+    // No start date a meter cannot hold can be picked.
+    dtBegin->setDateRange(QDate(MeterYearFirst, 1, 1), QDate(MeterYearLast, 12, 31));
 
     ConnectHandlers();
     FormCreate();
@@ -163,6 +164,7 @@ void TForm1::ConnectHandlers()
         connect(box, &QComboBox::editTextChanged, this, sync);
     }
     connect(cbDevice, &QComboBox::currentIndexChanged, this, sync);
+    connect(sePort, &QSpinBox::valueChanged, this, [this] { m_heldPort.reset(); });
     connect(sePort, &QSpinBox::valueChanged, this, sync);
     connect(dtBegin, &QDateEdit::dateChanged, this, sync);
 }
@@ -173,7 +175,7 @@ void TForm1::ControlsToSettings()
     s.addressText = edAddress->text();
     s.useTcp = cbTCP->isChecked();
     s.tcpHost = edADDR->text();
-    s.tcpPort = sePort->value();
+    s.tcpPort = m_heldPort.value_or(sePort->value());
     s.comPort = cbCOM->currentText();
     s.comSpeed = cbSpeed->currentText();
     s.echo = cbEcho->isChecked();
@@ -239,8 +241,6 @@ void TForm1::FormCreate()
     m_iniPath = IniPath(m_programDir);
 
     FillPortList();
-    cbCOM->setCurrentIndex(cbCOM->count() > 0 ? 0 : -1);
-    // The meters hold the year as year - 2000 in one byte.
     dtBegin->setDateRange(QDate(MeterYearFirst, 1, 1), QDate(MeterYearLast, 12, 31));
     dtBegin->setDate(QDate::currentDate());
     setWindowTitle(WindowTitleText());
@@ -399,6 +399,9 @@ void TForm1::IniRead(const QString& section)
     ReadoutSettings loaded = m_settings;
     ReadConfiguration(IniFile(m_iniPath), section, loaded);
     SettingsToControls(loaded);
+    m_heldPort.reset();
+    if (loaded.tcpPort < sePort->minimum() || loaded.tcpPort > sePort->maximum())
+        m_heldPort = loaded.tcpPort;
     m_master.EchoSkip = cbEcho->isChecked();
     cbTCPClick();
     ControlsToSettings();

@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 class ExchangeLog;
@@ -145,4 +146,7 @@ private:
     bool m_closePending = false;
     bool m_destroyed = false;
     bool m_loading = false;
+    // A loaded port the port box cannot show: the read-out refuses it rather than use
+    // the nearest port the box holds. Any change of the box drops it.
+    std::optional<int> m_heldPort;
 };
