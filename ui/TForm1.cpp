@@ -241,7 +241,7 @@ void TForm1::FormCreate()
     m_iniPath = IniPath(m_programDir);
 
     FillPortList();
-    dtBegin->setDateRange(QDate(MeterYearFirst, 1, 1), QDate(MeterYearLast, 12, 31));
+    cbCOM->setCurrentIndex(cbCOM->count() > 0 ? 0 : -1);
     dtBegin->setDate(QDate::currentDate());
     setWindowTitle(WindowTitleText());
 
