@@ -127,7 +127,7 @@ bool ExchangeBench(const char* label, Channel& channel, ExchangeLog& log)
     const Figures f = Run(master, Transactions, [](ResultCode r) { return r == Rc::Ok; });
     channel.CloseChannel();
 
-    const double floor = Transactions * (ModbusMaster::SendPauseMs + master.ReplyDelay) / 1000.0;
+    const double floor = Transactions * (master.SendPauseMs + master.ReplyDelay) / 1000.0;
     const double ratio = f.wall / floor;
     const double share = 100.0 * f.cpu / f.wall;
     std::printf("%-6s %8.3f %8.3f %7.4f %-6s %7.3f %6.2f %% %-6s", label, f.wall, floor, ratio,

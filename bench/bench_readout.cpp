@@ -250,8 +250,7 @@ int OneReadout(const QString& meterTool, int records)
     // The trace is read only now, so that it adds nothing to the peak above.
     const Traffic traffic = CountTraffic(trace);
     const double floorSeconds =
-        (traffic.requests * ModbusMaster::SendPauseMs + traffic.goodReplies * master.ReplyDelay) /
-        1000.0;
+        (traffic.requests * master.SendPauseMs + traffic.goodReplies * master.ReplyDelay) / 1000.0;
     const double ratio = wallSeconds / floorSeconds;
     const double share = 100.0 * cpuSeconds / wallSeconds;
 

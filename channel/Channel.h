@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Line.h"
 #include "ResultCode.h"
 
 #include <QDeadlineTimer>
@@ -13,7 +14,7 @@ class QTcpSocket;
 
 // The one line the program talks on: a local serial port, or a TCP connection to a
 // serial-to-Ethernet gateway that passes the line's bytes through unchanged.
-class Channel : public QObject
+class Channel : public QObject, public Line
 {
     Q_OBJECT
 
@@ -43,18 +44,18 @@ public:
 
     // 0 when already open. The TCP channel reconnects here when the gateway dropped
     // the connection since the last call.
-    ResultCode OpenChannel();
+    ResultCode OpenChannel() override;
     void CloseChannel();
-    void PurgeInput();
+    void PurgeInput() override;
     // 0, or the system's error code of a failed serial write.
-    ResultCode SendBytes(const quint8* bytes, int length);
+    ResultCode SendBytes(const quint8* bytes, int length) override;
     // 1 a byte was read, 0 none was waiting, Rc::PortReadError a serial read failed.
     // Never waits.
-    int ReadByte(quint8& byte);
+    int ReadByte(quint8& byte) override;
 
     // Sleeps in the event loop until input may be there, the line failed or closed, or
     // the deadline passed. Returns at once when a byte is already waiting.
-    void WaitForInput(const QDeadlineTimer& deadline);
+    void WaitForInput(const QDeadlineTimer& deadline) override;
 
 private:
     ResultCode OpenComPort();

@@ -1,7 +1,7 @@
 #include "ModbusMaster.h"
 
-#include "Channel.h"
 #include "ExchangeLog.h"
+#include "Line.h"
 #include "LineWait.h"
 
 #include <cstring>
@@ -23,7 +23,7 @@ quint16 Crc16(const quint8* bytes, int length, quint16 initial)
     return crc;
 }
 
-ModbusMaster::ModbusMaster(Channel& channel, ExchangeLog& log) : m_channel(channel), m_log(log) {}
+ModbusMaster::ModbusMaster(Line& channel, ExchangeLog& log) : m_channel(channel), m_log(log) {}
 
 QString ModbusMaster::HexDump(const char* prefix, const quint8* bytes, int length)
 {

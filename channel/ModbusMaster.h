@@ -7,8 +7,8 @@
 #include <array>
 #include <span>
 
-class Channel;
 class ExchangeLog;
+class Line;
 
 inline constexpr int FrameSize = 3001;
 
@@ -17,7 +17,7 @@ inline constexpr int FrameSize = 3001;
 class ModbusMaster
 {
 public:
-    ModbusMaster(Channel& channel, ExchangeLog& log);
+    ModbusMaster(Line& channel, ExchangeLog& log);
 
     // Line settings; they take effect at the next transaction.
     int GlobalTimeOut = 1200; // ms until the first byte of a reply
@@ -27,9 +27,9 @@ public:
     bool EchoSkip = false;    // the line returns our own transmission ahead of the reply
     int ReplyDelay = 50;      // ms paused after every good reply
 
-    // Fixed pauses of every attempt.
-    static constexpr int SendPauseMs = 100;
-    static constexpr int RetryPauseMs = 200;
+    // The pauses of every attempt: before the request, and after a failed one.
+    int SendPauseMs = 100;
+    int RetryPauseMs = 200;
     // A reply never grows past this many bytes.
     static constexpr int ReplyLimit = 1000;
     // The byte-count field is 8 bits wide.
@@ -62,7 +62,7 @@ public:
     ResultCode ModbusTransaction(Attempts attempts = Attempts::Repeat);
     ResultCode ReceiveReply();
 
-    Channel& LineChannel() { return m_channel; }
+    Line& LineChannel() { return m_channel; }
     ExchangeLog& Log() { return m_log; }
 
     // True while a transaction or modem exchange runs; a handler nested in one of its
@@ -86,7 +86,7 @@ private:
     ResultCode ReadRegisters(quint8 function, quint16 address, quint16 firstRegister,
                              quint16& count, std::span<quint8> buffer, Attempts attempts);
 
-    Channel& m_channel;
+    Line& m_channel;
     ExchangeLog& m_log;
     bool m_busy = false;
 };

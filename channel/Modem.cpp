@@ -1,8 +1,8 @@
 #include "Modem.h"
 
 #include "AnsiCodec.h"
-#include "Channel.h"
 #include "ExchangeLog.h"
+#include "Line.h"
 #include "LineWait.h"
 #include "ModbusMaster.h"
 
@@ -13,7 +13,7 @@ ResultCode Modem::ModemCommand(const QString& command)
     if (m_master.Busy())
         return Rc::PortWriteError;
     ModbusMaster::BusyScope busy(m_master);
-    Channel& channel = m_master.LineChannel();
+    Line& channel = m_master.LineChannel();
     const ResultCode r = channel.OpenChannel();
     if (r != Rc::Ok)
         return r;
@@ -35,7 +35,7 @@ ResultCode Modem::ModemCommand(const QString& command)
 
 ResultCode Modem::ReceiveModemReply()
 {
-    Channel& channel = m_master.LineChannel();
+    Line& channel = m_master.LineChannel();
     ModemReply.clear();
     m_master.ReplyLength = 0;
     QDeadlineTimer deadline = DeadlineIn(FirstByteWindowMs);

@@ -9,6 +9,7 @@ packages=(
   libqt6opengl6-dev libgl-dev
   libmodbus-dev mbpoll
   socat xvfb xauth
+  clang libclang-rt-dev
   fonts-wine
 )
 

@@ -1,0 +1,39 @@
+#include "MemoryLine.h"
+
+#include <thread>
+
+void MemoryLine::PurgeInput()
+{
+    m_input.clear();
+    m_read = 0;
+}
+
+ResultCode MemoryLine::SendBytes(const quint8* bytes, int length)
+{
+    const QByteArray request(reinterpret_cast<const char*>(bytes), length);
+    m_sent.append(request);
+    if (!m_replies.isEmpty()) {
+        m_input += m_replies.takeFirst();
+        return Rc::Ok;
+    }
+    const std::optional<QByteArray> reply = m_responder ? m_responder(request) : std::nullopt;
+    if (!reply)
+        return Rc::PortWriteError;
+    m_input += *reply;
+    return Rc::Ok;
+}
+
+int MemoryLine::ReadByte(quint8& byte)
+{
+    if (m_read >= m_input.size())
+        return 0;
+    byte = static_cast<quint8>(m_input.at(m_read++));
+    return 1;
+}
+
+void MemoryLine::WaitForInput(const QDeadlineTimer& deadline)
+{
+    if (m_read < m_input.size())
+        return;
+    std::this_thread::sleep_for(deadline.remainingTimeAsDuration());
+}
