@@ -373,7 +373,10 @@ bool ExportFiles::MakeExportFolderFor(const QDate& date)
             return false;
         }
         if (!QFileInfo(path).isDir()) {
-            if (const int error = SystemFile::CreateFolder(path)) {
+            const int error = SystemFile::CreateFolder(path);
+            // Another read-out into the same home may create the folder between the check and
+            // the call; a folder that exists now is what was wanted.
+            if (error && !QFileInfo(path).isDir()) {
                 // The two wordings differ by one blank; both are the program's own texts.
                 const QString gap = first ? QStringLiteral("\" ") : QStringLiteral("\"");
                 Fail(QStringLiteral("Ошибка \"") + QString::number(error) + gap +
