@@ -93,7 +93,7 @@ struct Figures
     double wall = 0; // s
     double cpu = 0;  // s
     int failed = 0;
-    int lastFailure = 0;
+    ResultCode lastFailure;
 };
 
 Figures Run(ModbusMaster& master, int transactions, const std::function<bool(ResultCode)>& good)
@@ -120,7 +120,7 @@ bool ExchangeBench(const char* label, Channel& channel, ExchangeLog& log)
 {
     const ResultCode opened = channel.OpenChannel();
     if (opened != Rc::Ok) {
-        std::printf("%-6s the line did not open: %d\n", label, opened);
+        std::printf("%-6s the line did not open: %s\n", label, qPrintable(ResultCodeText(opened)));
         return false;
     }
     ModbusMaster master(channel, log);
@@ -133,7 +133,8 @@ bool ExchangeBench(const char* label, Channel& channel, ExchangeLog& log)
     std::printf("%-6s %8.3f %8.3f %7.4f %-6s %7.3f %6.2f %% %-6s", label, f.wall, floor, ratio,
                 Verdict(ratio <= RatioGoal), f.cpu, share, Verdict(share <= ExchangeCpuGoal));
     if (f.failed > 0)
-        std::printf("  %d of %d failed (last %d)", f.failed, Transactions, f.lastFailure);
+        std::printf("  %d of %d failed (last %s)", f.failed, Transactions,
+                    qPrintable(ResultCodeText(f.lastFailure)));
     std::printf("\n");
     std::fflush(stdout);
     return f.failed == 0;
@@ -198,8 +199,8 @@ int main(int argc, char** argv)
             std::printf("       wall %.3f s, CPU %.4f s, CPU/wall %.3f %% %s\n", f.wall, f.cpu,
                         share, Verdict(share <= WaitCpuGoal));
             if (f.failed > 0) {
-                std::printf("       %d of %d did not end in no reply (last %d)\n", f.failed,
-                            SilentTransactions, f.lastFailure);
+                std::printf("       %d of %d did not end in no reply (last %s)\n", f.failed,
+                            SilentTransactions, qPrintable(ResultCodeText(f.lastFailure)));
                 ok = false;
             }
         }

@@ -10,14 +10,9 @@
 // fixed pauses cost: 100 ms before every request the meter received, plus ReplyDelay
 // after every good reply. The requests are counted from the meter tool's trace.
 
-#include "Channel.h"
-#include "DeviceDriver.h"
 #include "ExchangeLog.h"
-#include "ExportFiles.h"
-#include "ModbusMaster.h"
-#include "Modem.h"
-#include "Readout.h"
 #include "ReadoutFrontEnd.h"
+#include "ReadoutJob.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -222,14 +217,9 @@ int OneReadout(const QString& meterTool, int records)
     TextMemo memo;
     ExchangeLog log(programDir);
     log.SetMemo(&memo);
-    Channel channel(log);
-    ModbusMaster master(channel, log);
-    Modem modem(master);
-    DriverContext context(master, log);
-    DriverSet drivers(context);
-    ExportFiles files(log, channel, programDir);
     CountingFrontEnd frontEnd;
     ReadoutSettings settings;
+    ReadoutJob job(programDir, log, frontEnd, settings);
     settings.addressText = QStringLiteral("1");
     settings.useTcp = true;
     settings.tcpHost = QStringLiteral("127.0.0.1");
@@ -237,12 +227,11 @@ int OneReadout(const QString& meterTool, int records)
     settings.family = 0;
     settings.startDate = QDate(2020, 1, 1);
     settings.archiveHourly = true;
-    Readout readout(log, channel, master, modem, context, drivers, files, frontEnd, settings);
 
     const double cpuStart = CpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    readout.DoDevice();
+    job.readout.DoDevice();
     const double wallSeconds = double(wall.nsecsElapsed()) / 1e9;
     const double cpuSeconds = CpuSeconds() - cpuStart;
     const long peak = PeakKib();
@@ -250,14 +239,15 @@ int OneReadout(const QString& meterTool, int records)
     // The trace is read only now, so that it adds nothing to the peak above.
     const Traffic traffic = CountTraffic(trace);
     const double floorSeconds =
-        (traffic.requests * master.SendPauseMs + traffic.goodReplies * master.ReplyDelay) / 1000.0;
+        (traffic.requests * job.master.SendPauseMs + traffic.goodReplies * job.master.ReplyDelay) /
+        1000.0;
     const double ratio = wallSeconds / floorSeconds;
     const double share = 100.0 * cpuSeconds / wallSeconds;
 
     // The read-out must have read the whole archive, or the figures mean nothing. The
     // hourly file is the last one it made.
     int rows = -1;
-    QFile csv(files.ExportFile());
+    QFile csv(job.files.ExportFile());
     if (csv.fileName().endsWith(QLatin1String("H0.csv")) && csv.open(QIODevice::ReadOnly))
         rows = int(csv.readAll().count("\r\n")) - 4;
 

@@ -21,16 +21,16 @@ namespace {
 // off after this long instead of holding the program forever.
 constexpr int DisconnectLimitMs = 5000;
 
-// The system code reported for a failed serial write where the platform call gives
-// none of its own (ERROR_WRITE_FAULT).
-constexpr int GenericWriteFault = 29;
+// Reported for a failed serial write where the platform call gives no code of its own
+// (ERROR_WRITE_FAULT).
+constexpr ResultCode GenericWriteFault = ResultCode::System(29);
 
 // Reported for a write to a device that has already failed a read and was let go:
 // what the system itself answers such a write (EIO; ERROR_GEN_FAILURE on Windows).
 #ifdef Q_OS_UNIX
-constexpr int DeviceLost = EIO;
+constexpr ResultCode DeviceLost = ResultCode::System(EIO);
 #else
-constexpr int DeviceLost = 31;
+constexpr ResultCode DeviceLost = ResultCode::System(31);
 #endif
 
 int WriteTimeoutMs(int length)
@@ -77,15 +77,15 @@ Channel::Channel(ExchangeLog& log, QObject* parent)
         WakeWaiter();
     });
     connect(m_socket, &QTcpSocket::connected, this, [this] {
-        m_socketStatus = SocketConnected;
+        m_socketStatus = SocketState::Connected;
         WakeWaiter();
     });
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
-        m_socketStatus = SocketDisconnected;
+        m_socketStatus = SocketState::Disconnected;
         WakeWaiter();
     });
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-        m_socketStatus = SocketError;
+        m_socketStatus = SocketState::Failed;
         WakeWaiter();
     });
     connect(m_socket, &QTcpSocket::readyRead, this, &Channel::WakeWaiter);
@@ -113,7 +113,7 @@ ResultCode Channel::OpenChannel()
 
 ResultCode Channel::OpenComPort()
 {
-    if (m_handle != ClosedHandle)
+    if (m_kind != ChannelKind::Closed)
         return Rc::Ok;
     const QString text = QStringLiteral("открытие порта ") + ComPortName + QStringLiteral(" --> ");
 
@@ -128,17 +128,15 @@ ResultCode Channel::OpenComPort()
     m_readFailed = false;
     ++m_serialSession;
     if (!m_serial->open(QIODevice::ReadWrite)) {
-        m_handle = ClosedHandle;
         m_log.AddLogLine(text + QStringLiteral("ошибка открытия"));
         return Rc::PortNotOpen;
     }
     if (SetupComPort(BaudRate) != 0) {
         m_serial->close();
-        m_handle = ClosedHandle;
         m_log.AddLogLine(text + QStringLiteral("ошибка настройки"));
         return Rc::PortNotOpen;
     }
-    m_handle = static_cast<qintptr>(m_serial->handle());
+    m_kind = ChannelKind::Serial;
     m_log.AddLogLine(text + QStringLiteral("успешно"));
     return Rc::Ok;
 }
@@ -160,12 +158,12 @@ int Channel::SetupComPort(qint32 speed)
 
 void Channel::CloseComPort()
 {
-    if (m_handle == ClosedHandle)
+    if (m_kind != ChannelKind::Serial)
         return;
     m_log.AddLogLine(QStringLiteral("закрытие порта"));
     if (m_serial->isOpen())
         m_serial->close();
-    m_handle = ClosedHandle;
+    m_kind = ChannelKind::Closed;
 }
 
 ResultCode Channel::OpenTcp()
@@ -179,23 +177,30 @@ ResultCode Channel::OpenTcp()
         m_socket->abort();
     DropUnread(); // what a dropped connection left unread is stale
 
-    m_socketStatus = SocketPending;
+    m_socketStatus = SocketState::Pending;
     m_socket->connectToHost(address, TcpPort);
-    if (m_socketStatus != SocketPending) {
+    if (m_socketStatus != SocketState::Pending) {
         const QAbstractSocket::SocketError error = m_socket->error();
         if (error == QAbstractSocket::SocketResourceError ||
             error == QAbstractSocket::UnsupportedSocketOperationError)
             return Rc::SocketStartFailed;
     }
-    const ResultCode status = WaitForSocketStatus();
-    if (status == SocketConnected)
-        m_handle = TcpHandle;
-    return status;
+    switch (WaitForSocketStatus()) {
+    case SocketState::Connected:
+        m_kind = ChannelKind::Tcp;
+        return Rc::Ok;
+    case SocketState::Failed:
+        return Rc::IpConnectionError;
+    case SocketState::Pending:
+    case SocketState::Disconnected:
+        break;
+    }
+    return Rc::NoReply;
 }
 
-ResultCode Channel::WaitForSocketStatus()
+SocketState Channel::WaitForSocketStatus()
 {
-    while (m_socketStatus == SocketPending) {
+    while (m_socketStatus == SocketState::Pending) {
         QEventLoop loop;
         WaiterScope scope(m_waiter, &loop);
         loop.exec();
@@ -205,17 +210,17 @@ ResultCode Channel::WaitForSocketStatus()
 
 void Channel::CloseTcp()
 {
-    m_socketStatus = SocketDisconnected;
+    m_socketStatus = SocketState::Disconnected;
     if (m_socket->state() == QAbstractSocket::ConnectedState) {
-        m_socketStatus = SocketPending;
+        m_socketStatus = SocketState::Pending;
         m_socket->disconnectFromHost();
-        if (m_socketStatus == SocketPending) {
+        if (m_socketStatus == SocketState::Pending) {
             QEventLoop loop;
             QTimer limit;
             limit.setSingleShot(true);
             connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
             limit.start(DisconnectLimitMs);
-            while (m_socketStatus == SocketPending && limit.isActive()) {
+            while (m_socketStatus == SocketState::Pending && limit.isActive()) {
                 WaiterScope scope(m_waiter, &loop);
                 loop.exec();
             }
@@ -223,17 +228,17 @@ void Channel::CloseTcp()
     }
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->abort();
-    m_socketStatus = SocketDisconnected;
+    m_socketStatus = SocketState::Disconnected;
     DropUnread();
-    m_handle = ClosedHandle;
+    if (m_kind == ChannelKind::Tcp)
+        m_kind = ChannelKind::Closed;
 }
 
 void Channel::CloseChannel()
 {
     // Close what is really open, even if the settings were switched since it opened.
-    if (m_handle != ClosedHandle && m_handle != TcpHandle)
-        CloseComPort();
-    if (!TcpHost.isEmpty() || m_handle == TcpHandle ||
+    CloseComPort();
+    if (!TcpHost.isEmpty() || m_kind == ChannelKind::Tcp ||
         m_socket->state() != QAbstractSocket::UnconnectedState)
         CloseTcp();
 }
@@ -242,13 +247,13 @@ void Channel::PurgeInput()
 {
     PumpEvents(); // take in what the system holds before dropping it
     quint8 byte = 0;
-    while (ReadByte(byte) == 1) {
+    while (ReadByte(byte) == LineRead::Byte) {
     }
 }
 
 ResultCode Channel::SendBytes(const quint8* bytes, int length)
 {
-    if (m_handle == TcpHandle) {
+    if (m_kind == ChannelKind::Tcp) {
         m_socket->write(reinterpret_cast<const char*>(bytes), length);
         m_socket->flush();
         return Rc::Ok;
@@ -270,7 +275,7 @@ ResultCode Channel::SendBytes(const quint8* bytes, int length)
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return errno;
+            return ResultCode::System(errno);
         if (deadline.hasExpired())
             break; // the bytes written are not examined
         pollfd p{fd, POLLOUT, 0};
@@ -288,25 +293,25 @@ ResultCode Channel::SendBytes(const quint8* bytes, int length)
 #endif
 }
 
-int Channel::ReadByte(quint8& byte)
+LineRead Channel::ReadByte(quint8& byte)
 {
     char c = 0;
-    if (m_handle == TcpHandle) {
+    if (m_kind == ChannelKind::Tcp) {
         if (m_socket->state() != QAbstractSocket::ConnectedState)
-            return 0;
+            return LineRead::Nothing;
         if (m_socket->read(&c, 1) != 1)
-            return 0;
+            return LineRead::Nothing;
         byte = static_cast<quint8>(c);
-        return 1;
+        return LineRead::Byte;
     }
     if (!m_serial->isOpen())
-        return Rc::PortReadError;
+        return LineRead::Failed;
     // Bytes that arrived before the failure are still handed out.
     if (m_serial->read(&c, 1) == 1) {
         byte = static_cast<quint8>(c);
-        return 1;
+        return LineRead::Byte;
     }
-    return m_readFailed ? Rc::PortReadError : 0;
+    return m_readFailed ? LineRead::Failed : LineRead::Nothing;
 }
 
 void Channel::DropUnread()
@@ -318,7 +323,7 @@ void Channel::DropUnread()
 bool Channel::InputWaiting() const
 {
     // A TCP client that is not connected gets nothing: sleep until the deadline.
-    if (m_handle == TcpHandle)
+    if (m_kind == ChannelKind::Tcp)
         return m_socket->state() == QAbstractSocket::ConnectedState &&
                m_socket->bytesAvailable() > 0;
     return !m_serial->isOpen() || m_readFailed || m_serial->bytesAvailable() > 0;

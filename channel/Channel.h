@@ -12,6 +12,12 @@ class QEventLoop;
 class QSerialPort;
 class QTcpSocket;
 
+// What the channel has open.
+enum class ChannelKind { Closed, Serial, Tcp };
+
+// The TCP connection as the socket's notifications leave it.
+enum class SocketState { Pending, Connected, Disconnected, Failed };
+
 // The one line the program talks on: a local serial port, or a TCP connection to a
 // serial-to-Ethernet gateway that passes the line's bytes through unchanged.
 class Channel : public QObject, public Line
@@ -19,15 +25,6 @@ class Channel : public QObject, public Line
     Q_OBJECT
 
 public:
-    static constexpr qintptr ClosedHandle = -1;
-    static constexpr qintptr TcpHandle = 8888;
-
-    // SocketStatus values, as the socket notifications leave them.
-    static constexpr int SocketPending = -2;
-    static constexpr int SocketConnected = 0;
-    static constexpr int SocketDisconnected = -1;
-    static constexpr int SocketError = -88;
-
     explicit Channel(ExchangeLog& log, QObject* parent = nullptr);
     ~Channel() override;
 
@@ -39,19 +36,18 @@ public:
     QString ComPortName;
     qint32 BaudRate = 19200;
 
-    qintptr ChannelHandle() const { return m_handle; }
-    int SocketStatus() const { return m_socketStatus; }
+    ChannelKind Kind() const { return m_kind; }
+    SocketState SocketStatus() const { return m_socketStatus; }
 
-    // 0 when already open. The TCP channel reconnects here when the gateway dropped
+    // Ok when already open. The TCP channel reconnects here when the gateway dropped
     // the connection since the last call.
     ResultCode OpenChannel() override;
     void CloseChannel();
     void PurgeInput() override;
-    // 0, or the system's error code of a failed serial write.
+    // Ok, or the system's error of a failed serial write.
     ResultCode SendBytes(const quint8* bytes, int length) override;
-    // 1 a byte was read, 0 none was waiting, Rc::PortReadError a serial read failed.
-    // Never waits.
-    int ReadByte(quint8& byte) override;
+    // Failed once a serial read has failed. Never waits.
+    LineRead ReadByte(quint8& byte) override;
 
     // Sleeps in the event loop until input may be there, the line failed or closed, or
     // the deadline passed. Returns at once when a byte is already waiting.
@@ -66,13 +62,13 @@ private:
     bool InputWaiting() const;
     void DropUnread();
     void WakeWaiter();
-    ResultCode WaitForSocketStatus();
+    SocketState WaitForSocketStatus();
 
     ExchangeLog& m_log;
     QSerialPort* m_serial;
     QTcpSocket* m_socket;
-    qintptr m_handle = ClosedHandle;
-    int m_socketStatus = SocketDisconnected;
+    ChannelKind m_kind = ChannelKind::Closed;
+    SocketState m_socketStatus = SocketState::Disconnected;
     bool m_readFailed = false;
     int m_serialSession = 0;
     QEventLoop* m_waiter = nullptr;

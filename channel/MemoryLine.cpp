@@ -18,17 +18,17 @@ ResultCode MemoryLine::SendBytes(const quint8* bytes, int length)
     }
     const std::optional<QByteArray> reply = m_responder ? m_responder(request) : std::nullopt;
     if (!reply)
-        return Rc::PortWriteError;
+        return m_gone;
     m_input += *reply;
     return Rc::Ok;
 }
 
-int MemoryLine::ReadByte(quint8& byte)
+LineRead MemoryLine::ReadByte(quint8& byte)
 {
     if (m_read >= m_input.size())
-        return 0;
+        return LineRead::Nothing;
     byte = static_cast<quint8>(m_input.at(m_read++));
-    return 1;
+    return LineRead::Byte;
 }
 
 void MemoryLine::WaitForInput(const QDeadlineTimer& deadline)

@@ -61,7 +61,9 @@ ResultCode ModbusMaster::ModbusTransaction(Attempts attempts)
         if (sent != Rc::Ok)
             return sent;
         r = ReceiveReply();
-        if (r == Rc::Ok || (r >= Rc::ExceptionBase + 1 && r <= Rc::ExceptionBase + 9))
+        // A meter that answers with an exception has understood the request: asking
+        // again would get the same answer.
+        if (r == Rc::Ok || (r.IsException() && r.number() >= 1 && r.number() <= 9))
             return r;
         Pause(RetryPauseMs);
     }
@@ -78,10 +80,10 @@ ResultCode ModbusMaster::ReceiveReply()
     while (!deadline.hasExpired()) {
         PumpEvents();
         quint8 byte = 0;
-        const int got = m_channel.ReadByte(byte);
-        if (got < 0)
+        const LineRead got = m_channel.ReadByte(byte);
+        if (got == LineRead::Failed)
             return Rc::PortReadError;
-        if (got == 0) {
+        if (got == LineRead::Nothing) {
             m_channel.WaitForInput(deadline);
             continue;
         }
@@ -123,7 +125,7 @@ ResultCode ModbusMaster::ReceiveReply()
     if (ReplyFrame[ReplyLength - 2] != (crc & 0xFF) || ReplyFrame[ReplyLength - 1] != (crc >> 8))
         return Rc::CrcError;
     if (ReplyLength == 5 && (ReplyFrame[1] & 0x80))
-        return Rc::ExceptionBase + ReplyFrame[2];
+        return ResultCode::Exception(ReplyFrame[2]);
     Pause(ReplyDelay);
     return Rc::Ok;
 }
@@ -131,6 +133,9 @@ ResultCode ModbusMaster::ReceiveReply()
 ResultCode ModbusMaster::ReadRegisters(quint8 function, quint16 address, quint16 firstRegister,
                                        quint16& count, std::span<quint8> buffer, Attempts attempts)
 {
+    // The reply's byte count could not announce more.
+    if (count > MaxReadRegisters)
+        return Rc::InvalidParameter;
     if (m_busy)
         return Rc::PortWriteError;
     BusyScope busy(*this);

@@ -32,7 +32,9 @@ public:
     int RetryPauseMs = 200;
     // A reply never grows past this many bytes.
     static constexpr int ReplyLimit = 1000;
-    // The byte-count field is 8 bits wide.
+    // The byte-count field is 8 bits wide: a read reply carries at most 125 registers
+    // within the ModBus frame, a write request 127.
+    static constexpr int MaxReadRegisters = 125;
     static constexpr int MaxWriteRegisters = 127;
 
     std::array<quint8, FrameSize> RequestFrame{};
@@ -47,7 +49,8 @@ public:
 
     // On success count is the reply's byte count N and buffer[0..N-1] its data bytes
     // as received; on failure both are left alone. A reply announcing more bytes than
-    // buffer holds is not ours: -3.
+    // buffer holds is not ours: Rc::UnknownReply. More than MaxReadRegisters are refused
+    // with Rc::InvalidParameter before anything is sent.
     ResultCode ReadHoldingRegisters(quint16 address, quint16 firstRegister, quint16& count,
                                     std::span<quint8> buffer, Attempts attempts = Attempts::Repeat);
     ResultCode ReadInputRegisters(quint16 address, quint16 firstRegister, quint16& count,

@@ -43,10 +43,10 @@ ResultCode Modem::ReceiveModemReply()
     while (!deadline.hasExpired()) {
         PumpEvents();
         quint8 byte = 0;
-        const int got = channel.ReadByte(byte);
-        if (got < 0)
+        const LineRead got = channel.ReadByte(byte);
+        if (got == LineRead::Failed)
             return Rc::PortReadError;
-        if (got == 0) {
+        if (got == LineRead::Nothing) {
             channel.WaitForInput(deadline);
             continue;
         }

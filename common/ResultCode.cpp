@@ -1,5 +1,7 @@
 #include "ResultCode.h"
 
+#include <QByteArray>
+
 #include <cstring>
 
 #ifdef Q_OS_WIN
@@ -10,40 +12,23 @@ namespace {
 
 struct CodeText
 {
-    ResultCode code;
+    int code;
     const char* text; // UTF-8
 };
 
+// The program codes that something produces.
 constexpr CodeText kCodeTexts[] = {
     {-1, "Нет ответа"},
     {-2, "Ошибка CRC"},
     {-3, "Неопознанный ответ"},
     {-4, "Порт не открыт"},
-    {-5, "Неверный номер порта"},
     {-6, "Неверный параметр"},
-    {-7, "Не выбран эталонный расходомер"},
-    {-8, "Ошибка насоса"},
-    {-9, "Ошибка записи параметра"},
     {-10, "Ошибка чтения порта"},
     {-11, "Ошибка записи в порт"},
-    {-13, "Ответ - ошибка контрольной суммы"},
     {-14, "Переполнение буфера приема"},
-    {-15, "Операция прервана"},
-    {-16, "Ошибка установки DTR"},
-    {-17, "Ошибка снятия DTR"},
-    {-18, "Ошибка автоустановки порога"},
-    {-19, "Неверный тип прибора"},
-    {-20, "Недостаточно данных"},
-    {-21, "Ошибка насоса ErrorClear"},
-    {-22, "Ошибка насоса ShutDown"},
-    {-23, "Ошибка насоса SwitchOn"},
-    {-24, "Ошибка насоса Enable"},
-    {-25, "Ошибка чтения измерителя"},
-    {-26, "Ошибка записи измерителя"},
     {-88, "Ошибка IP соединения"},
     {-90, "Ошибка разбора журнала"},
     {-91, "Ошибка разбора архива"},
-    {-99, "Неверный тип ЗЕТУ"},
     {-100, "Неизвестный тип прибора"},
 };
 
@@ -94,15 +79,31 @@ QString TrimSystemText(QString text)
 
 QString ResultCodeText(ResultCode code)
 {
-    if (code == Rc::Ok)
+    switch (code.kind()) {
+    case ResultCode::Kind::Ok:
         return QStringLiteral("OK");
-    if (code >= Rc::ExceptionBase && code <= Rc::ExceptionLast)
-        return QStringLiteral("Ответ - ошибка ") + QString::number(code - Rc::ExceptionBase);
-    for (const CodeText& entry : kCodeTexts) {
-        if (entry.code == code)
-            return QString::fromUtf8(entry.text);
+    case ResultCode::Kind::Exception:
+        return QStringLiteral("Ответ - ошибка ") + QString::number(code.number());
+    case ResultCode::Kind::Program:
+        for (const CodeText& entry : kCodeTexts) {
+            if (entry.code == code.number())
+                return QString::fromUtf8(entry.text);
+        }
+        break;
+    case ResultCode::Kind::System:
+        break;
     }
-    const QString system = code > 0 ? SystemErrorText(code) : QString();
-    return QStringLiteral("ошибка ") + QString::number(code) + QStringLiteral(" (") + system +
-           QStringLiteral(")");
+    const QString system =
+        code.kind() == ResultCode::Kind::System ? SystemErrorText(code.number()) : QString();
+    return QStringLiteral("ошибка ") + QString::number(code.number()) + QStringLiteral(" (") +
+           system + QStringLiteral(")");
+}
+
+char* toString(const ResultCode& code)
+{
+    static const char* const kinds[] = {"ok", "program", "exception", "system"};
+    const QByteArray text = QByteArray(kinds[static_cast<int>(code.kind())]) + ' ' +
+                            QByteArray::number(code.number()) + " \"" +
+                            ResultCodeText(code).toUtf8() + '"';
+    return qstrdup(text.constData());
 }

@@ -73,7 +73,7 @@ inline constexpr PeriodCode Monthly = 109; // 'm'
 } // namespace Period
 
 // What every driver operation works with: the master of the line, the exchange log,
-// and the state the read-out shares with the drivers. The read-out owns one.
+// and the state the read-out shares with the drivers. A read-out job owns one.
 struct DriverContext
 {
     DriverContext(ModbusMaster& master, ExchangeLog& log) : Master(master), Log(log) {}
@@ -90,7 +90,7 @@ struct DriverContext
 };
 
 // One device family. Every operation addresses DeviceAddress through the master and
-// returns a ResultCode; operations a family does not have return -100.
+// returns a ResultCode; operations a family does not have return Rc::UnknownDevice.
 class DeviceDriver
 {
 public:

@@ -23,8 +23,6 @@ constexpr int SerialBlock = 8;
 constexpr int ClockBlock = 8;
 constexpr int LayoutBlock = Orvek213Driver::LayoutSlots + 1;
 
-constexpr ResultCode ExceptionIllegalAddress = Rc::ExceptionBase + 2;
-
 constexpr quint16 Model213 = 213;
 constexpr quint16 Model223 = 223;
 
@@ -166,7 +164,7 @@ ResultCode Orvek213Driver::IdentifyDevice(QString& name)
     name = kUnnamedModel;
     // A meter without the model register answers exception 2: no failure, and the
     // model of the previous device stays in force.
-    if (r == ExceptionIllegalAddress)
+    if (r == Rc::IllegalDataAddress)
         return Rc::Ok;
     if (r != Rc::Ok)
         return r;

@@ -19,8 +19,6 @@ constexpr quint16 StartDateRegister = 96;
 constexpr quint16 SingleCount = 1;
 constexpr quint16 NextCount = 120;
 
-constexpr ResultCode IllegalDataAddress = Rc::ExceptionBase + 2;
-
 constexpr int NameWidth = 10;
 constexpr int SystemEntryWidth = 10;
 
@@ -193,7 +191,7 @@ ResultCode Orvek307Driver::IdentifyDevice(QString& name)
     const ResultCode r = Read(ModelRegister, SingleCount, buffer, block);
     name = QStringLiteral("ОРВЕК-30x");
     // Early meters do not know the register: they are taken as a model of the family.
-    if (r == IllegalDataAddress)
+    if (r == Rc::IllegalDataAddress)
         return Rc::Ok;
     if (r != Rc::Ok)
         return r;

@@ -1,7 +1,6 @@
 #include "ExportFiles.h"
 
 #include "AnsiCodec.h"
-#include "Channel.h"
 #include "DatFile.h"
 #include "ExchangeLog.h"
 #include "TextFormat.h"
@@ -292,10 +291,9 @@ int WriteAllVia(const QString& temporary, const QString& path, QByteArrayView by
 
 } // namespace SystemFile
 
-ExportFiles::ExportFiles(ExchangeLog& log, Channel& channel, QString programDir, Clock clock,
-                         TickSource tick)
-    : m_log(log), m_channel(channel), m_programDir(std::move(programDir)),
-      m_clock(std::move(clock)), m_tick(std::move(tick))
+ExportFiles::ExportFiles(ExchangeLog& log, QString programDir, Clock clock, TickSource tick)
+    : m_log(log), m_programDir(std::move(programDir)), m_clock(std::move(clock)),
+      m_tick(std::move(tick))
 {}
 
 ExportFiles::~ExportFiles()
@@ -317,7 +315,6 @@ quint16 ExportFiles::MillisecondTick()
 void ExportFiles::Fail(const QString& message)
 {
     m_log.AddLogLine(message);
-    m_channel.CloseChannel();
     if (OnFailure)
         OnFailure(message);
 }
@@ -377,7 +374,7 @@ bool ExportFiles::MakeExportFolderFor(const QDate& date)
             // Another read-out into the same home may create the folder between the check and
             // the call; a folder that exists now is what was wanted.
             if (error && !QFileInfo(path).isDir()) {
-                // The two wordings differ by one blank; both are the program's own texts.
+                // The two wordings differ by one blank: a kept quirk (docs/QUIRKS.md).
                 const QString gap = first ? QStringLiteral("\" ") : QStringLiteral("\"");
                 Fail(QStringLiteral("Ошибка \"") + QString::number(error) + gap +
                      QStringLiteral("создания папки \"") + QDir::toNativeSeparators(path) + u'"');

@@ -8,7 +8,6 @@
 
 #include <functional>
 
-class Channel;
 class ExchangeLog;
 
 // Files as the system sees them. Every int result is 0 on success or the system's
@@ -60,8 +59,8 @@ public:
     // programDir ends with a separator. The clock gives the date of folder and file
     // name at the moment a file is made; the tick source gives the scrambling key of a
     // ".dat" copy. Both are replaceable so that a test can pin them.
-    ExportFiles(ExchangeLog& log, Channel& channel, QString programDir,
-                Clock clock = &QDateTime::currentDateTime, TickSource tick = &MillisecondTick);
+    ExportFiles(ExchangeLog& log, QString programDir, Clock clock = &QDateTime::currentDateTime,
+                TickSource tick = &MillisecondTick);
     ~ExportFiles();
     ExportFiles(const ExportFiles&) = delete;
     ExportFiles& operator=(const ExportFiles&) = delete;
@@ -74,8 +73,8 @@ public:
     // only in the log, a headless run must also know the read-out failed.
     std::function<void(const QString& message)> OnFailure;
 
-    // The three creation steps return false after logging the failure and closing
-    // the channel; the caller then ends the read-out.
+    // The three creation steps return false after logging the failure; the caller then
+    // ends the read-out.
     bool MakeExportFolder();
     // Creates {folder}/mmdd{suffix}.csv (under its temporary name until it is closed)
     // and writes the device and serial-number lines. A file still open is closed first,
@@ -123,7 +122,6 @@ private:
     void Fail(const QString& message);
 
     ExchangeLog& m_log;
-    Channel& m_channel;
     QString m_programDir;
     Clock m_clock;
     TickSource m_tick;

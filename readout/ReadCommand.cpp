@@ -1,16 +1,12 @@
 #include "ReadCommand.h"
 
 #include "AddressList.h"
-#include "Channel.h"
-#include "DeviceDriver.h"
 #include "ExchangeLog.h"
-#include "ExportFiles.h"
 #include "IniFile.h"
-#include "ModbusMaster.h"
-#include "Modem.h"
 #include "ProgramEnv.h"
 #include "ProgramSettings.h"
-#include "Readout.h"
+#include "ReadoutJob.h"
+#include "ReadoutSteps.h"
 
 #include <QDir>
 #include <QHostAddress>
@@ -281,16 +277,6 @@ bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& er
     return true;
 }
 
-void ApplyFamilyBoxes(ReadoutSettings& settings)
-{
-    if (settings.family == FamilyIlm) {
-        settings.archiveIntegral = settings.archiveEmergency = false;
-        settings.eventLog = settings.protectedLog = false;
-    } else if (settings.family == FamilyOrvek213) {
-        settings.archiveEmergency = settings.protectedLog = false;
-    }
-}
-
 bool BuildReadSettings(const ReadOptions& options, const IniFile& ini,
                        const GeneralSettings& general, const QDate& today,
                        ReadoutSettings& settings, QString& error)
@@ -354,7 +340,6 @@ bool BuildReadSettings(const ReadOptions& options, const IniFile& ini,
         settings.echo = true;
     if (options.showLog)
         settings.showLog = true;
-    ApplyFamilyBoxes(settings);
     return true;
 }
 
@@ -377,21 +362,18 @@ int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err,
     ConsoleFrontEnd console(out, err);
     ExchangeLog log(programDir);
     log.SetMemo(&console);
-    Channel channel(log);
-    ModbusMaster master(channel, log);
+    ReadoutJob job(programDir, log, console, settings);
+    DropUnoffered(settings, job.DriverFor(settings.family));
+    ModbusMaster& master = job.master;
     master.GlobalTimeOut = general.globalTimeOut;
     master.LocalTimeOut = general.localTimeOut;
     master.GlobalTry = general.globalTry;
     // The M-Bus box's own handler sets the echo skipping, as loading a configuration does.
     master.EchoSkip = settings.echo;
-    Modem modem(master);
-    DriverContext context(master, log);
-    DriverSet drivers(context);
-    ExportFiles files(log, channel, programDir);
-    files.OnFailure = [&console](const QString& message) {
+    job.files.OnFailure = [&console](const QString& message) {
         console.Error(message);
     };
-    Readout readout(log, channel, master, modem, context, drivers, files, console, settings);
+    Readout& readout = job.readout;
 
     bool aborted = false;
     QTimer poll;

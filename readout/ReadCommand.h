@@ -37,13 +37,10 @@ struct ReadOptions
 // The arguments after "read". False with a message for the user on bad usage.
 bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error);
 
-// The window unticks and disables the boxes a family has no archive or log for; a
-// read-out from the command line gets the same boxes.
-void ApplyFamilyBoxes(ReadoutSettings& settings);
-
 // The settings a read-out starts from: [General] (port and speed), then the saved
 // configuration, then the options. False with a message when the configuration is
-// not in the file.
+// not in the file. The boxes the family lacks are cleared when the job is made, as the
+// window clears them.
 bool BuildReadSettings(const ReadOptions& options, const IniFile& ini,
                        const GeneralSettings& general, const QDate& today,
                        ReadoutSettings& settings, QString& error);

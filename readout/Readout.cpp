@@ -7,6 +7,7 @@
 #include "ModbusMaster.h"
 #include "Modem.h"
 #include "ReadoutFrontEnd.h"
+#include "ReadoutSteps.h"
 #include "TextFormat.h"
 
 #include <QLocale>
@@ -22,26 +23,20 @@ struct ArchiveInfo
     const char16_t* suffix;
     const char16_t* logLine;
     PeriodCode period;
-    int families; // bit per DeviceFamily
 };
 
-constexpr int AllFamilies = 0b111;
-
-// The emergency title keeps its doubled "н": files already made carry it so.
+// The emergency title's doubled letter is one of the kept quirks (docs/QUIRKS.md).
 constexpr ArchiveInfo Archives[] = {
-    {ArchiveKind::Hourly, u"Почасовой архив", u"H0", u"Чтение почасового архива", Period::Hourly,
-     AllFamilies},
-    {ArchiveKind::Daily, u"Посуточный архив", u"A0", u"Чтение посуточного архива", Period::Daily,
-     AllFamilies},
+    {ArchiveKind::Hourly, u"Почасовой архив", u"H0", u"Чтение почасового архива", Period::Hourly},
+    {ArchiveKind::Daily, u"Посуточный архив", u"A0", u"Чтение посуточного архива", Period::Daily},
     {ArchiveKind::IntegralDaily, u"Посуточный интегральный архив", u"IA0",
-     u"Чтение интегрального посуточного архива", Period::None, 1 << FamilyOrvek213},
+     u"Чтение интегрального посуточного архива", Period::None},
     {ArchiveKind::Monthly, u"Помесячный архив", u"O0", u"Чтение помесячного архива",
-     Period::Monthly, AllFamilies},
+     Period::Monthly},
     {ArchiveKind::IntegralMonthly, u"Помесячный интегральный архив", u"I0",
-     u"Чтение интегрального помесячного архива", Period::None,
-     (1 << FamilyOrvek307) | (1 << FamilyOrvek213)},
+     u"Чтение интегрального помесячного архива", Period::None},
     {ArchiveKind::EmergencyDaily, u"Аварийный посуточнный архив", u"EA0",
-     u"Чтение аварийного посуточного архива", Period::None, 1 << FamilyOrvek307},
+     u"Чтение аварийного посуточного архива", Period::None},
 };
 
 const ArchiveInfo* FindArchive(ArchiveKind kind)
@@ -259,7 +254,7 @@ void Readout::DoDevice()
         }
     }
     for (const quint8 address : parsed.addresses) {
-        if (ReadOneDevice(address) == DeviceOutcome::End)
+        if (ReadOneDevice(address) == Outcome::End)
             break;
     }
     EndReadout();
@@ -295,7 +290,7 @@ bool Readout::Dial(const QString& dialString)
     }
 }
 
-Readout::DeviceOutcome Readout::ReadOneDevice(quint8 address)
+Readout::Outcome Readout::ReadOneDevice(quint8 address)
 {
     m_log.AddLogLine(QStringLiteral("******* прибор по адресу ") + QString::number(address));
     m_context.DeviceAddress = address;
@@ -314,7 +309,7 @@ Readout::DeviceOutcome Readout::ReadOneDevice(quint8 address)
     r = Driver().ReadDeviceClock(DeviceClock);
     if (r != Rc::Ok) {
         Report(r);
-        return DeviceOutcome::NextDevice;
+        return Outcome::NextDevice;
     }
     m_log.AddLogLine(QStringLiteral("Дата - Время = ") + ClockText(DeviceClock));
 
@@ -322,7 +317,7 @@ Readout::DeviceOutcome Readout::ReadOneDevice(quint8 address)
     r = Driver().ReadSerialNumber(SerialNumber);
     if (r != Rc::Ok) {
         Report(r);
-        return DeviceOutcome::NextDevice;
+        return Outcome::NextDevice;
     }
     m_log.AddLogLine(QStringLiteral("Зав. № = ") + SerialNumber);
 
@@ -331,7 +326,7 @@ Readout::DeviceOutcome Readout::ReadOneDevice(quint8 address)
     r = Driver().ReadArchiveLayout(Layout);
     if (r != Rc::Ok) {
         Report(r);
-        return DeviceOutcome::NextDevice;
+        return Outcome::NextDevice;
     }
     m_log.AddLogLine(QStringLiteral("Выполнено"));
     m_log.AddMemoMark(QStringLiteral("---"));
@@ -340,11 +335,11 @@ Readout::DeviceOutcome Readout::ReadOneDevice(quint8 address)
     r = Driver().ReadParameterNames(Names);
     if (m_context.AbortRequested) {
         m_log.AddLogLine(Aborted);
-        return DeviceOutcome::End;
+        return Outcome::End;
     }
     if (r != Rc::Ok) {
         Report(r);
-        return DeviceOutcome::NextDevice;
+        return Outcome::NextDevice;
     }
     ArchiveHeaderLine = QStringLiteral("Дата;");
     int named = 0;
@@ -360,53 +355,27 @@ Readout::DeviceOutcome Readout::ReadOneDevice(quint8 address)
     m_files.ArchiveHeaderLine = ArchiveHeaderLine;
 
     if (ExportConfiguration() == Outcome::End)
-        return DeviceOutcome::End;
+        return Outcome::End;
 
-    // Each box is read when its archive is due: the user may change them meanwhile.
-    const auto runArchive = [this](ArchiveKind kind) -> int {
-        const ResultCode result = ExportArchive(kind);
-        if (result == Rc::Ok)
-            return 0;
-        return result == EndReadoutResult ? -1 : 1;
-    };
-    struct Step
-    {
-        bool ReadoutSettings::*box;
-        ArchiveKind kind;
-    };
-    const Step steps[] = {
-        {&ReadoutSettings::archiveHourly, ArchiveKind::Hourly},
-        {&ReadoutSettings::archiveDaily, ArchiveKind::Daily},
-        {&ReadoutSettings::archiveDaily, ArchiveKind::IntegralDaily},
-        {&ReadoutSettings::archiveMonthly, ArchiveKind::Monthly},
-        {&ReadoutSettings::archiveIntegral, ArchiveKind::IntegralMonthly},
-        {&ReadoutSettings::archiveEmergency, ArchiveKind::EmergencyDaily},
-    };
-    for (const Step& step : steps) {
-        if (!(m_settings.*step.box))
+    // Each box is looked at when its step is due: the user may change them meanwhile.
+    // What the family lacks is skipped quietly, as the window never offers its box.
+    for (const ArchiveStep& step : ArchiveSteps()) {
+        if (!BoxIn(m_settings, step.box) || !Driver().HasArchive(step.kind))
             continue;
-        if (step.kind == ArchiveKind::IntegralDaily && m_settings.family != FamilyOrvek213)
-            continue;
-        const int outcome = runArchive(step.kind);
-        if (outcome < 0)
-            return DeviceOutcome::End;
-        if (outcome > 0)
-            return DeviceOutcome::NextDevice;
+        const Outcome outcome = ExportArchive(step.kind);
+        if (outcome != Outcome::GoOn)
+            return outcome;
     }
-
-    // A family without the log is skipped quietly: the window never offers its box.
-    if (m_settings.eventLog && Driver().HasEventLog()) {
-        const Outcome outcome = ExportEventLog();
-        if (outcome == Outcome::End)
-            return DeviceOutcome::End;
-        if (outcome == Outcome::NextDevice)
-            return DeviceOutcome::NextDevice;
+    if (BoxIn(m_settings, ReadoutBox::EventLog) && Driver().HasEventLog()) {
+        const Outcome outcome = ExportLog(false);
+        if (outcome != Outcome::GoOn)
+            return outcome;
     }
-    if (m_settings.protectedLog && Driver().HasProtectedLog()) {
-        if (ExportProtectedLog() == Outcome::End)
-            return DeviceOutcome::End;
+    if (BoxIn(m_settings, ReadoutBox::ProtectedLog) && Driver().HasProtectedLog()) {
+        if (ExportLog(true) == Outcome::End)
+            return Outcome::End;
     }
-    return DeviceOutcome::NextDevice;
+    return Outcome::NextDevice;
 }
 
 bool Readout::PositionLost(ResultCode code, bool first) const
@@ -415,8 +384,7 @@ bool Readout::PositionLost(ResultCode code, bool first) const
         return false;
     // An exception or an undecodable record came whole from the device: the reply was
     // not lost. Everything else may have moved the device unseen.
-    const bool exception = code >= Rc::ExceptionBase && code <= Rc::ExceptionLast;
-    return !exception && code != Rc::LogDecodeError && code != Rc::ArchiveDecodeError &&
+    return !code.IsException() && code != Rc::LogDecodeError && code != Rc::ArchiveDecodeError &&
            code != Rc::UnknownDevice;
 }
 
@@ -535,16 +503,6 @@ Readout::Outcome Readout::ExportConfiguration()
     return Outcome::GoOn;
 }
 
-Readout::Outcome Readout::ExportEventLog()
-{
-    return ExportLog(false);
-}
-
-Readout::Outcome Readout::ExportProtectedLog()
-{
-    return ExportLog(true);
-}
-
 Readout::Outcome Readout::ExportLog(bool protectedLog)
 {
     m_log.AddMemoMark(QStringLiteral("---"));
@@ -642,15 +600,14 @@ Readout::Outcome Readout::ExportLog(bool protectedLog)
     return Outcome::GoOn;
 }
 
-ResultCode Readout::ExportArchive(ArchiveKind kind)
+Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
 {
     const ArchiveInfo* info = FindArchive(kind);
-    const int family = m_settings.family;
-    if (!info || family < 0 || family > FamilyOrvek213 || !(info->families & (1 << family)))
-        return NoSuchArchive;
+    if (!info)
+        return Outcome::NextDevice;
     // Every driver call below takes the family anew: the user may change it meanwhile.
     if (!m_files.CreateArchiveFile(Text(info->title), Text(info->suffix)))
-        return EndReadoutResult;
+        return Outcome::End;
     m_log.AddLogLine(Text(info->logLine));
 
     const auto closeFile = [this]() {
@@ -686,14 +643,14 @@ ResultCode Readout::ExportArchive(ArchiveKind kind)
     ResultCode r = source.setStart(source.startDate);
     if (r != Rc::Ok) {
         Report(r);
-        return closeFile() ? r : EndReadoutResult;
+        return closeFile() ? Outcome::NextDevice : Outcome::End;
     }
     r = ReadRecord(source, true);
     if (r != Rc::Ok) {
         recordFailure(r);
-        return closeFile() ? r : EndReadoutResult;
+        return closeFile() ? Outcome::NextDevice : Outcome::End;
     }
-    ResultCode result = Rc::Ok;
+    Outcome result = Outcome::GoOn;
     int n = 0;
     bool written = false;
     if (m_archiveRecord.recordIndex == NoMoreRecords) {
@@ -703,7 +660,8 @@ ResultCode Readout::ExportArchive(ArchiveKind kind)
             if (m_context.AbortRequested) {
                 m_log.AddLogLine(Aborted);
                 // The rows so far stay in the file, but an aborted archive gets no copy.
-                return closeFile() ? ArchiveAborted : EndReadoutResult;
+                // The next device sees the abort once its names are read.
+                return closeFile() ? Outcome::NextDevice : Outcome::End;
             }
             ++n;
             written = true;
@@ -732,23 +690,23 @@ ResultCode Readout::ExportArchive(ArchiveKind kind)
             const int error = m_files.WriteLine(line);
             if (error != 0) {
                 IoFailure(error);
-                return EndReadoutResult;
+                return Outcome::End;
             }
             source.NoteWritten();
             r = ReadRecord(source, false);
             if (r != Rc::Ok) {
                 recordFailure(r);
-                result = r;
+                result = Outcome::NextDevice;
                 break;
             }
         } while (m_archiveRecord.recordIndex != NoMoreRecords);
     }
     if (!closeFile())
-        return EndReadoutResult;
+        return Outcome::End;
     const int datError = m_files.WriteDatCopy(m_files.ExportFile());
     if (datError != 0) {
         IoFailure(datError);
-        return EndReadoutResult;
+        return Outcome::End;
     }
     if (written)
         m_log.AddLogLine(QStringLiteral("Выполнено ") + QString::number(n));

@@ -16,7 +16,7 @@ struct ReadoutSettings;
 
 // One press of the Read button: opens the line, dials when asked to, then reads every
 // device of the address list and writes its configuration, archives and logs. Owns
-// only the per-device tables; everything else belongs to the caller.
+// only the per-device tables; everything else belongs to its ReadoutJob.
 class Readout
 {
 public:
@@ -31,20 +31,10 @@ public:
     // each archive or log record.
     void RequestAbort();
 
-    // What an export tells the device loop to do next.
+    // What a step of the read-out tells the device loop to do next: go on with this
+    // device, go to the next one (a failure already shown and logged), or end the
+    // read-out (a file not made or written, or an abort seen).
     enum class Outcome { GoOn, NextDevice, End };
-
-    Outcome ExportConfiguration();
-    Outcome ExportEventLog();
-    Outcome ExportProtectedLog();
-    // 0 done; -99 the read-out must end (folder or file not made, or an export file
-    // could not be written); -100 the family has no such archive; -333 aborted;
-    // otherwise the code of the failed driver operation, already shown and logged.
-    ResultCode ExportArchive(ArchiveKind kind);
-
-    static constexpr ResultCode EndReadoutResult = -99;
-    static constexpr ResultCode NoSuchArchive = -100;
-    static constexpr ResultCode ArchiveAborted = -333;
 
     // The current device, as the last read-out left it.
     QString DeviceName;
@@ -61,11 +51,12 @@ public:
     static QString TypeWord(ParameterKind kind);
 
 private:
-    enum class DeviceOutcome { NextDevice, End };
     struct RecordSource;
 
     bool Dial(const QString& dialString);
-    DeviceOutcome ReadOneDevice(quint8 address);
+    Outcome ReadOneDevice(quint8 address);
+    Outcome ExportConfiguration();
+    Outcome ExportArchive(ArchiveKind kind);
     Outcome ExportLog(bool protectedLog);
     void EndReadout();
     void Report(ResultCode code);

@@ -39,18 +39,18 @@ void TestChannel::serialOpenAndClose()
     Channel& channel = line.channel;
     const QString name = channel.ComPortName;
 
-    QCOMPARE(channel.ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(channel.Kind(), ChannelKind::Closed);
     channel.CloseChannel(); // closing a closed port logs nothing
     QCOMPARE(line.memo.Lines(), QStringList());
 
-    QCOMPARE(channel.OpenChannel(), 0);
-    QVERIFY(channel.ChannelHandle() >= 0 && channel.ChannelHandle() != Channel::TcpHandle);
+    QCOMPARE(channel.OpenChannel(), Rc::Ok);
+    QVERIFY(channel.Kind() == ChannelKind::Serial);
     channel.BaudRate = 9600; // not applied while open, and not logged
     channel.ComPortName = QStringLiteral("/dev/ttyNOSUCH1");
-    QCOMPARE(channel.OpenChannel(), 0);
+    QCOMPARE(channel.OpenChannel(), Rc::Ok);
     channel.CloseChannel();
     channel.CloseChannel();
-    QCOMPARE(channel.ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(channel.Kind(), ChannelKind::Closed);
 
     QCOMPARE(line.memo.Texts(),
              (QStringList{QStringLiteral("открытие порта ") + name + QStringLiteral(" --> успешно"),
@@ -64,10 +64,10 @@ void TestChannel::serialPortHeldElsewhere()
     ExchangeLog otherLog(line.home.path() + QStringLiteral("/other/"));
     Channel holder(otherLog);
     holder.ComPortName = line.channel.ComPortName;
-    QCOMPARE(holder.OpenChannel(), 0);
+    QCOMPARE(holder.OpenChannel(), Rc::Ok);
 
     QCOMPARE(line.channel.OpenChannel(), Rc::PortNotOpen);
-    QCOMPARE(line.channel.ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(line.channel.Kind(), ChannelKind::Closed);
     QCOMPARE(line.memo.Texts(),
              QStringList{QStringLiteral("открытие порта ") + line.channel.ComPortName +
                          QStringLiteral(" --> ошибка открытия")});
@@ -79,27 +79,27 @@ void TestChannel::serialSpeedRefused()
     LineFixture line(QStringLiteral("pty"));
     line.channel.BaudRate = -1;
     QCOMPARE(line.channel.OpenChannel(), Rc::PortNotOpen);
-    QCOMPARE(line.channel.ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(line.channel.Kind(), ChannelKind::Closed);
     QCOMPARE(line.memo.Texts(),
              QStringList{QStringLiteral("открытие порта ") + line.channel.ComPortName +
                          QStringLiteral(" --> ошибка настройки")});
     // The port was let go: a good speed opens it.
     line.channel.BaudRate = 19200;
-    QCOMPARE(line.channel.OpenChannel(), 0);
+    QCOMPARE(line.channel.OpenChannel(), Rc::Ok);
 }
 
 void TestChannel::tcpOpenAndClose()
 {
     LineFixture line(QStringLiteral("tcp"));
     Channel& channel = line.channel;
-    QCOMPARE(channel.OpenChannel(), 0);
-    QCOMPARE(channel.ChannelHandle(), Channel::TcpHandle);
-    QCOMPARE(channel.SocketStatus(), Channel::SocketConnected);
-    QCOMPARE(channel.OpenChannel(), 0);
+    QCOMPARE(channel.OpenChannel(), Rc::Ok);
+    QCOMPARE(channel.Kind(), ChannelKind::Tcp);
+    QCOMPARE(channel.SocketStatus(), SocketState::Connected);
+    QCOMPARE(channel.OpenChannel(), Rc::Ok);
     QCOMPARE(line.tcp->ConnectionCount(), 1);
     channel.CloseChannel();
-    QCOMPARE(channel.ChannelHandle(), Channel::ClosedHandle);
-    QCOMPARE(channel.SocketStatus(), Channel::SocketDisconnected);
+    QCOMPARE(channel.Kind(), ChannelKind::Closed);
+    QCOMPARE(channel.SocketStatus(), SocketState::Disconnected);
     QCOMPARE(line.memo.Lines(), QStringList()); // the TCP channel logs nothing
 }
 
@@ -107,18 +107,18 @@ void TestChannel::tcpAddresses_data()
 {
     QTest::addColumn<QString>("host");
     QTest::addColumn<bool>("refusedPort");
-    QTest::addColumn<int>("result");
-    QTest::newRow("refused") << "127.0.0.1" << true << -88;
-    QTest::newRow("a name, never looked up") << "localhost" << false << -28;
-    QTest::newRow("not an address") << "127.0.0.x" << false << -28;
-    QTest::newRow("IPv6") << "::1" << false << -28;
+    QTest::addColumn<ResultCode>("result");
+    QTest::newRow("refused") << "127.0.0.1" << true << Rc::IpConnectionError;
+    QTest::newRow("a name, never looked up") << "localhost" << false << Rc::SocketStartFailed;
+    QTest::newRow("not an address") << "127.0.0.x" << false << Rc::SocketStartFailed;
+    QTest::newRow("IPv6") << "::1" << false << Rc::SocketStartFailed;
 }
 
 void TestChannel::tcpAddresses()
 {
     QFETCH(QString, host);
     QFETCH(bool, refusedPort);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
 
     LineFixture line(QStringLiteral("tcp"));
     line.channel.TcpHost = host;
@@ -129,7 +129,7 @@ void TestChannel::tcpAddresses()
         closed.close();
     }
     QCOMPARE(line.channel.OpenChannel(), result);
-    QCOMPARE(line.channel.ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(line.channel.Kind(), ChannelKind::Closed);
     QCOMPARE(line.tcp->ConnectionCount(), 0);
 }
 
@@ -139,14 +139,14 @@ void TestChannel::droppedGatewayReconnects()
     line.Peer().SetScript([](const QByteArray&) { return Reply(); });
     std::array<quint8, 8> buffer{};
     quint16 count = 1;
-    QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, buffer), 0);
+    QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, buffer), Rc::Ok);
 
     line.tcp->Drop();
-    QTRY_COMPARE(line.channel.SocketStatus(), Channel::SocketDisconnected);
-    QCOMPARE(line.channel.ChannelHandle(), Channel::TcpHandle); // until the reconnect
+    QTRY_COMPARE(line.channel.SocketStatus(), SocketState::Disconnected);
+    QCOMPARE(line.channel.Kind(), ChannelKind::Tcp); // until the reconnect
 
     count = 1;
-    QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, buffer), 0);
+    QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, buffer), Rc::Ok);
     QCOMPARE(line.tcp->ConnectionCount(), 2);
     QCOMPARE(line.Peer().RequestCount(), 2);
 }
@@ -154,17 +154,17 @@ void TestChannel::droppedGatewayReconnects()
 void TestChannel::closeAfterDropThenSerial()
 {
     LineFixture line(QStringLiteral("tcp"));
-    QCOMPARE(line.channel.OpenChannel(), 0);
+    QCOMPARE(line.channel.OpenChannel(), Rc::Ok);
     line.tcp->Drop();
-    QTRY_COMPARE(line.channel.SocketStatus(), Channel::SocketDisconnected);
+    QTRY_COMPARE(line.channel.SocketStatus(), SocketState::Disconnected);
     line.channel.CloseChannel();
-    QCOMPARE(line.channel.ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(line.channel.Kind(), ChannelKind::Closed);
 
     PtyPeer serial;
     line.channel.TcpHost.clear();
     line.channel.ComPortName = serial.SlavePath();
-    QCOMPARE(line.channel.OpenChannel(), 0);
-    QVERIFY(line.channel.ChannelHandle() != Channel::TcpHandle);
+    QCOMPARE(line.channel.OpenChannel(), Rc::Ok);
+    QVERIFY(line.channel.Kind() != ChannelKind::Tcp);
     QCOMPARE(line.memo.Texts(), QStringList{QStringLiteral("открытие порта ") + serial.SlavePath() +
                                             QStringLiteral(" --> успешно")});
 }
@@ -173,13 +173,13 @@ void TestChannel::purgeDropsStaleInput()
 {
     for (const char* transport : {"pty", "tcp"}) {
         LineFixture line(QString::fromLatin1(transport));
-        QCOMPARE(line.channel.OpenChannel(), 0);
+        QCOMPARE(line.channel.OpenChannel(), Rc::Ok);
         QTRY_VERIFY(!line.IsTcp() || line.tcp->ConnectionCount() == 1);
         line.Peer().Send(Hex("0102030405"));
         QTest::qWait(50);
         line.channel.PurgeInput();
         quint8 byte = 0;
-        QCOMPARE(line.channel.ReadByte(byte), 0);
+        QCOMPARE(line.channel.ReadByte(byte), LineRead::Nothing);
     }
 }
 

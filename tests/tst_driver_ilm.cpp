@@ -289,13 +289,15 @@ void TestDriverIlm::identify_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<int>("failure");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
 
-    QTest::newRow("model 4") << Hex("0004") << 0 << QStringLiteral("ИЛЬМ-4") << 0;
-    QTest::newRow("high byte ignored") << Hex("07FF") << 0 << QStringLiteral("ИЛЬМ-255") << 0;
-    QTest::newRow("model byte missing") << Hex("04") << 0 << QStringLiteral("ИЛЬМ-0") << 0;
-    QTest::newRow("exception 2") << QByteArray() << 2 << QStringLiteral("ИЛЬМ-x") << 32;
-    QTest::newRow("no reply") << QByteArray() << int(Silent) << QStringLiteral("ИЛЬМ-x") << -1;
+    QTest::newRow("model 4") << Hex("0004") << 0 << QStringLiteral("ИЛЬМ-4") << Rc::Ok;
+    QTest::newRow("high byte ignored") << Hex("07FF") << 0 << QStringLiteral("ИЛЬМ-255") << Rc::Ok;
+    QTest::newRow("model byte missing") << Hex("04") << 0 << QStringLiteral("ИЛЬМ-0") << Rc::Ok;
+    QTest::newRow("exception 2") << QByteArray() << 2 << QStringLiteral("ИЛЬМ-x")
+                                 << ResultCode::Exception(2);
+    QTest::newRow("no reply") << QByteArray() << int(Silent) << QStringLiteral("ИЛЬМ-x")
+                              << Rc::NoReply;
 }
 
 void TestDriverIlm::identify()
@@ -303,7 +305,7 @@ void TestDriverIlm::identify()
     QFETCH(QByteArray, data);
     QFETCH(int, failure);
     QFETCH(QString, name);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
 
     ScriptedIlm device;
     device.reads = {data};
@@ -320,20 +322,20 @@ void TestDriverIlm::clock_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<int>("failure");
     QTest::addColumn<QString>("clock");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
 
     const QString zero = QStringLiteral("1899-12-30 00:00:00");
     QTest::newRow("seconds bit 7 set")
-        << Hex("1307130A1E85") << 0 << QStringLiteral("2019-07-19 10:30:05") << 0;
+        << Hex("1307130A1E85") << 0 << QStringLiteral("2019-07-19 10:30:05") << Rc::Ok;
     QTest::newRow("last second of 2255")
-        << Hex("FF0C1F173BBB") << 0 << QStringLiteral("2255-12-31 23:59:59") << 0;
+        << Hex("FF0C1F173BBB") << 0 << QStringLiteral("2255-12-31 23:59:59") << Rc::Ok;
     QTest::newRow("minute and seconds missing")
-        << Hex("1307130A") << 0 << QStringLiteral("2019-07-19 10:00:00") << 0;
+        << Hex("1307130A") << 0 << QStringLiteral("2019-07-19 10:00:00") << Rc::Ok;
     // The device is still read; the log shows an obviously wrong clock.
-    QTest::newRow("31 February") << Hex("13021F0A1E05") << 0 << zero << 0;
-    QTest::newRow("hour 24") << Hex("130713181E05") << 0 << zero << 0;
-    QTest::newRow("seconds 60") << Hex("1307130A1EBC") << 0 << zero << 0;
-    QTest::newRow("exception 4") << QByteArray() << 4 << zero << 34;
+    QTest::newRow("31 February") << Hex("13021F0A1E05") << 0 << zero << Rc::Ok;
+    QTest::newRow("hour 24") << Hex("130713181E05") << 0 << zero << Rc::Ok;
+    QTest::newRow("seconds 60") << Hex("1307130A1EBC") << 0 << zero << Rc::Ok;
+    QTest::newRow("exception 4") << QByteArray() << 4 << zero << ResultCode::Exception(4);
 }
 
 void TestDriverIlm::clock()
@@ -341,7 +343,7 @@ void TestDriverIlm::clock()
     QFETCH(QByteArray, data);
     QFETCH(int, failure);
     QFETCH(QString, clock);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
 
     ScriptedIlm device;
     device.reads = {data};
@@ -360,15 +362,15 @@ void TestDriverIlm::serial_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<int>("failure");
     QTest::addColumn<QString>("serial");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
 
     QTest::newRow("low byte of each register first")
-        << Hex("0102030405060708") << 0 << QStringLiteral("21436587") << 0;
+        << Hex("0102030405060708") << 0 << QStringLiteral("21436587") << Rc::Ok;
     QTest::newRow("no leading zeros")
-        << Hex("000C130700000501") << 0 << QStringLiteral("1207190015") << 0;
+        << Hex("000C130700000501") << 0 << QStringLiteral("1207190015") << Rc::Ok;
     QTest::newRow("last register missing")
-        << Hex("000C1307FF00") << 0 << QStringLiteral("120719025500") << 0;
-    QTest::newRow("no reply") << QByteArray() << int(Silent) << QString() << -1;
+        << Hex("000C1307FF00") << 0 << QStringLiteral("120719025500") << Rc::Ok;
+    QTest::newRow("no reply") << QByteArray() << int(Silent) << QString() << Rc::NoReply;
 }
 
 void TestDriverIlm::serial()
@@ -376,7 +378,7 @@ void TestDriverIlm::serial()
     QFETCH(QByteArray, data);
     QFETCH(int, failure);
     QFETCH(QString, serial);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
 
     ScriptedIlm device;
     device.reads = {data};
@@ -434,14 +436,14 @@ void TestDriverIlm::layout()
     // earlier device a name in every slot.
     device.reads = {QByteArray(255, 'x'), QByteArray(244, 'Z'), page};
     QString serial;
-    QCOMPARE(device.driver->ReadSerialNumber(serial), 0);
+    QCOMPARE(device.driver->ReadSerialNumber(serial), Rc::Ok);
     ArchiveLayout layout;
     layout.fill(55);
-    QCOMPARE(device.driver->ReadArchiveLayout(layout), 0);
-    QCOMPARE(device.driver->ReadArchiveLayout(layout), 0);
+    QCOMPARE(device.driver->ReadArchiveLayout(layout), Rc::Ok);
+    QCOMPARE(device.driver->ReadArchiveLayout(layout), Rc::Ok);
     ParameterNames names;
     names.fill(QStringLiteral("old"));
-    QCOMPARE(device.driver->ReadParameterNames(names), 0);
+    QCOMPARE(device.driver->ReadParameterNames(names), Rc::Ok);
     QCOMPARE(Describe(layout, names), described);
 
     // The page switch goes right before the page is read.
@@ -456,11 +458,11 @@ void TestDriverIlm::layoutFailure_data()
     QTest::addColumn<int>("readFailure");
     QTest::addColumn<int>("writeFailure");
     QTest::addColumn<int>("requests");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
 
-    QTest::newRow("switch refused") << 0 << 3 << 1 << 33;
-    QTest::newRow("switch unanswered") << 0 << int(Silent) << 1 << -1;
-    QTest::newRow("page refused") << 4 << 0 << 2 << 34;
+    QTest::newRow("switch refused") << 0 << 3 << 1 << ResultCode::Exception(3);
+    QTest::newRow("switch unanswered") << 0 << int(Silent) << 1 << Rc::NoReply;
+    QTest::newRow("page refused") << 4 << 0 << 2 << ResultCode::Exception(4);
 }
 
 void TestDriverIlm::layoutFailure()
@@ -468,14 +470,14 @@ void TestDriverIlm::layoutFailure()
     QFETCH(int, readFailure);
     QFETCH(int, writeFailure);
     QFETCH(int, requests);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
 
     ScriptedIlm device;
     device.reads = {kRecordNames};
     ArchiveLayout layout;
-    QCOMPARE(device.driver->ReadArchiveLayout(layout), 0);
+    QCOMPARE(device.driver->ReadArchiveLayout(layout), Rc::Ok);
     ParameterNames before;
-    QCOMPARE(device.driver->ReadParameterNames(before), 0);
+    QCOMPARE(device.driver->ReadParameterNames(before), Rc::Ok);
 
     device.reads = {Page({}, {{1, "h9"}})};
     device.next = 0;
@@ -484,7 +486,7 @@ void TestDriverIlm::layoutFailure()
     QCOMPARE(device.Requests().size(), 2 + requests);
     // The names of the last layout read stay.
     ParameterNames after;
-    QCOMPARE(device.driver->ReadParameterNames(after), 0);
+    QCOMPARE(device.driver->ReadParameterNames(after), Rc::Ok);
     QCOMPARE(after, before);
 }
 
@@ -494,25 +496,27 @@ void TestDriverIlm::startDate_data()
     QTest::addColumn<int>("period");
     QTest::addColumn<int>("failure");
     QTest::addColumn<QByteArray>("block");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
 
     auto at = [](int y, int mo, int d, int h, int mi = 0) {
         return CalendarDateTime(QDate(y, mo, d), QTime(h, mi));
     };
     QTest::newRow("daily") << at(2019, 7, 19, 0) << 100 << 0
-                           << Hex("13 07 13 00 000000 1B 0000000000 62") << 0;
+                           << Hex("13 07 13 00 000000 1B 0000000000 62") << Rc::Ok;
     QTest::newRow("hourly: minutes dropped")
-        << at(2019, 7, 19, 10, 45) << 104 << 0 << Hex("13 07 13 0A 000000 1A 0000000000 62") << 0;
+        << at(2019, 7, 19, 10, 45) << 104 << 0 << Hex("13 07 13 0A 000000 1A 0000000000 62")
+        << Rc::Ok;
     QTest::newRow("monthly") << at(2019, 7, 1, 0) << 109 << 0
-                             << Hex("13 07 01 00 000000 1C 0000000000 62") << 0;
+                             << Hex("13 07 01 00 000000 1C 0000000000 62") << Rc::Ok;
     QTest::newRow("logs: no archive")
-        << at(2019, 7, 19, 0) << 0 << 0 << Hex("13 07 13 00 000000 00 0000000000 62") << 0;
+        << at(2019, 7, 19, 0) << 0 << 0 << Hex("13 07 13 00 000000 00 0000000000 62") << Rc::Ok;
     QTest::newRow("other code: no archive")
-        << at(2019, 7, 19, 0) << 102 << 0 << Hex("13 07 13 00 000000 00 0000000000 62") << 0;
+        << at(2019, 7, 19, 0) << 102 << 0 << Hex("13 07 13 00 000000 00 0000000000 62") << Rc::Ok;
     QTest::newRow("year 2256 wraps")
-        << at(2256, 1, 2, 3) << 104 << 0 << Hex("00 01 02 03 000000 1A 0000000000 62") << 0;
+        << at(2256, 1, 2, 3) << 104 << 0 << Hex("00 01 02 03 000000 1A 0000000000 62") << Rc::Ok;
     QTest::newRow("refused") << at(2019, 7, 19, 0) << 100 << 3
-                             << Hex("13 07 13 00 000000 1B 0000000000 62") << 33;
+                             << Hex("13 07 13 00 000000 1B 0000000000 62")
+                             << ResultCode::Exception(3);
 }
 
 void TestDriverIlm::startDate()
@@ -521,7 +525,7 @@ void TestDriverIlm::startDate()
     QFETCH(int, period);
     QFETCH(int, failure);
     QFETCH(QByteArray, block);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
 
     ScriptedIlm device;
     if (failure != Answer)
@@ -535,7 +539,7 @@ void TestDriverIlm::records_data()
 {
     QTest::addColumn<int>("period");
     QTest::addColumn<QByteArray>("page");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
     QTest::addColumn<QString>("time");
     QTest::addColumn<int>("index");
     QTest::addColumn<SlotValues>("values");
@@ -545,28 +549,30 @@ void TestDriverIlm::records_data()
     auto row = [](const char* name, PeriodCode period, const char* header) -> QTestData& {
         return QTest::newRow(name) << int(period) << Page(Hex(header), kRecordFields);
     };
-    row("hourly", 104, "1307130A") << 0 << "2019-07-19 10:00:00" << 0x0713 << kRecordValues << "";
-    row("daily", 100, "1307130A") << 0 << "2019-07-19 10:00:00" << 0x0713 << kRecordValues << "";
+    row("hourly", 104, "1307130A")
+        << Rc::Ok << "2019-07-19 10:00:00" << 0x0713 << kRecordValues << "";
+    row("daily", 100, "1307130A") << Rc::Ok << "2019-07-19 10:00:00" << 0x0713 << kRecordValues
+                                  << "";
     row("monthly: the first of the month", 109, "1307130A")
-        << 0 << "2019-07-01 00:00:00" << 0x0713 << kRecordValues << "";
+        << Rc::Ok << "2019-07-01 00:00:00" << 0x0713 << kRecordValues << "";
     row("monthly: day and hour not looked at", 109, "13070063")
-        << 0 << "2019-07-01 00:00:00" << 0x0713 << kRecordValues << "";
+        << Rc::Ok << "2019-07-01 00:00:00" << 0x0713 << kRecordValues << "";
     row("no archive selected: date and hour", 0, "1307130A")
-        << 0 << "2019-07-19 10:00:00" << 0x0713 << kRecordValues << "";
-    row("end mark", 104, "FFFF130A") << 0 << untouched << -1 << SlotValues() << "";
+        << Rc::Ok << "2019-07-19 10:00:00" << 0x0713 << kRecordValues << "";
+    row("end mark", 104, "FFFF130A") << Rc::Ok << untouched << -1 << SlotValues() << "";
     row("year byte FF alone is a record", 100, "FF0C1F17")
-        << 0 << "2255-12-31 23:00:00" << 0x0CFF << kRecordValues << "";
+        << Rc::Ok << "2255-12-31 23:00:00" << 0x0CFF << kRecordValues << "";
     row("31 February", 104, "13021F05")
-        << -91 << untouched << 0x0213 << kRecordValues << "5:00 31.2.19";
+        << Rc::ArchiveDecodeError << untouched << 0x0213 << kRecordValues << "5:00 31.2.19";
     row("hour 24", 100, "13071318")
-        << -91 << untouched << 0x0713 << kRecordValues << "24:00 19.7.19";
+        << Rc::ArchiveDecodeError << untouched << 0x0713 << kRecordValues << "24:00 19.7.19";
     row("month 0 of 2000", 104, "00000100")
-        << -91 << untouched << 0 << kRecordValues << "0:00 1.0.0";
+        << Rc::ArchiveDecodeError << untouched << 0 << kRecordValues << "0:00 1.0.0";
     row("monthly: month 13", 109, "130D1F05")
-        << -91 << untouched << 0x0D13 << kRecordValues << "0:00 1.13.19";
+        << Rc::ArchiveDecodeError << untouched << 0x0D13 << kRecordValues << "0:00 1.13.19";
     // Bytes beyond the block read as zero: the flag word gets only its low register.
     QTest::newRow("block ends in field 0")
-        << 104 << Hex("1307130A1234") << 0 << "2019-07-19 10:00:00" << 0x0713
+        << 104 << Hex("1307130A1234") << Rc::Ok << "2019-07-19 10:00:00" << 0x0713
         << SlotValues{{0, 4660.0}, {3, 0.0}, {4, 0.0}, {6, 0.0}, {59, 0.0}} << "";
 }
 
@@ -574,7 +580,7 @@ void TestDriverIlm::records()
 {
     QFETCH(int, period);
     QFETCH(QByteArray, page);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
     QFETCH(QString, time);
     QFETCH(int, index);
     QFETCH(SlotValues, values);
@@ -583,10 +589,10 @@ void TestDriverIlm::records()
     ScriptedIlm device;
     device.reads = {kRecordNames, page};
     ArchiveLayout layout;
-    QCOMPARE(device.driver->ReadArchiveLayout(layout), 0);
+    QCOMPARE(device.driver->ReadArchiveLayout(layout), Rc::Ok);
     QCOMPARE(device.driver->SetReadStartDate(CalendarDateTime(QDate(2019, 1, 1), QTime(0, 0)),
                                              PeriodCode(period)),
-             0);
+             Rc::Ok);
 
     ArchiveRecord record;
     record.values.fill(kUntouched);
@@ -636,18 +642,18 @@ void TestDriverIlm::simulatorPass()
     DeviceDriver& driver = *sim.driver;
 
     QString name;
-    QCOMPARE(driver.IdentifyDevice(name), 0);
+    QCOMPARE(driver.IdentifyDevice(name), Rc::Ok);
     QCOMPARE(name, QStringLiteral("ИЛЬМ-7"));
     QDateTime clock;
-    QCOMPARE(driver.ReadDeviceClock(clock), 0);
+    QCOMPARE(driver.ReadDeviceClock(clock), Rc::Ok);
     QCOMPARE(Calendar(clock), QStringLiteral("2019-07-19 10:30:05"));
     QString serial;
-    QCOMPARE(driver.ReadSerialNumber(serial), 0);
+    QCOMPARE(driver.ReadSerialNumber(serial), Rc::Ok);
     QCOMPARE(serial, QStringLiteral("1207190015"));
     ArchiveLayout layout;
-    QCOMPARE(driver.ReadArchiveLayout(layout), 0);
+    QCOMPARE(driver.ReadArchiveLayout(layout), Rc::Ok);
     ParameterNames names;
-    QCOMPARE(driver.ReadParameterNames(names), 0);
+    QCOMPARE(driver.ReadParameterNames(names), Rc::Ok);
     QCOMPARE(Describe(layout, names), kMeterSlots);
 
     struct Archive
@@ -695,11 +701,11 @@ void TestDriverIlm::simulatorPass()
         TwinMeter twin;
         QVERIFY(twin.meter);
         QVERIFY(twin.Select(archive.start, archive.selector));
-        QCOMPARE(driver.SetReadStartDate(archive.start, archive.period), 0);
+        QCOMPARE(driver.SetReadStartDate(archive.start, archive.period), Rc::Ok);
 
         ArchiveRecord record;
         record.values.fill(kUntouched);
-        QCOMPARE(driver.ReadFirstArchiveRecord(archive.kind, record), 0);
+        QCOMPARE(driver.ReadFirstArchiveRecord(archive.kind, record), Rc::Ok);
         for (const QString& time : expected) {
             QVERIFY2(record.recordIndex != NoMoreRecords, qPrintable(time));
             QCOMPARE(Calendar(record.recordTime), time);
@@ -728,7 +734,7 @@ void TestDriverIlm::simulatorPass()
                                        .arg(value, 0, 'g', 9)
                                        .arg(QString::fromLatin1(page.mid(4 + 4 * f, 4).toHex()))));
             }
-            QCOMPARE(driver.ReadNextArchiveRecord(archive.kind, record), 0);
+            QCOMPARE(driver.ReadNextArchiveRecord(archive.kind, record), Rc::Ok);
         }
         QCOMPARE(record.recordIndex, NoMoreRecords);
     }
@@ -759,8 +765,8 @@ void TestDriverIlm::simulatorBadDates()
     SimulatedIlm sim(MeterObject({{QStringLiteral("badRecordDates"), true}}));
     QVERIFY(sim.ok);
     ArchiveLayout layout;
-    QCOMPARE(sim.driver->ReadArchiveLayout(layout), 0);
-    QCOMPARE(sim.driver->SetReadStartDate(start, PeriodCode(period)), 0);
+    QCOMPARE(sim.driver->ReadArchiveLayout(layout), Rc::Ok);
+    QCOMPARE(sim.driver->SetReadStartDate(start, PeriodCode(period)), Rc::Ok);
     ArchiveRecord record;
     record.recordTime = kUntouchedTime;
     QCOMPARE(sim.driver->ReadFirstArchiveRecord(ArchiveKind(kind), record), Rc::ArchiveDecodeError);

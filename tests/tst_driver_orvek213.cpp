@@ -123,7 +123,7 @@ struct ScriptedMeter
         QString name;
         driver->IdentifyDevice(name);
         ArchiveLayout layout;
-        QCOMPARE(driver->ReadArchiveLayout(layout), 0);
+        QCOMPARE(driver->ReadArchiveLayout(layout), Rc::Ok);
     }
 
     LineFixture line{QStringLiteral("pty")};
@@ -175,19 +175,23 @@ void TestDriverOrvek213::identify_data()
     QTest::addColumn<QByteArray>("reply"); // empty: exception
     QTest::addColumn<int>("exception");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
     QTest::addColumn<int>("model");
 
     // Each row follows an identification of an ОРВЕК-213.
-    QTest::newRow("213") << Hex("D500") << 0 << "ОРВЕК-213" << 0 << 213;
-    QTest::newRow("223") << Hex("DF00") << 0 << "ОРВЕК-223" << 0 << 223;
-    QTest::newRow("bytes swapped") << Hex("00D5") << 0 << "ID = 54528" << -100 << 54528;
-    QTest::newRow("307") << Hex("3301") << 0 << "ID = 307" << -100 << 307;
-    QTest::newRow("longer reply") << Hex("DF00D5000000") << 0 << "ОРВЕК-223" << 0 << 223;
-    QTest::newRow("one byte reads as 00 high") << Hex("DF") << 0 << "ОРВЕК-223" << 0 << 223;
-    QTest::newRow("exception 2: no model register") << QByteArray() << 2 << "ОРВЕК-30x" << 0 << 213;
-    QTest::newRow("exception 3") << QByteArray() << 3 << "ОРВЕК-30x" << 33 << 213;
-    QTest::newRow("exception 4") << QByteArray() << 4 << "ОРВЕК-30x" << 34 << 213;
+    QTest::newRow("213") << Hex("D500") << 0 << "ОРВЕК-213" << Rc::Ok << 213;
+    QTest::newRow("223") << Hex("DF00") << 0 << "ОРВЕК-223" << Rc::Ok << 223;
+    QTest::newRow("bytes swapped")
+        << Hex("00D5") << 0 << "ID = 54528" << Rc::UnknownDevice << 54528;
+    QTest::newRow("307") << Hex("3301") << 0 << "ID = 307" << Rc::UnknownDevice << 307;
+    QTest::newRow("longer reply") << Hex("DF00D5000000") << 0 << "ОРВЕК-223" << Rc::Ok << 223;
+    QTest::newRow("one byte reads as 00 high") << Hex("DF") << 0 << "ОРВЕК-223" << Rc::Ok << 223;
+    QTest::newRow("exception 2: no model register")
+        << QByteArray() << 2 << "ОРВЕК-30x" << Rc::Ok << 213;
+    QTest::newRow("exception 3") << QByteArray() << 3 << "ОРВЕК-30x" << ResultCode::Exception(3)
+                                 << 213;
+    QTest::newRow("exception 4") << QByteArray() << 4 << "ОРВЕК-30x" << ResultCode::Exception(4)
+                                 << 213;
 }
 
 void TestDriverOrvek213::identify()
@@ -195,13 +199,13 @@ void TestDriverOrvek213::identify()
     QFETCH(QByteArray, reply);
     QFETCH(int, exception);
     QFETCH(QString, name);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
     QFETCH(int, model);
 
     ScriptedMeter meter;
     QString text;
     meter.blocks[1800] = Le16(213);
-    QCOMPARE(meter.driver->IdentifyDevice(text), 0);
+    QCOMPARE(meter.driver->IdentifyDevice(text), Rc::Ok);
     QCOMPARE(meter.Driver().ModelNumber(), quint16(213));
 
     if (exception != 0)
@@ -233,24 +237,24 @@ void TestDriverOrvek213::modelKeptAcrossDevices()
     event.recordIndex = 99;
 
     // No device has named its model yet: records are not decoded.
-    QCOMPARE(meter.driver->IdentifyDevice(name), 0);
+    QCOMPARE(meter.driver->IdentifyDevice(name), Rc::Ok);
     QCOMPARE(name, QStringLiteral("ОРВЕК-30x"));
-    QCOMPARE(meter.driver->ReadArchiveLayout(layout), 0);
-    QCOMPARE(meter.driver->ReadFirstArchiveRecord(ArchiveKind::Hourly, record), -100);
-    QCOMPARE(meter.driver->ReadFirstEventRecord(event), -100);
+    QCOMPARE(meter.driver->ReadArchiveLayout(layout), Rc::Ok);
+    QCOMPARE(meter.driver->ReadFirstArchiveRecord(ArchiveKind::Hourly, record), Rc::UnknownDevice);
+    QCOMPARE(meter.driver->ReadFirstEventRecord(event), Rc::UnknownDevice);
     QCOMPARE(record.recordIndex, RecordIndex(99));
     QCOMPARE(record.values[0], kUntouched);
 
     // A 213 names itself; the next device does not, and is read as a 213.
     meter.exceptions.clear();
     meter.blocks[1800] = Le16(213);
-    QCOMPARE(meter.driver->IdentifyDevice(name), 0);
+    QCOMPARE(meter.driver->IdentifyDevice(name), Rc::Ok);
     meter.context.DeviceAddress = 0x12;
     meter.exceptions[1800] = 2;
-    QCOMPARE(meter.driver->IdentifyDevice(name), 0);
+    QCOMPARE(meter.driver->IdentifyDevice(name), Rc::Ok);
     QCOMPARE(name, QStringLiteral("ОРВЕК-30x"));
     QCOMPARE(meter.LastRequest(), Frame("120307080001"));
-    QCOMPARE(meter.driver->ReadFirstArchiveRecord(ArchiveKind::Hourly, record), 0);
+    QCOMPARE(meter.driver->ReadFirstArchiveRecord(ArchiveKind::Hourly, record), Rc::Ok);
     QCOMPARE(record.recordIndex, RecordIndex(7));
     QCOMPARE(record.values[0], 10.0);
     QCOMPARE(record.recordTime, At(2019, 5, 3, 14));
@@ -258,13 +262,13 @@ void TestDriverOrvek213::modelKeptAcrossDevices()
     // A model of another family: every record operation refuses, the record stays.
     meter.exceptions.clear();
     meter.blocks[1800] = Le16(307);
-    QCOMPARE(meter.driver->IdentifyDevice(name), -100);
+    QCOMPARE(meter.driver->IdentifyDevice(name), Rc::UnknownDevice);
     record.values.fill(kUntouched);
     record.recordIndex = 99;
-    QCOMPARE(meter.driver->ReadFirstArchiveRecord(ArchiveKind::Hourly, record), -100);
-    QCOMPARE(meter.driver->ReadNextArchiveRecord(ArchiveKind::Hourly, record), -100);
-    QCOMPARE(meter.driver->ReadFirstEventRecord(event), -100);
-    QCOMPARE(meter.driver->ReadNextEventRecord(event), -100);
+    QCOMPARE(meter.driver->ReadFirstArchiveRecord(ArchiveKind::Hourly, record), Rc::UnknownDevice);
+    QCOMPARE(meter.driver->ReadNextArchiveRecord(ArchiveKind::Hourly, record), Rc::UnknownDevice);
+    QCOMPARE(meter.driver->ReadFirstEventRecord(event), Rc::UnknownDevice);
+    QCOMPARE(meter.driver->ReadNextEventRecord(event), Rc::UnknownDevice);
     QCOMPARE(record.recordIndex, RecordIndex(99));
     QCOMPARE(record.values[0], kUntouched);
     QCOMPARE(event.recordIndex, RecordIndex(99));
@@ -275,32 +279,32 @@ void TestDriverOrvek213::clock_data()
 {
     QTest::addColumn<QByteArray>("reply"); // empty: no answer
     QTest::addColumn<QDateTime>("clock");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
 
     const QDateTime zero = ZeroDateTime();
     QTest::newRow("2019-05-03 14:25:07")
-        << Hex("07190E030505E307") << At(2019, 5, 3, 14, 25, 7) << 0;
+        << Hex("07190E030505E307") << At(2019, 5, 3, 14, 25, 7) << Rc::Ok;
     QTest::newRow("byte 4 ignored, year 2100")
-        << Hex("3B3B171F9C0C3408") << At(2100, 12, 31, 23, 59, 59) << 0;
-    QTest::newRow("29 February 2020") << Hex("0000001D0002E407") << At(2020, 2, 29, 0) << 0;
+        << Hex("3B3B171F9C0C3408") << At(2100, 12, 31, 23, 59, 59) << Rc::Ok;
+    QTest::newRow("29 February 2020") << Hex("0000001D0002E407") << At(2020, 2, 29, 0) << Rc::Ok;
     QTest::newRow("longer reply") << Hex("07190E030505E307FFFFFFFF") << At(2019, 5, 3, 14, 25, 7)
-                                  << 0;
+                                  << Rc::Ok;
     // Fields that form no date or time: the device is still read, with the date-time 0.
-    QTest::newRow("month 0") << Hex("07190E030500E307") << zero << 0;
-    QTest::newRow("31 April") << Hex("07190E1F0504E307") << zero << 0;
-    QTest::newRow("29 February 2019") << Hex("07190E1D0502E307") << zero << 0;
-    QTest::newRow("hour 24") << Hex("071918030505E307") << zero << 0;
-    QTest::newRow("minute 60") << Hex("073C0E030505E307") << zero << 0;
-    QTest::newRow("second 60") << Hex("3C190E030505E307") << zero << 0;
-    QTest::newRow("short reply: no year") << Hex("07190E030505") << zero << 0;
-    QTest::newRow("no answer") << QByteArray() << zero << -1;
+    QTest::newRow("month 0") << Hex("07190E030500E307") << zero << Rc::Ok;
+    QTest::newRow("31 April") << Hex("07190E1F0504E307") << zero << Rc::Ok;
+    QTest::newRow("29 February 2019") << Hex("07190E1D0502E307") << zero << Rc::Ok;
+    QTest::newRow("hour 24") << Hex("071918030505E307") << zero << Rc::Ok;
+    QTest::newRow("minute 60") << Hex("073C0E030505E307") << zero << Rc::Ok;
+    QTest::newRow("second 60") << Hex("3C190E030505E307") << zero << Rc::Ok;
+    QTest::newRow("short reply: no year") << Hex("07190E030505") << zero << Rc::Ok;
+    QTest::newRow("no answer") << QByteArray() << zero << Rc::NoReply;
 }
 
 void TestDriverOrvek213::clock()
 {
     QFETCH(QByteArray, reply);
     QFETCH(QDateTime, clock);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
 
     ScriptedMeter meter;
     meter.line.master.GlobalTry = 1;
@@ -316,24 +320,25 @@ void TestDriverOrvek213::serialNumber_data()
 {
     QTest::addColumn<QByteArray>("reply"); // empty: exception 2
     QTest::addColumn<QString>("serial");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
 
-    QTest::newRow("digits") << QByteArray("22300417") << "22300417" << 0;
+    QTest::newRow("digits") << QByteArray("22300417") << "22300417" << Rc::Ok;
     // What reaches the files and folder names: a zero byte ends the number.
-    QTest::newRow("zero bytes end the number") << Hex("3132000000330000") << "12" << 0;
+    QTest::newRow("zero bytes end the number") << Hex("3132000000330000") << "12" << Rc::Ok;
     QTest::newRow("bytes above 127 map to U+0080..U+00FF, control characters to blanks")
-        << Hex("C0FF80413132337F") << QString::fromUtf16(u"\u00C0\u00FF\u0080A123 ") << 0;
-    QTest::newRow("';' and line breaks") << Hex("31323B0D0A090033") << "12,   " << 0;
-    QTest::newRow("longer reply: 8 characters") << QByteArray("2230041799") << "22300417" << 0;
-    QTest::newRow("short reply: the zeros after it end it") << QByteArray("2230") << "2230" << 0;
-    QTest::newRow("exception 2: empty") << QByteArray() << QString() << 32;
+        << Hex("C0FF80413132337F") << QString::fromUtf16(u"\u00C0\u00FF\u0080A123 ") << Rc::Ok;
+    QTest::newRow("';' and line breaks") << Hex("31323B0D0A090033") << "12,   " << Rc::Ok;
+    QTest::newRow("longer reply: 8 characters") << QByteArray("2230041799") << "22300417" << Rc::Ok;
+    QTest::newRow("short reply: the zeros after it end it")
+        << QByteArray("2230") << "2230" << Rc::Ok;
+    QTest::newRow("exception 2: empty") << QByteArray() << QString() << ResultCode::Exception(2);
 }
 
 void TestDriverOrvek213::serialNumber()
 {
     QFETCH(QByteArray, reply);
     QFETCH(QString, serial);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
 
     ScriptedMeter meter;
     if (reply.isEmpty())
@@ -402,14 +407,14 @@ void TestDriverOrvek213::layout()
     meter.blocks[5378] = Hex("F0") + codes; // the first byte is not a code
     ArchiveLayout layout;
     layout.fill(Kind::Volume);
-    QCOMPARE(meter.driver->ReadArchiveLayout(layout), 0);
+    QCOMPARE(meter.driver->ReadArchiveLayout(layout), Rc::Ok);
     QCOMPARE(meter.LastRequest(), Frame("110315020001"));
     QCOMPARE(meter.Driver().SlotCount(), slotCount);
     QCOMPARE(KindLetters(layout), kinds);
 
     ParameterNames out;
     out.fill(QStringLiteral("stale"));
-    QCOMPARE(meter.driver->ReadParameterNames(out), 0);
+    QCOMPARE(meter.driver->ReadParameterNames(out), Rc::Ok);
     QCOMPARE(NameList(out), names);
     QCOMPARE(meter.line.Peer().RequestCount(), 1); // the names cost no request
 }
@@ -421,23 +426,23 @@ void TestDriverOrvek213::layoutOfAnotherDevice()
     meter.blocks[5378] = Hex("0010113031B0C0F0");
     ArchiveLayout layout;
     ParameterNames names;
-    QCOMPARE(meter.driver->ReadArchiveLayout(layout), 0);
+    QCOMPARE(meter.driver->ReadArchiveLayout(layout), Rc::Ok);
 
     // A failed read clears the layout and keeps what the last good one learnt.
     meter.exceptions[5378] = 4;
     layout.fill(Kind::Volume);
-    QCOMPARE(meter.driver->ReadArchiveLayout(layout), 34);
+    QCOMPARE(meter.driver->ReadArchiveLayout(layout), ResultCode::Exception(4));
     QCOMPARE(KindLetters(layout), QString(ArchiveSlots, u'-'));
     QCOMPARE(meter.Driver().SlotCount(), 6);
-    QCOMPARE(meter.driver->ReadParameterNames(names), 0);
+    QCOMPARE(meter.driver->ReadParameterNames(names), Rc::Ok);
     QCOMPARE(NameList(names).mid(0, 7),
              QStringList({"V1", "V2", "T1", "T2", "Наработка 1", "Ошибки 2", ""}));
 
     // A device with fewer slots: none of the earlier names remain.
     meter.exceptions.clear();
     meter.blocks[5378] = Hex("0050FF");
-    QCOMPARE(meter.driver->ReadArchiveLayout(layout), 0);
-    QCOMPARE(meter.driver->ReadParameterNames(names), 0);
+    QCOMPARE(meter.driver->ReadArchiveLayout(layout), Rc::Ok);
+    QCOMPARE(meter.driver->ReadParameterNames(names), Rc::Ok);
     QStringList expected(ArchiveSlots, QString());
     expected[0] = QStringLiteral("Q1");
     QCOMPARE(NameList(names), expected);
@@ -448,7 +453,7 @@ void TestDriverOrvek213::archiveRecords_data()
     QTest::addColumn<int>("model");
     QTest::addColumn<QByteArray>("codes");
     QTest::addColumn<QByteArray>("reply"); // empty: no answer
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
     QTest::addColumn<int>("index");
     QTest::addColumn<QDateTime>("time"); // invalid: left as it was
     QTest::addColumn<QList<double>>("values");
@@ -459,22 +464,22 @@ void TestDriverOrvek213::archiveRecords_data()
     const QByteArray three = Hex("70170000 70170000 0000803F");
     const QByteArray body = Body(14, 3, 5, 19, three);
 
-    QTest::newRow("213: record 7") << 213 << Hex("B0C010") << Header213(7) + body << 0 << 7
+    QTest::newRow("213: record 7") << 213 << Hex("B0C010") << Header213(7) + body << Rc::Ok << 7
                                    << At(2019, 5, 3, 14) << QList<double>{10, 6000, 1} << none;
     QTest::newRow("213: FF, no record")
-        << 213 << Hex("B0C010") << Header213(0xFF) + body << 0 << -1 << same
+        << 213 << Hex("B0C010") << Header213(0xFF) + body << Rc::Ok << -1 << same
         << QList<double>{kUntouched, kUntouched, kUntouched} << none;
     QTest::newRow("213: FE is a record")
-        << 213 << Hex("B0C010") << Header213(0xFE) + body << 0 << 254 << At(2019, 5, 3, 14)
+        << 213 << Hex("B0C010") << Header213(0xFE) + body << Rc::Ok << 254 << At(2019, 5, 3, 14)
         << QList<double>{10, 6000, 1} << none;
     QTest::newRow("223: FF 00 is record 255")
-        << 223 << Hex("B0C010") << Header223(0x00FF) + body << 0 << 255 << At(2019, 5, 3, 14)
+        << 223 << Hex("B0C010") << Header223(0x00FF) + body << Rc::Ok << 255 << At(2019, 5, 3, 14)
         << QList<double>{10, 6000, 1} << none;
     QTest::newRow("223: FF FF, no record")
-        << 223 << Hex("B0C010") << Header223(0xFFFF) + body << 0 << -1 << same
+        << 223 << Hex("B0C010") << Header223(0xFFFF) + body << Rc::Ok << -1 << same
         << QList<double>{kUntouched, kUntouched, kUntouched} << none;
     QTest::newRow("223: index is signed")
-        << 223 << Hex("C0") << Header223(0x8000) + body << 0 << -32768 << At(2019, 5, 3, 14)
+        << 223 << Hex("C0") << Header223(0x8000) + body << Rc::Ok << -32768 << At(2019, 5, 3, 14)
         << QList<double>{6000} << none;
     QTest::newRow("every value encoding")
         << 223 << Hex("1F2F3F4F5F6F7F8F9FB0C0D1D2D3D4D5D6")
@@ -484,7 +489,7 @@ void TestDriverOrvek213::archiveRecords_data()
                         Float(0) + Float(-0.125f) + Float(3) + Float(4) + Hex("FFFFFFFF") +
                         Hex("FFFFFFFF") + Hex("01000000") + Hex("58020000") + Hex("2C010000") +
                         Hex("00000100") + Hex("00000080") + Hex("C0270900"))
-        << 0 << 3 << At(2000, 1, 1, 0)
+        << Rc::Ok << 3 << At(2000, 1, 1, 0)
         << QList<double>{-1.5,
                          double(2.5e-7f),
                          96.25,
@@ -510,24 +515,26 @@ void TestDriverOrvek213::archiveRecords_data()
         << Header213(1) + Body(23, 31, 12, 99,
                                Hex("01000000 02000000 03000000 58020000"
                                    "B0040000 0000803F"))
-        << 0 << 1 << At(2099, 12, 31, 23)
+        << Rc::Ok << 1 << At(2099, 12, 31, 23)
         << QList<double>{kUntouched, kUntouched, kUntouched, 1, 2, 1} << none;
     QTest::newRow("31 February") << 213 << Hex("B0C010") << Header213(7) + Body(5, 31, 2, 19, three)
-                                 << -91 << 7 << same << QList<double>{10, 6000, 1}
-                                 << "5:00 31.2.19";
-    QTest::newRow("hour 24") << 223 << Hex("B0") << Header223(9) + Body(24, 3, 5, 19, three) << -91
-                             << 9 << same << QList<double>{10} << "24:00 3.5.19";
-    QTest::newRow("month 13") << 223 << Hex("B0") << Header223(9) + Body(0, 1, 13, 7, three) << -91
-                              << 9 << same << QList<double>{10} << "0:00 1.13.7";
+                                 << Rc::ArchiveDecodeError << 7 << same
+                                 << QList<double>{10, 6000, 1} << "5:00 31.2.19";
+    QTest::newRow("hour 24") << 223 << Hex("B0") << Header223(9) + Body(24, 3, 5, 19, three)
+                             << Rc::ArchiveDecodeError << 9 << same << QList<double>{10}
+                             << "24:00 3.5.19";
+    QTest::newRow("month 13") << 223 << Hex("B0") << Header223(9) + Body(0, 1, 13, 7, three)
+                              << Rc::ArchiveDecodeError << 9 << same << QList<double>{10}
+                              << "0:00 1.13.7";
     QTest::newRow("29 February 2001")
-        << 223 << Hex("B0") << Header223(9) + Body(10, 29, 2, 1, three) << -91 << 9 << same
-        << QList<double>{10} << "10:00 29.2.1";
+        << 223 << Hex("B0") << Header223(9) + Body(10, 29, 2, 1, three) << Rc::ArchiveDecodeError
+        << 9 << same << QList<double>{10} << "10:00 29.2.1";
     QTest::newRow("short reply reads zeros")
-        << 213 << Hex("1010") << Header213(2) + Body(1, 2, 3, 4, Float(5)).left(9) << 0 << 2
+        << 213 << Hex("1010") << Header213(2) + Body(1, 2, 3, 4, Float(5)).left(9) << Rc::Ok << 2
         << At(2004, 3, 2, 1) << QList<double>{5, 0} << none;
     QTest::newRow("reply cut in the date")
-        << 223 << Hex("10") << Header223(2) + Body(1, 2, 3, 4, {}).left(3) << -91 << 2 << same
-        << QList<double>{0} << "1:00 2.0.0";
+        << 223 << Hex("10") << Header223(2) + Body(1, 2, 3, 4, {}).left(3) << Rc::ArchiveDecodeError
+        << 2 << same << QList<double>{0} << "1:00 2.0.0";
     // The body holds 20 values; whatever follows it in a long reply is no value.
     QByteArray twenty;
     QList<double> twentyThenZeros;
@@ -538,9 +545,9 @@ void TestDriverOrvek213::archiveRecords_data()
     twentyThenZeros << 0 << 0;
     QTest::newRow("slots from 20 on get 0")
         << 223 << QByteArray(22, char(0x10))
-        << Header223(5) + Body(6, 7, 8, 9, twenty) + Float(21) + Float(22) + Float(23) << 0 << 5
-        << At(2009, 8, 7, 6) << twentyThenZeros << none;
-    QTest::newRow("no answer") << 213 << Hex("10") << QByteArray() << -1 << 99 << same
+        << Header223(5) + Body(6, 7, 8, 9, twenty) + Float(21) + Float(22) + Float(23) << Rc::Ok
+        << 5 << At(2009, 8, 7, 6) << twentyThenZeros << none;
+    QTest::newRow("no answer") << 213 << Hex("10") << QByteArray() << Rc::NoReply << 99 << same
                                << QList<double>{kUntouched} << none;
 }
 
@@ -549,7 +556,7 @@ void TestDriverOrvek213::archiveRecords()
     QFETCH(int, model);
     QFETCH(QByteArray, codes);
     QFETCH(QByteArray, reply);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
     QFETCH(int, index);
     QFETCH(QDateTime, time);
     QFETCH(QList<double>, values);
@@ -585,7 +592,7 @@ void TestDriverOrvek213::eventRecords_data()
 {
     QTest::addColumn<int>("model");
     QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QDateTime>("time"); // invalid: left as it was
@@ -600,41 +607,42 @@ void TestDriverOrvek213::eventRecords_data()
     const QDateTime eight = At(2019, 5, 1, 8);
 
     QTest::newRow("one comma, no blank")
-        << 213 << Header213(4) + event("050600") << 0 << 4 << "Vmin,Vmax" << eight << none;
+        << 213 << Header213(4) + event("050600") << Rc::Ok << 4 << "Vmin,Vmax" << eight << none;
     QTest::newRow("an empty name keeps its comma")
-        << 213 << Header213(4) + event("05010600") << 0 << 4 << "Vmin,,Vmax" << eight << none;
+        << 213 << Header213(4) + event("05010600") << Rc::Ok << 4 << "Vmin,,Vmax" << eight << none;
     QTest::newRow("an empty first name adds no comma")
-        << 223 << Header223(4) + event("010500") << 0 << 4 << "Vmin" << eight << none;
+        << 223 << Header223(4) + event("010500") << Rc::Ok << 4 << "Vmin" << eight << none;
     QTest::newRow("only empty names")
-        << 223 << Header223(4) + event("0102030400") << 0 << 4 << "" << eight << none;
-    QTest::newRow("no codes") << 223 << Header223(4) + event("0005") << 0 << 4 << "" << eight
+        << 223 << Header223(4) + event("0102030400") << Rc::Ok << 4 << "" << eight << none;
+    QTest::newRow("no codes") << 223 << Header223(4) + event("0005") << Rc::Ok << 4 << "" << eight
                               << none;
     QTest::newRow("every name")
-        << 223 << Header223(300) + event("05060708090A0B0C0D0E0F10111213") << 0 << 300
+        << 223 << Header223(300) + event("05060708090A0B0C0D0E0F10111213") << Rc::Ok << 300
         << "Vmin,Vmax,Verr,T1min,T1max,T2min,T2max,T1err,T2err,Tdtmax,Tdtmin,Tdt<3,"
            "Очистка архивов,Включение,Уст. времени"
         << eight << none;
     QTest::newRow("20 codes and nothing more")
-        << 213 << Header213(4) + Body(8, 1, 5, 19, QByteArray(20, 0x12) + QByteArray(60, 0x05)) << 0
-        << 4 << QStringList(20, QStringLiteral("Включение")).join(u',') << eight << none;
+        << 213 << Header213(4) + Body(8, 1, 5, 19, QByteArray(20, 0x12) + QByteArray(60, 0x05))
+        << Rc::Ok << 4 << QStringList(20, QStringLiteral("Включение")).join(u',') << eight << none;
     QTest::newRow("codes past the table")
-        << 213 << Header213(4) + event("141914FF00") << 0 << 4
+        << 213 << Header213(4) + event("141914FF00") << Rc::Ok << 4
         << "Событие 20,Событие 25,Событие 20,Событие 255" << eight << none;
     QTest::newRow("213: FF, no record")
-        << 213 << Header213(0xFF) + event("0500") << 0 << -1 << untouched << same << none;
+        << 213 << Header213(0xFF) + event("0500") << Rc::Ok << -1 << untouched << same << none;
     QTest::newRow("223: FF FF, no record")
-        << 223 << Header223(0xFFFF) + event("0500") << 0 << -1 << untouched << same << none;
-    QTest::newRow("31 February") << 213 << Header213(4) + Body(5, 31, 2, 19, Hex("0506")) << -90
-                                 << 4 << "Vmin,Vmax" << same << "5:00 31.2.19";
-    QTest::newRow("hour 25") << 223 << Header223(4) + Body(25, 1, 1, 20, Hex("07")) << -90 << 4
-                             << "Verr" << same << "25:00 1.1.20";
+        << 223 << Header223(0xFFFF) + event("0500") << Rc::Ok << -1 << untouched << same << none;
+    QTest::newRow("31 February") << 213 << Header213(4) + Body(5, 31, 2, 19, Hex("0506"))
+                                 << Rc::LogDecodeError << 4 << "Vmin,Vmax" << same
+                                 << "5:00 31.2.19";
+    QTest::newRow("hour 25") << 223 << Header223(4) + Body(25, 1, 1, 20, Hex("07"))
+                             << Rc::LogDecodeError << 4 << "Verr" << same << "25:00 1.1.20";
 }
 
 void TestDriverOrvek213::eventRecords()
 {
     QFETCH(int, model);
     QFETCH(QByteArray, reply);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
     QFETCH(int, index);
     QFETCH(QString, text);
     QFETCH(QDateTime, time);
@@ -747,17 +755,17 @@ void TestDriverOrvek213::recordRequests()
     ArchiveRecord record;
     LogRecord event;
     if (kind == 0) {
-        QCOMPARE(meter.driver->ReadFirstEventRecord(event), 0);
+        QCOMPARE(meter.driver->ReadFirstEventRecord(event), Rc::Ok);
         QCOMPARE(meter.LastRequest(), first);
         QCOMPARE(event.text, QStringLiteral("Vmin"));
-        QCOMPARE(meter.driver->ReadNextEventRecord(event), 0);
+        QCOMPARE(meter.driver->ReadNextEventRecord(event), Rc::Ok);
         QCOMPARE(event.text, QStringLiteral("Vmax"));
         QCOMPARE(event.recordTime, At(2004, 3, 2, 2));
     } else {
-        QCOMPARE(meter.driver->ReadFirstArchiveRecord(ArchiveKind(kind), record), 0);
+        QCOMPARE(meter.driver->ReadFirstArchiveRecord(ArchiveKind(kind), record), Rc::Ok);
         QCOMPARE(meter.LastRequest(), first);
         QCOMPARE(record.recordIndex, RecordIndex(1));
-        QCOMPARE(meter.driver->ReadNextArchiveRecord(ArchiveKind(kind), record), 0);
+        QCOMPARE(meter.driver->ReadNextArchiveRecord(ArchiveKind(kind), record), Rc::Ok);
         QCOMPARE(record.recordIndex, RecordIndex(2));
         QCOMPARE(record.recordTime, At(2004, 3, 2, 2));
     }
@@ -786,11 +794,11 @@ void TestDriverOrvek213::startDate()
     const QByteArray frame = WithCrc(Hex("111020600002 04") + block);
     // The period plays no part in this family.
     for (const PeriodCode period : {Period::Hourly, Period::None, Period::Monthly}) {
-        QCOMPARE(meter.driver->SetReadStartDate(start, period), 0);
+        QCOMPARE(meter.driver->SetReadStartDate(start, period), Rc::Ok);
         QCOMPARE(meter.LastRequest(), frame);
     }
     meter.exceptions[8288] = 3;
-    QCOMPARE(meter.driver->SetReadStartDate(start, Period::None), 33);
+    QCOMPARE(meter.driver->SetReadStartDate(start, Period::None), ResultCode::Exception(3));
 }
 
 void TestDriverOrvek213::whatTheFamilyHas()
@@ -810,10 +818,10 @@ void TestDriverOrvek213::whatTheFamilyHas()
     const int sent = meter.line.Peer().RequestCount();
     ArchiveRecord record;
     LogRecord event;
-    QCOMPARE(driver.ReadFirstArchiveRecord(ArchiveKind::EmergencyDaily, record), -100);
-    QCOMPARE(driver.ReadNextArchiveRecord(ArchiveKind::EmergencyDaily, record), -100);
-    QCOMPARE(driver.ReadFirstProtectedRecord(event), -100);
-    QCOMPARE(driver.ReadNextProtectedRecord(event), -100);
+    QCOMPARE(driver.ReadFirstArchiveRecord(ArchiveKind::EmergencyDaily, record), Rc::UnknownDevice);
+    QCOMPARE(driver.ReadNextArchiveRecord(ArchiveKind::EmergencyDaily, record), Rc::UnknownDevice);
+    QCOMPARE(driver.ReadFirstProtectedRecord(event), Rc::UnknownDevice);
+    QCOMPARE(driver.ReadNextProtectedRecord(event), Rc::UnknownDevice);
     QCOMPARE(meter.line.Peer().RequestCount(), sent);
 }
 
@@ -998,15 +1006,15 @@ void TestDriverOrvek213::readOutOverSimulator()
 
         context.DeviceAddress = m.address;
         QString text;
-        QCOMPARE(driver->IdentifyDevice(text), 0);
+        QCOMPARE(driver->IdentifyDevice(text), Rc::Ok);
         QCOMPARE(text, device);
         QDateTime clock;
-        QCOMPARE(driver->ReadDeviceClock(clock), 0);
+        QCOMPARE(driver->ReadDeviceClock(clock), Rc::Ok);
         QCOMPARE(clock, At(2019, 5, 3, 14, 25, 7));
-        QCOMPARE(driver->ReadSerialNumber(text), 0);
+        QCOMPARE(driver->ReadSerialNumber(text), Rc::Ok);
         QCOMPARE(text, m.serial);
-        QCOMPARE(driver->ReadArchiveLayout(layout), 0);
-        QCOMPARE(driver->ReadParameterNames(names), 0);
+        QCOMPARE(driver->ReadArchiveLayout(layout), Rc::Ok);
+        QCOMPARE(driver->ReadParameterNames(names), Rc::Ok);
         QStringList expectedNames = m.names;
         while (expectedNames.size() < ArchiveSlots)
             expectedNames.append(QString());
@@ -1021,7 +1029,7 @@ void TestDriverOrvek213::readOutOverSimulator()
             for (const int field :
                  {pass.start.time().hour(), day.day(), day.month(), day.year() - 2000})
                 block.append(char(field));
-            QCOMPARE(driver->SetReadStartDate(pass.start, Period::None), 0);
+            QCOMPARE(driver->SetReadStartDate(pass.start, Period::None), Rc::Ok);
             QCOMPARE(twin->Handle(MeterRequest{16, 8288, 2, block}).exception, 0);
 
             for (int n = 0;; ++n) {
@@ -1035,7 +1043,7 @@ void TestDriverOrvek213::readOutOverSimulator()
                                               ? NoMoreRecords
                                           : m.model == 213 ? RecordIndex(quint8(reply.at(0)))
                                                            : RecordIndex(Word(reply, 0));
-                ResultCode r = 0;
+                ResultCode r;
                 if (pass.kind == 0) {
                     r = n == 0 ? driver->ReadFirstEventRecord(event)
                                : driver->ReadNextEventRecord(event);
@@ -1043,7 +1051,8 @@ void TestDriverOrvek213::readOutOverSimulator()
                     r = n == 0 ? driver->ReadFirstArchiveRecord(ArchiveKind(pass.kind), record)
                                : driver->ReadNextArchiveRecord(ArchiveKind(pass.kind), record);
                 }
-                QVERIFY2(r == 0, qPrintable(where + QStringLiteral(": %1").arg(r)));
+                QVERIFY2(r == Rc::Ok,
+                         qPrintable(where + QStringLiteral(": %1").arg(ResultCodeText(r))));
                 const RecordIndex got = pass.kind == 0 ? event.recordIndex : record.recordIndex;
                 QVERIFY2(got == index, qPrintable(where));
                 if (n == times.size()) {

@@ -170,50 +170,53 @@ void TestDriverOrvek307::singleReads_data()
     QTest::addColumn<QByteArray>("reply"); // data of the reply; empty: see exception
     QTest::addColumn<int>("exception");    // 0 with an empty reply: no answer at all
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("rc");
+    QTest::addColumn<ResultCode>("rc");
 
     const QString zero = QStringLiteral("1899-12-30 00:00:00");
 
     QTest::newRow("model 307") << "identify" << 1800 << QByteArray::fromHex("3301") << 0
-                               << "ОРВЕК-307" << 0;
+                               << "ОРВЕК-307" << Rc::Ok;
     QTest::newRow("model 306") << "identify" << 1800 << QByteArray::fromHex("3201") << 0
-                               << "ОРВЕК-306" << 0;
+                               << "ОРВЕК-306" << Rc::Ok;
     QTest::newRow("model 308 in a longer block")
-        << "identify" << 1800 << QByteArray::fromHex("3401ffff") << 0 << "ОРВЕК-308" << 0;
+        << "identify" << 1800 << QByteArray::fromHex("3401ffff") << 0 << "ОРВЕК-308" << Rc::Ok;
     QTest::newRow("model 305") << "identify" << 1800 << QByteArray::fromHex("3101") << 0
-                               << "ID = 305" << -100;
+                               << "ID = 305" << Rc::UnknownDevice;
     QTest::newRow("model cut to one byte")
-        << "identify" << 1800 << QByteArray::fromHex("33") << 0 << "ID = 51" << -100;
+        << "identify" << 1800 << QByteArray::fromHex("33") << 0 << "ID = 51" << Rc::UnknownDevice;
     QTest::newRow("register unknown to the meter")
-        << "identify" << 1800 << QByteArray() << 2 << "ОРВЕК-30x" << 0;
+        << "identify" << 1800 << QByteArray() << 2 << "ОРВЕК-30x" << Rc::Ok;
     QTest::newRow("other exception")
-        << "identify" << 1800 << QByteArray() << 3 << "ОРВЕК-30x" << 33;
-    QTest::newRow("no answer") << "identify" << 1800 << QByteArray() << 0 << "ОРВЕК-30x" << -1;
+        << "identify" << 1800 << QByteArray() << 3 << "ОРВЕК-30x" << ResultCode::Exception(3);
+    QTest::newRow("no answer") << "identify" << 1800 << QByteArray() << 0 << "ОРВЕК-30x"
+                               << Rc::NoReply;
 
     QTest::newRow("serial") << "serial" << 257 << QByteArray::fromHex("5a414231323334353600") << 0
-                            << "AB123456" << 0;
+                            << "AB123456" << Rc::Ok;
     QTest::newRow("serial bytes as their own codes, ninth byte left")
         << "serial" << 257 << QByteArray::fromHex("00c6e5eb3132333435ff") << 0
-        << QString::fromUtf16(u"\u00c6\u00e5\u00eb12345") << 0;
+        << QString::fromUtf16(u"\u00c6\u00e5\u00eb12345") << Rc::Ok;
     QTest::newRow("serial cut short")
-        << "serial" << 257 << QByteArray::fromHex("004142") << 0 << QStringLiteral("AB") << 0;
+        << "serial" << 257 << QByteArray::fromHex("004142") << 0 << QStringLiteral("AB") << Rc::Ok;
     QTest::newRow("serial with ';' and control characters")
         << "serial" << 257 << QByteArray::fromHex("00413b420d0a0743") << 0
-        << QStringLiteral("A,B   C") << 0;
-    QTest::newRow("serial refused") << "serial" << 257 << QByteArray() << 2 << "" << 32;
+        << QStringLiteral("A,B   C") << Rc::Ok;
+    QTest::newRow("serial refused")
+        << "serial" << 257 << QByteArray() << 2 << "" << ResultCode::Exception(2);
 
     QTest::newRow("clock") << "clock" << 98 << QByteArray::fromHex("2a0f0a0a040cea07") << 0
-                           << "2026-12-10 10:15:42" << 0;
+                           << "2026-12-10 10:15:42" << Rc::Ok;
     QTest::newRow("clock, day of week not read")
         << "clock" << 98 << QByteArray::fromHex("0000011fff01d007") << 0 << "2000-01-31 01:00:00"
-        << 0;
+        << Rc::Ok;
     QTest::newRow("clock on 31 February")
-        << "clock" << 98 << QByteArray::fromHex("2a0f0a1f0402ea07") << 0 << zero << 0;
+        << "clock" << 98 << QByteArray::fromHex("2a0f0a1f0402ea07") << 0 << zero << Rc::Ok;
     QTest::newRow("clock at minute 60")
-        << "clock" << 98 << QByteArray::fromHex("2a3c0a0a040cea07") << 0 << zero << 0;
+        << "clock" << 98 << QByteArray::fromHex("2a3c0a0a040cea07") << 0 << zero << Rc::Ok;
     QTest::newRow("clock cut before the year")
-        << "clock" << 98 << QByteArray::fromHex("2a0f0a0a040c") << 0 << zero << 0;
-    QTest::newRow("clock refused") << "clock" << 98 << QByteArray() << 4 << zero << 34;
+        << "clock" << 98 << QByteArray::fromHex("2a0f0a0a040c") << 0 << zero << Rc::Ok;
+    QTest::newRow("clock refused")
+        << "clock" << 98 << QByteArray() << 4 << zero << ResultCode::Exception(4);
 }
 
 void TestDriverOrvek307::singleReads()
@@ -223,7 +226,7 @@ void TestDriverOrvek307::singleReads()
     QFETCH(QByteArray, reply);
     QFETCH(int, exception);
     QFETCH(QString, text);
-    QFETCH(int, rc);
+    QFETCH(ResultCode, rc);
 
     LineFixture line(QStringLiteral("pty"));
     line.master.GlobalTry = 1;
@@ -241,7 +244,7 @@ void TestDriverOrvek307::singleReads()
     const auto driver = MakeOrvek307Driver(context);
 
     QString got = QStringLiteral("left over");
-    ResultCode result = 0;
+    ResultCode result;
     if (operation == QLatin1String("identify")) {
         result = driver->IdentifyDevice(got);
     } else if (operation == QLatin1String("serial")) {
@@ -265,14 +268,14 @@ void TestDriverOrvek307::layoutAndNames_data()
     QTest::addColumn<QList<int>>("kinds");     // from slot 0; the rest must be 0
     QTest::addColumn<QStringList>("names");    // from slot 0; the rest must be empty
     QTest::addColumn<QStringList>("progress"); // the memo lines of the descriptor reads
-    QTest::addColumn<int>("rc");               // of ReadParameterNames
+    QTest::addColumn<ResultCode>("rc");        // of ReadParameterNames
 
     const QByteArray none;
     const QList<int> noKinds;
 
     QTest::newRow("end of the layout at once")
         << QByteArray::fromHex("f01030") << none << Blocks() << 0 << noKinds << QStringList()
-        << QStringList() << 0;
+        << QStringList() << Rc::Ok;
 
     QByteArray full(54, char(0xA0));
     full += char(0x30);
@@ -283,13 +286,13 @@ void TestDriverOrvek307::layoutAndNames_data()
     fullNames.append(QStringLiteral("T1"));
     QTest::newRow("no end code: 55 slots")
         << full << none << Blocks() << 55 << fullKinds << fullNames
-        << QStringList{"------> 55 из 55 = 0x0301"} << 0;
+        << QStringList{"------> 55 из 55 = 0x0301"} << Rc::Ok;
 
     QTest::newRow("system numbers")
         << QByteArray::fromHex("c0d1b0c0b0f0") << none << Blocks() << 5
         << QList<int>{102, 104, 104, 102, 104}
         << QStringList{"Ошибки 1", "Tmin 1", "Наработка 1", "Ошибки 2", "Наработка 2"}
-        << QStringList() << 0;
+        << QStringList() << Rc::Ok;
 
     QTest::newRow("every default name")
         << QByteArray::fromHex("102f304f50607182939fa0b0c0d1d2d3d4d5d6d7e5000fb1c1ff")
@@ -304,12 +307,12 @@ void TestDriverOrvek307::layoutAndNames_data()
         << QStringList{"------> 1 из 25 = 0x0201", "------> 2 из 25 = 0x0230",
                        "------> 3 из 25 = 0x0301", "------> 4 из 25 = 0x0410",
                        "------> 5 из 25 = 0x0501"}
-        << 0;
+        << Rc::Ok;
 
     QTest::newRow("temperature channel 11")
         << QByteArray::fromHex("3af0") << none
         << Blocks{{0x30B, Descriptor(15, Ansi("Улица     "))}} << 1 << QList<int>{116}
-        << QStringList{"Улица"} << QStringList{"------> 1 из 1 = 0x030B"} << 0;
+        << QStringList{"Улица"} << QStringList{"------> 1 из 1 = 0x030B"} << Rc::Ok;
 
     QTest::newRow("name fields of the five groups")
         << QByteArray::fromHex("1f2131425ef0") << none
@@ -323,14 +326,14 @@ void TestDriverOrvek307::layoutAndNames_data()
         << QStringList{"------> 1 из 5 = 0x0210", "------> 2 из 5 = 0x0222",
                        "------> 3 из 5 = 0x0302", "------> 4 из 5 = 0x0403",
                        "------> 5 из 5 = 0x050F"}
-        << 0;
+        << Rc::Ok;
 
     QTest::newRow("name field starting with a zero keeps the default")
         << QByteArray::fromHex("3031f0") << none
         << Blocks{{0x301, Descriptor(15, QByteArray("\0Name     ", 10))},
                   {0x302, Descriptor(15, Ansi("          "))}}
         << 2 << QList<int>{116, 116} << QStringList{"T1", "T2"}
-        << QStringList{"------> 1 из 2 = 0x0301", "------> 2 из 2 = 0x0302"} << 0;
+        << QStringList{"------> 1 из 2 = 0x0301", "------> 2 из 2 = 0x0302"} << Rc::Ok;
 
     // Entry 2 lies past the 20 bytes the meter sends: it reads as empty.
     QTest::newRow("heat-system names")
@@ -338,17 +341,18 @@ void TestDriverOrvek307::layoutAndNames_data()
         << Ansi("ТС1") + QByteArray(7, '\0') + Ansi("ТС 2      ") << Blocks() << 5
         << QList<int>{102, 104, 118, 104, 102}
         << QStringList{"Ошибки ТС1", "Наработка ТС1", "V1", "Наработка ТС 2", "Ошибки 3"}
-        << QStringList{"------> 3 из 5 = 0x0201"} << 0;
+        << QStringList{"------> 3 из 5 = 0x0201"} << Rc::Ok;
 
     QTest::newRow("heat-system names refused")
         << QByteArray::fromHex("c0b0f0") << none << Blocks() << 2 << QList<int>{102, 104}
-        << QStringList{"Ошибки 1", "Наработка 1"} << QStringList() << 0;
+        << QStringList{"Ошибки 1", "Наработка 1"} << QStringList() << Rc::Ok;
 
     Blocks refused;
     refused.insert(0x302, QByteArray()); // an empty block stands for a refusal here
     QTest::newRow("descriptor refused")
         << QByteArray::fromHex("303132f0") << none << refused << 3 << QList<int>{116, 116, 116}
-        << QStringList() << QStringList{"------> 1 из 3 = 0x0301", "------> 2 из 3 = 0x0302"} << 32;
+        << QStringList() << QStringList{"------> 1 из 3 = 0x0301", "------> 2 из 3 = 0x0302"}
+        << ResultCode::Exception(2);
 }
 
 void TestDriverOrvek307::layoutAndNames()
@@ -360,7 +364,7 @@ void TestDriverOrvek307::layoutAndNames()
     QFETCH(QList<int>, kinds);
     QFETCH(QStringList, names);
     QFETCH(QStringList, progress);
-    QFETCH(int, rc);
+    QFETCH(ResultCode, rc);
 
     LineFixture line(QStringLiteral("pty"));
     ScriptedMeter meter;
@@ -382,7 +386,7 @@ void TestDriverOrvek307::layoutAndNames()
 
     ArchiveLayout layout;
     layout.fill(99);
-    QCOMPARE(driver->ReadArchiveLayout(layout), 0);
+    QCOMPARE(driver->ReadArchiveLayout(layout), Rc::Ok);
     QCOMPARE(Family0(*driver).SlotCount(), slotCount);
     for (int i = 0; i < ArchiveSlots; ++i)
         QCOMPARE(int(layout[size_t(i)]), i < kinds.size() ? kinds.at(i) : 0);
@@ -393,7 +397,7 @@ void TestDriverOrvek307::layoutAndNames()
     ParameterNames got;
     got.fill(QStringLiteral("stale"));
     QCOMPARE(driver->ReadParameterNames(got), rc);
-    if (rc == 0) {
+    if (rc == Rc::Ok) {
         for (int i = 0; i < ArchiveSlots; ++i)
             QCOMPARE(got[size_t(i)], i < names.size() ? names.at(i) : QString());
     } else {
@@ -445,11 +449,11 @@ void TestDriverOrvek307::abortWhileNaming()
     const auto driver = MakeOrvek307Driver(context);
 
     ArchiveLayout layout;
-    QCOMPARE(driver->ReadArchiveLayout(layout), 0);
+    QCOMPARE(driver->ReadArchiveLayout(layout), Rc::Ok);
     context.AbortRequested = abortAt == 0;
     ParameterNames names;
     names.fill(QStringLiteral("stale"));
-    QCOMPARE(driver->ReadParameterNames(names), 0);
+    QCOMPARE(driver->ReadParameterNames(names), Rc::Ok);
     QCOMPARE(WireRequests(line), requests);
     QCOMPARE(names[0], QStringLiteral("stale"));
 }
@@ -480,7 +484,7 @@ void TestDriverOrvek307::startDate()
     context.DeviceAddress = Address;
     const auto driver = MakeOrvek307Driver(context);
 
-    QCOMPARE(driver->SetReadStartDate(start, Period::Hourly), 0);
+    QCOMPARE(driver->SetReadStartDate(start, Period::Hourly), Rc::Ok);
     QCOMPARE(line.Peer().Requests(), QList<QByteArray>{WithCrc(frame)});
 }
 
@@ -519,8 +523,8 @@ void TestDriverOrvek307::recordRegisters()
 
     ArchiveRecord record;
     LogRecord log;
-    ResultCode firstRc = 0;
-    ResultCode nextRc = 0;
+    ResultCode firstRc;
+    ResultCode nextRc;
     if (archive == 100) {
         firstRc = driver->ReadFirstEventRecord(log);
         nextRc = driver->ReadNextEventRecord(log);
@@ -541,8 +545,8 @@ void TestDriverOrvek307::recordRegisters()
         QCOMPARE(line.Peer().RequestCount(), 0);
         return;
     }
-    QCOMPARE(firstRc, 0);
-    QCOMPARE(nextRc, 0);
+    QCOMPARE(firstRc, Rc::Ok);
+    QCOMPARE(nextRc, Rc::Ok);
     QCOMPARE(WireRequests(line), (QStringList{Read1(first), QStringLiteral("3:%1:120").arg(next)}));
     QCOMPARE(archive >= 100 ? log.recordIndex : record.recordIndex, RecordIndex(next));
 }
@@ -551,7 +555,7 @@ void TestDriverOrvek307::archiveRecords_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<int>("rc");
+    QTest::addColumn<ResultCode>("rc");
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("time");         // "" : left as it was
     QTest::addColumn<QList<double>>("values"); // slots 0-6; the rest stay untouched
@@ -573,39 +577,43 @@ void TestDriverOrvek307::archiveRecords_data()
     const int daily = int(ArchiveKind::Daily);
     const QString before = QStringLiteral("earlier");
 
-    QTest::newRow("hourly record") << hourly << RecordBlock(0x1234, 23, 31, 12, 19, body) << 0
+    QTest::newRow("hourly record") << hourly << RecordBlock(0x1234, 23, 31, 12, 19, body) << Rc::Ok
                                    << 0x1234 << "2019-12-31 23:00:00" << decoded << before;
     QTest::newRow("daily record, hour not read")
-        << daily << RecordBlock(0, 23, 31, 12, 19, body) << 0 << 0 << "2019-12-31 00:00:00"
+        << daily << RecordBlock(0, 23, 31, 12, 19, body) << Rc::Ok << 0 << "2019-12-31 00:00:00"
         << decoded << before;
     QTest::newRow("monthly record")
-        << int(ArchiveKind::Monthly) << RecordBlock(7, 5, 1, 2, 24, body) << 0 << 7
+        << int(ArchiveKind::Monthly) << RecordBlock(7, 5, 1, 2, 24, body) << Rc::Ok << 7
         << "2024-02-01 00:00:00" << decoded << before;
-    QTest::newRow("no more records")
-        << hourly << RecordBlock(-1, 23, 31, 12, 19, body) << 0 << -1 << "" << untouched << before;
+    QTest::newRow("no more records") << hourly << RecordBlock(-1, 23, 31, 12, 19, body) << Rc::Ok
+                                     << -1 << "" << untouched << before;
     QTest::newRow("short reply reads as zeros")
-        << hourly << RecordBlock(5, 1, 2, 3, 26, body).left(24) << 0 << 5 << "2026-03-02 01:00:00"
-        << QList<double>{60, 0, 0, 0, Untouched, 0, 0} << before;
+        << hourly << RecordBlock(5, 1, 2, 3, 26, body).left(24) << Rc::Ok << 5
+        << "2026-03-02 01:00:00" << QList<double>{60, 0, 0, 0, Untouched, 0, 0} << before;
     QTest::newRow("reply ending before the date")
-        << daily << RecordBlock(5, 1, 2, 3, 26, body).left(16) << -91 << 5 << ""
+        << daily << RecordBlock(5, 1, 2, 3, 26, body).left(16) << Rc::ArchiveDecodeError << 5 << ""
         << QList<double>{0, 0, 0, 0, Untouched, 0, 0} << "1:00 2.0.0";
-    QTest::newRow("hourly on 31 February") << hourly << RecordBlock(3, 5, 31, 2, 19, body) << -91
-                                           << 3 << "" << decoded << "5:00 31.2.19";
-    QTest::newRow("daily in month 13") << daily << RecordBlock(3, 0, 1, 13, 26, body) << -91 << 3
-                                       << "" << decoded << "0:00 1.13.26";
-    QTest::newRow("hourly at hour 24") << hourly << RecordBlock(3, 24, 31, 12, 19, body) << -91 << 3
-                                       << "" << decoded << "24:00 31.12.19";
+    QTest::newRow("hourly on 31 February")
+        << hourly << RecordBlock(3, 5, 31, 2, 19, body) << Rc::ArchiveDecodeError << 3 << ""
+        << decoded << "5:00 31.2.19";
+    QTest::newRow("daily in month 13")
+        << daily << RecordBlock(3, 0, 1, 13, 26, body) << Rc::ArchiveDecodeError << 3 << ""
+        << decoded << "0:00 1.13.26";
+    QTest::newRow("hourly at hour 24")
+        << hourly << RecordBlock(3, 24, 31, 12, 19, body) << Rc::ArchiveDecodeError << 3 << ""
+        << decoded << "24:00 31.12.19";
     QTest::newRow("daily with hour 24, hour not read")
-        << daily << RecordBlock(3, 24, 31, 12, 19, body) << 0 << 3 << "2019-12-31 00:00:00"
+        << daily << RecordBlock(3, 24, 31, 12, 19, body) << Rc::Ok << 3 << "2019-12-31 00:00:00"
         << decoded << before;
-    QTest::newRow("refused") << hourly << QByteArray() << 32 << 77 << "" << untouched << before;
+    QTest::newRow("refused") << hourly << QByteArray() << ResultCode::Exception(2) << 77 << ""
+                             << untouched << before;
 }
 
 void TestDriverOrvek307::archiveRecords()
 {
     QFETCH(int, kind);
     QFETCH(QByteArray, reply);
-    QFETCH(int, rc);
+    QFETCH(ResultCode, rc);
     QFETCH(int, index);
     QFETCH(QString, time);
     QFETCH(QList<double>, values);
@@ -624,7 +632,7 @@ void TestDriverOrvek307::archiveRecords()
     context.DecodeErrorText = QStringLiteral("earlier");
     const auto driver = MakeOrvek307Driver(context);
     ArchiveLayout layout;
-    QCOMPARE(driver->ReadArchiveLayout(layout), 0);
+    QCOMPARE(driver->ReadArchiveLayout(layout), Rc::Ok);
 
     ArchiveRecord record;
     record.values.fill(Untouched);
@@ -642,45 +650,47 @@ void TestDriverOrvek307::archiveRecords()
 void TestDriverOrvek307::logRecords_data()
 {
     QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<int>("rc");
+    QTest::addColumn<ResultCode>("rc");
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("time"); // "": left as it was
     QTest::addColumn<QString>("text"); // "left": left as it was
 
     QTest::newRow("semicolons become commas")
-        << RecordBlock(2, 8, 9, 12, 26, Ansi("Вкл;Сеть") + QByteArray(1, '\0') + "xyz") << 0 << 2
-        << "2026-12-09 08:00:00"
+        << RecordBlock(2, 8, 9, 12, 26, Ansi("Вкл;Сеть") + QByteArray(1, '\0') + "xyz") << Rc::Ok
+        << 2 << "2026-12-09 08:00:00"
         << "Вкл,Сеть";
     QTest::newRow("line breaks and control characters become blanks")
-        << RecordBlock(2, 8, 9, 12, 26, Ansi("Вкл\r\nСеть\t\x7f!") + QByteArray(1, '\0')) << 0 << 2
-        << "2026-12-09 08:00:00"
+        << RecordBlock(2, 8, 9, 12, 26, Ansi("Вкл\r\nСеть\t\x7f!") + QByteArray(1, '\0')) << Rc::Ok
+        << 2 << "2026-12-09 08:00:00"
         << "Вкл  Сеть  !";
     const QByteArray full(220, char(0xC6));
     QTest::newRow("220 bytes without a zero")
-        << RecordBlock(300, 23, 28, 2, 24, full + "AB") << 0 << 300 << "2024-02-28 23:00:00"
+        << RecordBlock(300, 23, 28, 2, 24, full + "AB") << Rc::Ok << 300 << "2024-02-28 23:00:00"
         << QString(220, QChar(u'Ж'));
     QTest::newRow("text cut by a short reply")
-        << RecordBlock(1, 0, 1, 1, 0, Ansi("Откл. питания")).left(18 + 5) << 0 << 1
+        << RecordBlock(1, 0, 1, 1, 0, Ansi("Откл. питания")).left(18 + 5) << Rc::Ok << 1
         << "2000-01-01 00:00:00"
         << "Откл.";
-    QTest::newRow("empty text") << RecordBlock(1, 0, 1, 1, 27, QByteArray(1, '\0')) << 0 << 1
+    QTest::newRow("empty text") << RecordBlock(1, 0, 1, 1, 27, QByteArray(1, '\0')) << Rc::Ok << 1
                                 << "2027-01-01 00:00:00"
                                 << "";
-    QTest::newRow("no more records") << RecordBlock(-1, 8, 9, 12, 26, Ansi("Вкл")) << 0 << -1 << ""
-                                     << "left";
-    QTest::newRow("29 February of a common year")
-        << RecordBlock(4, 8, 29, 2, 26, Ansi("Вкл")) << -90 << 4 << ""
+    QTest::newRow("no more records")
+        << RecordBlock(-1, 8, 9, 12, 26, Ansi("Вкл")) << Rc::Ok << -1 << ""
         << "left";
-    QTest::newRow("hour 24") << RecordBlock(4, 24, 9, 12, 26, Ansi("Вкл")) << -90 << 4 << ""
+    QTest::newRow("29 February of a common year")
+        << RecordBlock(4, 8, 29, 2, 26, Ansi("Вкл")) << Rc::LogDecodeError << 4 << ""
+        << "left";
+    QTest::newRow("hour 24") << RecordBlock(4, 24, 9, 12, 26, Ansi("Вкл")) << Rc::LogDecodeError
+                             << 4 << ""
                              << "left";
-    QTest::newRow("refused") << QByteArray() << 32 << 77 << ""
+    QTest::newRow("refused") << QByteArray() << ResultCode::Exception(2) << 77 << ""
                              << "left";
 }
 
 void TestDriverOrvek307::logRecords()
 {
     QFETCH(QByteArray, reply);
-    QFETCH(int, rc);
+    QFETCH(ResultCode, rc);
     QFETCH(int, index);
     QFETCH(QString, time);
     QFETCH(QString, text);
@@ -866,23 +876,23 @@ void TestDriverOrvek307::simulatorPass()
     const auto driver = MakeOrvek307Driver(context);
 
     QString name;
-    QCOMPARE(driver->IdentifyDevice(name), 0);
+    QCOMPARE(driver->IdentifyDevice(name), Rc::Ok);
     QCOMPARE(name, QStringLiteral("ОРВЕК-308"));
     QDateTime clock;
-    QCOMPARE(driver->ReadDeviceClock(clock), 0);
+    QCOMPARE(driver->ReadDeviceClock(clock), Rc::Ok);
     QCOMPARE(Stamp(clock), QStringLiteral("2026-12-10 10:15:42"));
     QString serial;
-    QCOMPARE(driver->ReadSerialNumber(serial), 0);
+    QCOMPARE(driver->ReadSerialNumber(serial), Rc::Ok);
     QCOMPARE(serial, QString::fromUtf16(u"\u00c6Z-0042a")); // Ж is byte C6
 
     ArchiveLayout layout;
-    QCOMPARE(driver->ReadArchiveLayout(layout), 0);
+    QCOMPARE(driver->ReadArchiveLayout(layout), Rc::Ok);
     const QList<int> kinds = {118, 109, 116, 116, 112, 113, 101, 101, 104, 102, 104,
                               104, 104, 104, 104, 104, 0,   116, 104, 102, 104};
     for (int i = 0; i < ArchiveSlots; ++i)
         QCOMPARE(int(layout[size_t(i)]), i < kinds.size() ? kinds.at(i) : 0);
     ParameterNames names;
-    QCOMPARE(driver->ReadParameterNames(names), 0);
+    QCOMPARE(driver->ReadParameterNames(names), Rc::Ok);
     const QStringList expectedNames = {
         "V подачи", "G обр",     "T1",        "Улица",         "P1",
         "Q ТС1",    "E1 тариф1", "E2 тариф4", "Наработка ТС1", "Ошибки ТС2",
@@ -933,7 +943,8 @@ void TestDriverOrvek307::simulatorPass()
         const bool isLog = pass.archive >= 100;
         const auto kind = ArchiveKind(pass.archive);
         QVERIFY2(isLog || driver->HasArchive(kind), pass.title);
-        QCOMPARE(driver->SetReadStartDate(pass.start, isLog ? Period::None : Period::Hourly), 0);
+        QCOMPARE(driver->SetReadStartDate(pass.start, isLog ? Period::None : Period::Hourly),
+                 Rc::Ok);
         RefStart(*reference, pass.start);
 
         ArchiveRecord record;
@@ -944,7 +955,7 @@ void TestDriverOrvek307::simulatorPass()
         for (int n = 0;; ++n) {
             QVERIFY2(n <= 100, pass.title);
             record.values.fill(Untouched);
-            ResultCode r = 0;
+            ResultCode r;
             if (pass.archive == 100)
                 r = n == 0 ? driver->ReadFirstEventRecord(event)
                            : driver->ReadNextEventRecord(event);
@@ -954,7 +965,7 @@ void TestDriverOrvek307::simulatorPass()
             else
                 r = n == 0 ? driver->ReadFirstArchiveRecord(kind, record)
                            : driver->ReadNextArchiveRecord(kind, record);
-            QCOMPARE(r, 0);
+            QCOMPARE(r, Rc::Ok);
             const QByteArray ref =
                 RefRead(*reference, pass.first + (n == 0 ? 0 : 5), n == 0 ? 1 : 120);
             const RecordIndex index = isLog ? event.recordIndex : record.recordIndex;

@@ -965,7 +965,7 @@ void TestMainWindow::readThenAbortBetweenDevices()
     const QStringList tail = {"Чтение конфигурации архивов", "Выполнено", "Чтение имен параметров",
                               "Операция прервана", "закрытие порта"};
     QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
-    QCOMPARE(form.LineChannel().ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(form.LineChannel().Kind(), ChannelKind::Closed);
 }
 
 void TestMainWindow::windowRespondsDuringReadout()
@@ -1134,7 +1134,7 @@ void TestMainWindow::portOutOfRangeRefused()
                      missing),
              qPrintable(missing));
     QVERIFY(!listener.waitForNewConnection(0));
-    QCOMPARE(form.LineChannel().ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(form.LineChannel().Kind(), ChannelKind::Closed);
     QCOMPARE(form.btnDoDevice->text(), QStringLiteral("Читать"));
 }
 
@@ -1225,7 +1225,7 @@ void TestMainWindow::registerRequest()
     QCOMPARE(lines.mid(start, expected.size()), expected);
     QCOMPARE(lines.last(), QStringLiteral("закрытие порта"));
     QCOMPARE(dialogs.seen, QStringList());
-    QCOMPARE(form.LineChannel().ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(form.LineChannel().Kind(), ChannelKind::Closed);
 }
 
 void TestMainWindow::registerRequestRefused_data()
@@ -1261,7 +1261,7 @@ void TestMainWindow::registerRequestRefused()
     QCOMPARE(dialogs.seen, QStringList{shown});
     // Nothing was logged or opened.
     QVERIFY(!QFileInfo::exists(home.log.LogFilePath(LogNow.date())));
-    QCOMPARE(form.LineChannel().ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(form.LineChannel().Kind(), ChannelKind::Closed);
 }
 
 QTEST_MAIN(TestMainWindow)

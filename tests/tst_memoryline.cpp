@@ -8,12 +8,24 @@
 #include <QTest>
 
 #include <array>
+#include <cerrno>
 
 namespace {
 
 // Reading one register at 0 from device 1, the textbook frame and its CRC.
 const QByteArray kRequest = QByteArray::fromHex("010300000001840A");
 const QByteArray kReply = QByteArray::fromHex("0103021234B533");
+
+// No pauses, and time-outs short enough that a silent line costs little.
+void Quick(ModbusMaster& master, int tries)
+{
+    master.SendPauseMs = 0;
+    master.RetryPauseMs = 0;
+    master.ReplyDelay = 0;
+    master.GlobalTimeOut = 20;
+    master.LocalTimeOut = 20;
+    master.GlobalTry = tries;
+}
 
 } // namespace
 
@@ -24,6 +36,8 @@ class TestMemoryLine : public QObject
 private slots:
     void transaction_data();
     void transaction();
+    void resultKinds_data();
+    void resultKinds();
     void leftoverBytesArePurged();
     void responderAnswersEachRequest();
 };
@@ -32,28 +46,28 @@ void TestMemoryLine::transaction_data()
 {
     QTest::addColumn<QList<QByteArray>>("replies");
     QTest::addColumn<bool>("echoSkip");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
     QTest::addColumn<int>("requests");
 
     const QByteArray damaged = QByteArray::fromHex("0103021234B534");
-    QTest::newRow("good") << QList<QByteArray>{kReply} << false << int(Rc::Ok) << 1;
+    QTest::newRow("good") << QList<QByteArray>{kReply} << false << Rc::Ok << 1;
     QTest::newRow("damaged, then good")
-        << QList<QByteArray>{damaged, kReply} << false << int(Rc::Ok) << 2;
+        << QList<QByteArray>{damaged, kReply} << false << Rc::Ok << 2;
     QTest::newRow("silent three times")
-        << QList<QByteArray>{{}, {}, {}} << false << int(Rc::NoReply) << 3;
+        << QList<QByteArray>{{}, {}, {}} << false << Rc::NoReply << 3;
     QTest::newRow("cut short, then nothing left")
-        << QList<QByteArray>{kReply.first(4)} << false << int(Rc::PortWriteError) << 2;
+        << QList<QByteArray>{kReply.first(4)} << false << Rc::PortWriteError << 2;
     QTest::newRow("exception 2") << QList<QByteArray>{QByteArray::fromHex("018302C0F1")} << false
-                                 << int(Rc::ExceptionBase + 2) << 1;
+                                 << ResultCode::Exception(2) << 1;
     QTest::newRow("echo and noise before the reply")
-        << QList<QByteArray>{kRequest + '\xFF' + kReply} << true << int(Rc::Ok) << 1;
+        << QList<QByteArray>{kRequest + '\xFF' + kReply} << true << Rc::Ok << 1;
 }
 
 void TestMemoryLine::transaction()
 {
     QFETCH(QList<QByteArray>, replies);
     QFETCH(bool, echoSkip);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
     QFETCH(int, requests);
 
     QTemporaryDir dir;
@@ -62,12 +76,7 @@ void TestMemoryLine::transaction()
     for (const QByteArray& reply : replies)
         line.QueueReply(reply);
     ModbusMaster master(line, log);
-    master.SendPauseMs = 0;
-    master.RetryPauseMs = 0;
-    master.ReplyDelay = 0;
-    master.GlobalTimeOut = 20;
-    master.LocalTimeOut = 20;
-    master.GlobalTry = 3;
+    Quick(master, 3);
     master.EchoSkip = echoSkip;
 
     std::array<quint8, 250> data{};
@@ -81,6 +90,50 @@ void TestMemoryLine::transaction()
         QCOMPARE(data[0], quint8(0x12));
         QCOMPARE(data[1], quint8(0x34));
     }
+}
+
+void TestMemoryLine::resultKinds_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<ResultCode>("gone");
+    QTest::addColumn<ResultCode>("result");
+    QTest::addColumn<QString>("text");
+
+    // A broken pipe's number lies among the exception codes of a single number; as a
+    // system error it is shown with the system's text.
+    const ResultCode brokenPipe = ResultCode::System(EPIPE);
+    QTest::newRow("system error 32 on the line")
+        << QByteArray() << brokenPipe << brokenPipe
+        << QStringLiteral("ошибка 32 (%1)").arg(SystemErrorText(EPIPE));
+    QTest::newRow("exception 2 from the device")
+        << QByteArray::fromHex("018302C0F1") << Rc::PortWriteError << ResultCode::Exception(2)
+        << QStringLiteral("Ответ - ошибка 2");
+    QTest::newRow("the program's own: no reply")
+        << QByteArray("") << Rc::PortWriteError << Rc::NoReply << QStringLiteral("Нет ответа");
+}
+
+void TestMemoryLine::resultKinds()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(ResultCode, gone);
+    QFETCH(ResultCode, result);
+    QFETCH(QString, text);
+
+    QTemporaryDir dir;
+    ExchangeLog log(dir.path() + u'/');
+    MemoryLine line;
+    if (!reply.isNull())
+        line.QueueReply(reply);
+    line.SetGoneResult(gone);
+    ModbusMaster master(line, log);
+    Quick(master, 1);
+
+    std::array<quint8, 250> data{};
+    quint16 count = 1;
+    const ResultCode r = master.ReadHoldingRegisters(1, 0, count, data);
+    QCOMPARE(r, result);
+    QCOMPARE(ResultCodeText(r), text);
+    QVERIFY(!SystemErrorText(EPIPE).isEmpty());
 }
 
 void TestMemoryLine::leftoverBytesArePurged()

@@ -80,7 +80,7 @@ struct SimFixture
         std::array<quint8, 255> buffer{};
         quint16 count = registers;
         const ResultCode r = master.ReadHoldingRegisters(7, first, count, buffer);
-        if (r == 0 && data)
+        if (r == Rc::Ok && data)
             *data = QByteArray(reinterpret_cast<const char*>(buffer.data()), count);
         return r;
     }
@@ -129,23 +129,24 @@ void TestMeterSim::faults_data()
 {
     QTest::addColumn<QString>("transport");
     QTest::addColumn<int>("row");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
 
     for (const char* t : {"pty", "tcp"}) {
         auto row = [t](const char* name) -> QTestData& {
             return QTest::addRow("%s: %s", t, name) << QString::fromLatin1(t);
         };
-        row("no fault") << int(NoFault) << 0;
-        row("silent") << int(Silent) << -1;
-        row("delay within the time-out") << int(Delay) << 0;
-        row("gap inside the reply") << int(Gap) << -2; // the first half is taken for all
-        row("corrupt crc") << int(CorruptEveryReply) << -2;
-        row("exception on a register") << int(ExceptionOnRegister) << 33;
-        row("other address") << int(OtherAddress) << -3;
-        row("truncated") << int(Truncate) << -1;
-        row("0xFF noise ahead") << int(Noise) << 0;
-        row("byte count too high") << int(CountTooHigh) << -3; // more than the reply holds
-        row("byte count too low") << int(CountTooLow) << -2;
+        row("no fault") << int(NoFault) << Rc::Ok;
+        row("silent") << int(Silent) << Rc::NoReply;
+        row("delay within the time-out") << int(Delay) << Rc::Ok;
+        row("gap inside the reply") << int(Gap) << Rc::CrcError; // the first half is taken for all
+        row("corrupt crc") << int(CorruptEveryReply) << Rc::CrcError;
+        row("exception on a register") << int(ExceptionOnRegister) << ResultCode::Exception(3);
+        row("other address") << int(OtherAddress) << Rc::UnknownReply;
+        row("truncated") << int(Truncate) << Rc::NoReply;
+        row("0xFF noise ahead") << int(Noise) << Rc::Ok;
+        row("byte count too high")
+            << int(CountTooHigh) << Rc::UnknownReply; // more than the reply holds
+        row("byte count too low") << int(CountTooLow) << Rc::CrcError;
     }
 }
 
@@ -153,7 +154,7 @@ void TestMeterSim::faults()
 {
     QFETCH(QString, transport);
     QFETCH(int, row);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
 
     FaultSettings f;
     switch (row) {
@@ -197,7 +198,7 @@ void TestMeterSim::faults()
     sim.server.SetLineFaults(f);
     QByteArray data;
     QCOMPARE(sim.Read(40, 3, &data), result);
-    if (result == 0)
+    if (result == Rc::Ok)
         QCOMPARE(data, Registers(40, 3));
 }
 
@@ -211,8 +212,8 @@ void TestMeterSim::corruptEverySecondIsRetried()
     sim.master.ShowLog = 1;
     RecordingMemo memo;
     sim.log.SetMemo(&memo);
-    QCOMPARE(sim.Read(1, 1), 0);
-    QCOMPARE(sim.Read(1, 1), 0); // the second reply is bad, the third good
+    QCOMPARE(sim.Read(1, 1), Rc::Ok);
+    QCOMPARE(sim.Read(1, 1), Rc::Ok); // the second reply is bad, the third good
     QCOMPARE(memo.Texts().filter(QStringLiteral(">> ")).size(), 3);
 }
 
@@ -243,10 +244,10 @@ void TestMeterSim::echoingLine()
         sim.server.SetEcho(true);
         sim.master.EchoSkip = true;
         QByteArray data;
-        QCOMPARE(sim.Read(5, 2, &data), 0);
+        QCOMPARE(sim.Read(5, 2, &data), Rc::Ok);
         QCOMPARE(data, Registers(5, 2));
         const std::array<quint8, 2> value{0x12, 0x34};
-        QCOMPARE(sim.master.WriteMultipleRegisters(7, 5, 1, value), 0);
+        QCOMPARE(sim.master.WriteMultipleRegisters(7, 5, 1, value), Rc::Ok);
     }
 }
 
@@ -257,10 +258,10 @@ void TestMeterSim::droppedConnectionComesBack()
     SimFixture sim(QStringLiteral("tcp"), f);
     QVERIFY(sim.ok);
 
-    QCOMPARE(sim.Read(1, 1), 0);
-    QTRY_COMPARE(sim.channel.SocketStatus(), Channel::SocketDisconnected);
-    QCOMPARE(sim.Read(2, 1), 0); // the next transaction connects again
-    QTRY_COMPARE(sim.channel.SocketStatus(), Channel::SocketDisconnected);
+    QCOMPARE(sim.Read(1, 1), Rc::Ok);
+    QTRY_COMPARE(sim.channel.SocketStatus(), SocketState::Disconnected);
+    QCOMPARE(sim.Read(2, 1), Rc::Ok); // the next transaction connects again
+    QTRY_COMPARE(sim.channel.SocketStatus(), SocketState::Disconnected);
 }
 
 void TestMeterSim::unknownAddressIsQuiet()
@@ -269,8 +270,8 @@ void TestMeterSim::unknownAddressIsQuiet()
     QVERIFY(sim.ok);
     std::array<quint8, 8> buffer{};
     quint16 count = 1;
-    QCOMPARE(sim.master.ReadHoldingRegisters(8, 0, count, buffer), -1);
-    QCOMPARE(sim.Read(999, 1), 32);
+    QCOMPARE(sim.master.ReadHoldingRegisters(8, 0, count, buffer), Rc::NoReply);
+    QCOMPARE(sim.Read(999, 1), ResultCode::Exception(2));
 }
 
 void TestMeterSim::modem_data()
@@ -296,16 +297,16 @@ void TestMeterSim::modem()
     QVERIFY(sim.ok);
 
     Modem modem(sim.master);
-    QCOMPARE(sim.Read(1, 1), -1); // command mode: ModBus gets nowhere
-    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), 0);
+    QCOMPARE(sim.Read(1, 1), Rc::NoReply); // command mode: ModBus gets nowhere
+    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), Rc::Ok);
     QCOMPARE(modem.ModemReply,
              answersOk ? QStringLiteral("\r\nOK\r\n") : QStringLiteral("\r\nERROR\r\n"));
-    QCOMPARE(modem.ModemCommand(QStringLiteral("ATD5551234\r\n")), connects ? 0 : -1);
+    QCOMPARE(modem.ModemCommand(QStringLiteral("ATD5551234\r\n")), connects ? Rc::Ok : Rc::NoReply);
     if (!connects)
         return;
     QCOMPARE(modem.ModemReply, QStringLiteral("\r\nCONNECT 9600\r\n"));
     QByteArray data;
-    QCOMPARE(sim.Read(3, 2, &data), 0);
+    QCOMPARE(sim.Read(3, 2, &data), Rc::Ok);
     QCOMPARE(data, Registers(3, 2));
 }
 
@@ -388,7 +389,8 @@ QByteArray ReadInput(ModbusMaster& master, quint16 address, quint16 first, quint
     std::array<quint8, 255> buffer{};
     quint16 count = registers;
     r = master.ReadInputRegisters(address, first, count, buffer);
-    return r == 0 ? QByteArray(reinterpret_cast<const char*>(buffer.data()), count) : QByteArray();
+    return r == Rc::Ok ? QByteArray(reinterpret_cast<const char*>(buffer.data()), count)
+                       : QByteArray();
 }
 
 } // namespace
@@ -415,11 +417,11 @@ void TestMeterSim::servesTheSameMetersOnBothLines()
     }
     // The demo ИЛЬМ meter at address 2: model, clock, serial number.
     for (const auto& [first, registers] : {std::pair{842, 1}, {0, 3}, {834, 4}}) {
-        ResultCode r1 = -1, r2 = -1;
+        ResultCode r1 = Rc::NoReply, r2 = Rc::NoReply;
         const QByteArray a = ReadInput(overSerial, 2, quint16(first), quint16(registers), r1);
         const QByteArray b = ReadInput(overTcp, 2, quint16(first), quint16(registers), r2);
-        QCOMPARE(r1, 0);
-        QCOMPARE(r2, 0);
+        QCOMPARE(r1, Rc::Ok);
+        QCOMPARE(r2, Rc::Ok);
         QCOMPARE(a.size(), 2 * registers);
         QCOMPARE(a, b);
     }
@@ -472,9 +474,9 @@ void TestMeterSim::foreignMasterReadsIlm()
             const auto match = m.next();
             registers[match.captured(1).toInt()] = quint16(match.captured(2).toUInt(nullptr, 16));
         }
-        ResultCode r = -1;
+        ResultCode r = Rc::NoReply;
         const QByteArray ours = ReadInput(master, 2, quint16(first), quint16(count), r);
-        QCOMPARE(r, 0);
+        QCOMPARE(r, Rc::Ok);
         for (int i = 0; i < count; ++i) {
             QVERIFY2(registers.contains(first + i), qPrintable(out));
             QCOMPARE(registers[first + i],
@@ -498,9 +500,9 @@ void TestMeterSim::traceRecordsRequestsAndReplies()
     const QString path = sim.home.path() + QStringLiteral("/trace.jsonl");
     QString error;
     QVERIFY(sim.server.SetTraceFile(path, error));
-    QCOMPARE(sim.Read(0x1234, 2), 0);
+    QCOMPARE(sim.Read(0x1234, 2), Rc::Ok);
     const std::array<quint8, 2> value{0xAB, 0xCD};
-    QCOMPARE(sim.master.WriteMultipleRegisters(7, 0x60, 1, value), 0);
+    QCOMPARE(sim.master.WriteMultipleRegisters(7, 0x60, 1, value), Rc::Ok);
 
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));

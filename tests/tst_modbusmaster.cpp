@@ -88,28 +88,29 @@ void TestModbusMaster::readRegisters_data()
     QTest::addColumn<QString>("transport");
     QTest::addColumn<int>("scenario");
     QTest::addColumn<int>("detail");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
     QTest::addColumn<int>("attempts");
 
     for (const char* t : {"pty", "tcp"}) {
         auto row = [t](const char* name) -> QTestData& {
             return QTest::addRow("%s: %s", t, name) << QString::fromLatin1(t);
         };
-        row("good reply") << int(GoodReply) << 0 << 0 << 1;
-        row("silence") << int(Silence) << 0 << -1 << 3;
-        row("fragment") << int(Fragment) << 0 << -1 << 3;
-        row("bad crc") << int(BadCrc) << 0 << -2 << 3;
-        row("other address") << int(OtherAddress) << 0 << -3 << 1;
-        row("other function") << int(OtherFunction) << 0 << -3 << 1;
-        row("exception 1") << int(ExceptionReply) << 1 << 31 << 1;
-        row("exception 2") << int(ExceptionReply) << 2 << 32 << 1;
-        row("exception 9") << int(ExceptionReply) << 9 << 39 << 1;
-        row("exception 0 retried") << int(ExceptionReply) << 0 << 30 << 3;
-        row("exception 11 retried") << int(ExceptionReply) << 11 << 41 << 3;
-        row("0xFF noise before reply") << int(NoiseBeforeReply) << 0 << 0 << 1;
-        row("reply too late after noise") << int(NoiseThenLateReply) << 0 << -1 << 3;
-        row("fewer registers than asked") << int(ShortReply) << 0 << 0 << 1;
-        row("foreign function collected to silence") << int(ForeignFunction) << 0 << -3 << 1;
+        row("good reply") << int(GoodReply) << 0 << Rc::Ok << 1;
+        row("silence") << int(Silence) << 0 << Rc::NoReply << 3;
+        row("fragment") << int(Fragment) << 0 << Rc::NoReply << 3;
+        row("bad crc") << int(BadCrc) << 0 << Rc::CrcError << 3;
+        row("other address") << int(OtherAddress) << 0 << Rc::UnknownReply << 1;
+        row("other function") << int(OtherFunction) << 0 << Rc::UnknownReply << 1;
+        row("exception 1") << int(ExceptionReply) << 1 << ResultCode::Exception(1) << 1;
+        row("exception 2") << int(ExceptionReply) << 2 << ResultCode::Exception(2) << 1;
+        row("exception 9") << int(ExceptionReply) << 9 << ResultCode::Exception(9) << 1;
+        row("exception 0 retried") << int(ExceptionReply) << 0 << ResultCode::Exception(0) << 3;
+        row("exception 11 retried") << int(ExceptionReply) << 11 << ResultCode::Exception(11) << 3;
+        row("0xFF noise before reply") << int(NoiseBeforeReply) << 0 << Rc::Ok << 1;
+        row("reply too late after noise") << int(NoiseThenLateReply) << 0 << Rc::NoReply << 3;
+        row("fewer registers than asked") << int(ShortReply) << 0 << Rc::Ok << 1;
+        row("foreign function collected to silence")
+            << int(ForeignFunction) << 0 << Rc::UnknownReply << 1;
     }
 }
 
@@ -118,7 +119,7 @@ void TestModbusMaster::readRegisters()
     QFETCH(QString, transport);
     QFETCH(int, scenario);
     QFETCH(int, detail);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
     QFETCH(int, attempts);
 
     LineFixture line(transport);
@@ -162,7 +163,7 @@ void TestModbusMaster::readRegisters()
     for (const QByteArray& request : peer.Requests())
         QCOMPARE(request, WithCrc(Hex("050301020002")));
 
-    if (result == 0) {
+    if (result == Rc::Ok) {
         const QByteArray expected = scenario == ShortReply ? kData.left(2) : kData;
         QCOMPARE(int(count), int(expected.size()));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(buffer.data()), count), expected);
@@ -185,14 +186,21 @@ void TestModbusMaster::requestFrames()
 
     // Above 255 only the low 8 bits go out, and the reply can never match.
     quint16 count = 2;
-    QCOMPARE(line.master.ReadInputRegisters(0x0101, 0xABCD, count, buffer), -3);
+    QCOMPARE(line.master.ReadInputRegisters(0x0101, 0xABCD, count, buffer), Rc::UnknownReply);
     QCOMPARE(line.Peer().Requests().last(), WithCrc(Hex("0104ABCD0002")));
     QCOMPARE(line.Peer().RequestCount(), 1);
 
-    // A count above 255 sends its low 8 bits.
-    count = 0x0102;
-    QCOMPARE(line.master.ReadHoldingRegisters(7, 0, count, buffer), 0);
-    QCOMPARE(line.Peer().Requests().last(), WithCrc(Hex("070300000002")));
+    // A count a reply cannot carry is refused before anything is sent; 125 goes out whole.
+    for (const quint16 asked : {quint16(126), quint16(0x0102)}) {
+        count = asked;
+        QCOMPARE(line.master.ReadHoldingRegisters(7, 0, count, buffer), Rc::InvalidParameter);
+        QCOMPARE(line.master.ReadInputRegisters(7, 0, count, buffer), Rc::InvalidParameter);
+        QCOMPARE(count, asked);
+    }
+    QCOMPARE(line.Peer().RequestCount(), 1);
+    count = 125;
+    QCOMPARE(line.master.ReadHoldingRegisters(7, 0, count, buffer), Rc::Ok);
+    QCOMPARE(line.Peer().Requests().last(), WithCrc(Hex("07030000007D")));
     QCOMPARE(int(count), 4);
 }
 
@@ -200,15 +208,15 @@ void TestModbusMaster::writeRegisters_data()
 {
     QTest::addColumn<QString>("transport");
     QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
 
     const QByteArray echo = WithCrc(Hex("1110002A0002"));
     for (const char* t : {"pty", "tcp"}) {
-        QTest::addRow("%s: echo", t) << QString::fromLatin1(t) << echo << 0;
+        QTest::addRow("%s: echo", t) << QString::fromLatin1(t) << echo << Rc::Ok;
         QTest::addRow("%s: other count", t)
-            << QString::fromLatin1(t) << WithCrc(Hex("1110002A0003")) << -3;
+            << QString::fromLatin1(t) << WithCrc(Hex("1110002A0003")) << Rc::UnknownReply;
         QTest::addRow("%s: other register", t)
-            << QString::fromLatin1(t) << WithCrc(Hex("1110002B0002")) << -3;
+            << QString::fromLatin1(t) << WithCrc(Hex("1110002B0002")) << Rc::UnknownReply;
     }
 }
 
@@ -216,7 +224,7 @@ void TestModbusMaster::writeRegisters()
 {
     QFETCH(QString, transport);
     QFETCH(QByteArray, answer);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
 
     LineFixture line(transport);
     line.Peer().SetScript([&](const QByteArray&) { return answer; });
@@ -249,11 +257,11 @@ void TestModbusMaster::echoSkip()
     quint16 count = 2;
     const ResultCode r = line.master.ReadHoldingRegisters(5, 0x0102, count, buffer);
     if (lineEchoes) {
-        QCOMPARE(r, 0);
+        QCOMPARE(r, Rc::Ok);
         QCOMPARE(line.Peer().RequestCount(), 1);
     } else {
         // The reply's first eight bytes are taken for the echo.
-        QVERIFY2(r == -1 || r == -2, qPrintable(QString::number(r)));
+        QVERIFY2(r == Rc::NoReply || r == Rc::CrcError, qPrintable(ResultCodeText(r)));
         QCOMPARE(line.Peer().RequestCount(), 3);
     }
 }
@@ -265,10 +273,10 @@ void TestModbusMaster::hexDumps()
     line.master.GlobalTry = 2;
     std::array<quint8, 16> buffer{};
     quint16 count = 2;
-    QCOMPARE(line.master.ReadHoldingRegisters(5, 0x0102, count, buffer), -1);
+    QCOMPARE(line.master.ReadHoldingRegisters(5, 0x0102, count, buffer), Rc::NoReply);
 
     line.Peer().SetScript([](const QByteArray&) { return Hex("FF") + ReadReply(5, 3, kData); });
-    QCOMPARE(line.master.ReadHoldingRegisters(5, 0x0102, count, buffer), 0);
+    QCOMPARE(line.master.ReadHoldingRegisters(5, 0x0102, count, buffer), Rc::Ok);
 
     const QString request =
         QStringLiteral(">>  05 03 01 02 00 02 ") +
@@ -292,7 +300,7 @@ void TestModbusMaster::hexDumps()
 void TestModbusMaster::serialReadFailure()
 {
     LineFixture line(QStringLiteral("pty"));
-    QCOMPARE(line.channel.OpenChannel(), 0);
+    QCOMPARE(line.channel.OpenChannel(), Rc::Ok);
     line.pty->CloseMaster();
     QCOMPARE(line.master.ReceiveReply(), Rc::PortReadError);
     QCOMPARE(line.master.ReceiveReply(), Rc::PortReadError);
@@ -307,12 +315,12 @@ void TestModbusMaster::serialWriteFailure()
 {
     LineFixture line(QStringLiteral("pty"));
     line.master.ShowLog = 1;
-    QCOMPARE(line.channel.OpenChannel(), 0);
+    QCOMPARE(line.channel.OpenChannel(), Rc::Ok);
     line.pty->CloseMaster();
     std::array<quint8, 16> buffer{};
     quint16 count = 2;
     const ResultCode r = line.master.ReadHoldingRegisters(5, 0x0102, count, buffer);
-    QCOMPARE(r, 5); // EIO: the system's own code, passed on
+    QCOMPARE(r, ResultCode::System(EIO)); // the system's own code, passed on
     QCOMPARE(ResultCodeText(r), QStringLiteral("ошибка 5 (") + SystemErrorText(5) + u')');
     // One attempt only: one request dump, and no reception.
     QCOMPARE(line.memo.Texts().filter(QStringLiteral(">> ")).size(), 1);
@@ -322,15 +330,15 @@ void TestModbusMaster::serialWriteFailure()
 void TestModbusMaster::channelNotOpened_data()
 {
     QTest::addColumn<QString>("transport");
-    QTest::addColumn<int>("result");
-    QTest::newRow("serial port missing") << QStringLiteral("pty") << -4;
-    QTest::newRow("gateway refuses") << QStringLiteral("tcp") << -88;
+    QTest::addColumn<ResultCode>("result");
+    QTest::newRow("serial port missing") << QStringLiteral("pty") << Rc::PortNotOpen;
+    QTest::newRow("gateway refuses") << QStringLiteral("tcp") << Rc::IpConnectionError;
 }
 
 void TestModbusMaster::channelNotOpened()
 {
     QFETCH(QString, transport);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
 
     LineFixture line(transport);
     if (line.IsTcp()) {
@@ -354,10 +362,10 @@ void TestModbusMaster::fewerThanOneTry()
     line.Peer().SetScript([](const QByteArray&) { return ReadReply(5, 3, kData); });
     std::array<quint8, 16> buffer{};
     quint16 count = 2;
-    QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, buffer), 0);
+    QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, buffer), Rc::Ok);
     line.Peer().SetScript({});
     line.master.GlobalTry = 0;
-    QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, buffer), -1);
+    QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, buffer), Rc::NoReply);
     QCOMPARE(line.Peer().RequestCount(), 2);
 }
 
@@ -365,12 +373,12 @@ void TestModbusMaster::readsSentOnce_data()
 {
     QTest::addColumn<int>("function");
     QTest::addColumn<int>("scenario");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ResultCode>("result");
 
     for (const int function : {3, 4}) {
-        QTest::addRow("function %d: good reply", function) << function << int(GoodReply) << 0;
-        QTest::addRow("function %d: silence", function) << function << int(Silence) << -1;
-        QTest::addRow("function %d: bad crc", function) << function << int(BadCrc) << -2;
+        QTest::addRow("function %d: good reply", function) << function << int(GoodReply) << Rc::Ok;
+        QTest::addRow("function %d: silence", function) << function << int(Silence) << Rc::NoReply;
+        QTest::addRow("function %d: bad crc", function) << function << int(BadCrc) << Rc::CrcError;
     }
 }
 
@@ -380,7 +388,7 @@ void TestModbusMaster::readsSentOnce()
 {
     QFETCH(int, function);
     QFETCH(int, scenario);
-    QFETCH(int, result);
+    QFETCH(ResultCode, result);
 
     LineFixture line(QStringLiteral("tcp"));
     line.master.GlobalTry = 5;
@@ -410,7 +418,7 @@ void TestModbusMaster::oversizedReplies()
     line.Peer().SetScript([](const QByteArray&) { return ReadReply(5, 3, QByteArray(200, 'x')); });
     std::array<quint8, 8> small{};
     quint16 count = 2;
-    QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, small), -3);
+    QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, small), Rc::UnknownReply);
     QCOMPARE(small[0], quint8(0));
     QCOMPARE(int(count), 2);
 
@@ -427,7 +435,7 @@ void TestModbusMaster::nestedRequestLeavesTransactionAlone()
     // A window handler that runs inside a wait and asks for another exchange must not
     // overwrite the frames of the one in progress.
     LineFixture line(QStringLiteral("tcp"));
-    ResultCode nested = 1;
+    ResultCode nested = Rc::Ok;
     line.Peer().SetScript([&](const QByteArray&) {
         std::array<quint8, 16> other{};
         quint16 otherCount = 1;
@@ -436,7 +444,7 @@ void TestModbusMaster::nestedRequestLeavesTransactionAlone()
     });
     std::array<quint8, 16> buffer{};
     quint16 count = 2;
-    QCOMPARE(line.master.ReadHoldingRegisters(5, 0x0102, count, buffer), 0);
+    QCOMPARE(line.master.ReadHoldingRegisters(5, 0x0102, count, buffer), Rc::Ok);
     QCOMPARE(nested, Rc::PortWriteError);
     QCOMPARE(line.Peer().RequestCount(), 1);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(buffer.data()), count), kData);

@@ -27,12 +27,12 @@ void TestModem::answer()
     });
     Modem modem(line.master);
 
-    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), 0);
+    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), Rc::Ok);
     QCOMPARE(modem.ModemReply, QStringLiteral("\r\nOK\r\n"));
     QCOMPARE(TrimLineBreaks(modem.ModemReply), QStringLiteral("OK"));
     QCOMPARE(line.master.ReplyLength, 6);
 
-    QCOMPARE(modem.ModemCommand(QStringLiteral("ATD5551234\r\n")), 0);
+    QCOMPARE(modem.ModemCommand(QStringLiteral("ATD5551234\r\n")), Rc::Ok);
     QCOMPARE(TrimLineBreaks(modem.ModemReply), QStringLiteral("АБ")); // Windows-1251 bytes
 
     QCOMPARE(line.Peer().RequestCount(), 2); // one attempt each
@@ -47,7 +47,7 @@ void TestModem::silence()
     line.master.ShowLog = 1;
     Modem modem(line.master);
     modem.ModemReply = QStringLiteral("left from before");
-    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), -1);
+    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), Rc::NoReply);
     QCOMPARE(modem.ModemReply, QString());
     QCOMPARE(line.memo.Texts().last(), QStringLiteral("<< нет ответа"));
 }
@@ -62,7 +62,7 @@ void TestModem::overflow()
 
     // 3000 bytes are still an answer.
     line.Peer().SetScript([](const QByteArray&) { return QByteArray(3000, 'y'); });
-    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), 0);
+    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), Rc::Ok);
     QCOMPARE(modem.ModemReply.size(), 3000);
 }
 
@@ -72,7 +72,7 @@ void TestModem::longCommandIsCut()
     line.master.ShowLog = 1;
     Modem modem(line.master);
     const QString command = QString(298, u'7') + QStringLiteral("\r\n");
-    QCOMPARE(modem.ModemCommand(command), -1);
+    QCOMPARE(modem.ModemCommand(command), Rc::NoReply);
     QCOMPARE(line.Peer().Received(), QByteArray(255, '7')); // the CR LF is lost
     const QString dump = line.memo.Texts().at(1);
     QCOMPARE(dump.size(), 255);
@@ -84,7 +84,7 @@ void TestModem::readFailure()
     LineFixture line(QStringLiteral("pty"));
     line.master.ShowLog = 1;
     Modem modem(line.master);
-    QCOMPARE(line.channel.OpenChannel(), 0);
+    QCOMPARE(line.channel.OpenChannel(), Rc::Ok);
     line.pty->CloseMaster();
     QCOMPARE(modem.ReceiveModemReply(), Rc::PortReadError);
     QCOMPARE(line.memo.Texts().size(), 1); // no dump after a read failure

@@ -11,6 +11,7 @@
 #include "Modem.h"
 #include "Readout.h"
 #include "ReadoutFrontEnd.h"
+#include "ReadoutJob.h"
 #include "ResultCode.h"
 #include "SimServer.h"
 #include "TextFormat.h"
@@ -87,10 +88,8 @@ private:
 struct Rig
 {
     explicit Rig(const QJsonArray& meters, const ModemOptions& modemOptions = {})
-        : log(home.path() + u'/', [] { return Now; }), channel(log), master(channel, log),
-          modem(master), context(master, log), drivers(context),
-          files(log, channel, home.path() + u'/', [] { return Now; }), frontEnd(memo),
-          readout(log, channel, master, modem, context, drivers, files, frontEnd, settings)
+        : log(home.path() + u'/', [] { return Now; }), frontEnd(memo),
+          job(home.path() + u'/', log, frontEnd, settings, [] { return Now; })
     {
         log.SetMemo(&memo);
         master.GlobalTimeOut = 300;
@@ -124,15 +123,13 @@ struct Rig
     SimServer server;
     RecordingMemo memo;
     ExchangeLog log;
-    Channel channel;
-    ModbusMaster master;
-    Modem modem;
-    DriverContext context;
-    DriverSet drivers;
-    ExportFiles files;
     RecordingFrontEnd frontEnd;
     ReadoutSettings settings;
-    Readout readout;
+    ReadoutJob job;
+    Channel& channel = job.channel;
+    ModbusMaster& master = job.master;
+    DriverContext& context = job.context;
+    Readout& readout = job.readout;
     bool ready = false;
     QString error;
 };
@@ -368,7 +365,7 @@ void TestReadout::fullReadout()
         QVERIFY(csv.open(QIODevice::ReadOnly) && dat.open(QIODevice::ReadOnly));
         QCOMPARE(dat.size(), csv.size() + 4);
     }
-    QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(rig.channel.Kind(), ChannelKind::Closed);
 }
 
 void TestReadout::failures_data()
@@ -434,9 +431,9 @@ void TestReadout::failures_data()
                                  QJsonObject{{"exceptionRegister", 5}, {"exceptionCode", 2}}}}),
                       second}
         << "1 2" << 0 << "HD"
-        << "19200" << QStringList{ResultCodeText(32)}
-        << QStringList{"Чтение почасового архива", ResultCodeText(32), "******* прибор по адресу 2",
-                       "Чтение посуточного архива"}
+        << "19200" << QStringList{ResultCodeText(ResultCode::Exception(2))}
+        << QStringList{"Чтение почасового архива", ResultCodeText(ResultCode::Exception(2)),
+                       "******* прибор по адресу 2", "Чтение посуточного архива"}
         << QStringList{dev1 + "H0.csv", dev1 + "H0.dat", dev2 + "A0.csv"}
         << QStringList{dev1 + "A0.csv"} << false << QStringList{};
 
@@ -495,12 +492,13 @@ void TestReadout::failures_data()
                                  QJsonObject{{"exceptionRegister", 0x55}, {"exceptionCode", 4}}}}),
                       second}
         << "1 2" << 0 << "LZ"
-        << "19200" << QStringList{ResultCodeText(34)} << QStringList{"Чтение журнала событий",
-                                                                     ResultCodeText(34),
-                                                                     "Выполнено 1",
-                                                                     "Чтение защищенного журнала",
-                                                                     "Выполнено 1",
-                                                                     "******* прибор по адресу 2"}
+        << "19200" << QStringList{ResultCodeText(ResultCode::Exception(4))}
+        << QStringList{"Чтение журнала событий",
+                       ResultCodeText(ResultCode::Exception(4)),
+                       "Выполнено 1",
+                       "Чтение защищенного журнала",
+                       "Выполнено 1",
+                       "******* прибор по адресу 2"}
         << QStringList{dev1 + "LOG.csv", dev1 + "LOGZ.csv", dev2 + "LOGZ.csv"} << QStringList{}
         << false << QStringList{};
 
@@ -510,9 +508,9 @@ void TestReadout::failures_data()
                                  QJsonObject{{"exceptionRegister", 0x50}, {"exceptionCode", 2}}}}),
                       second}
         << "1 2" << 0 << "LZ"
-        << "19200" << QStringList{ResultCodeText(32)}
-        << QStringList{"Чтение журнала событий", ResultCodeText(32), "******* прибор по адресу 2",
-                       "Чтение защищенного журнала"}
+        << "19200" << QStringList{ResultCodeText(ResultCode::Exception(2))}
+        << QStringList{"Чтение журнала событий", ResultCodeText(ResultCode::Exception(2)),
+                       "******* прибор по адресу 2", "Чтение защищенного журнала"}
         << QStringList{dev1 + "LOG.csv", dev2 + "LOGZ.csv"} << QStringList{dev1 + "LOGZ.csv"}
         << false << QStringList{"Выполнено 0"};
 
@@ -600,7 +598,7 @@ void TestReadout::failures()
         QVERIFY2(QFileInfo::exists(rig.Path(file)), qPrintable(file));
     for (const QString& file : absent)
         QVERIFY2(!QFileInfo::exists(rig.Path(file)), qPrintable(file));
-    QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(rig.channel.Kind(), ChannelKind::Closed);
 }
 
 void TestReadout::abortDuringRecords_data()
@@ -693,7 +691,7 @@ void TestReadout::unwritableDataFolder()
     QVERIFY(lines.size() >= tail.size());
     QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
     QVERIFY(!lines.contains(QStringLiteral("******* прибор по адресу 2")));
-    QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(rig.channel.Kind(), ChannelKind::Closed);
 }
 
 void TestReadout::unsafeDeviceTexts_data()
@@ -737,8 +735,7 @@ void TestReadout::unsafeDeviceTexts()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     ExchangeLog log(home.path() + u'/', [] { return Now; });
-    Channel channel(log);
-    ExportFiles files(log, channel, home.path() + u'/', [] { return Now; });
+    ExportFiles files(log, home.path() + u'/', [] { return Now; });
     files.DeviceName = deviceName;
     files.SerialNumber = serial;
     QVERIFY(!files.CreateExportFile(QStringLiteral("CFG")));
@@ -898,7 +895,7 @@ void TestReadout::modem()
     QCOMPARE(lines.contains(QStringLiteral("******* прибор по адресу 1")), deviceRead);
     if (!connects)
         QCOMPARE(rig.frontEnd.appended, QStringList({" *", " *"}));
-    QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(rig.channel.Kind(), ChannelKind::Closed);
 }
 
 void TestReadout::lineSettings_data()
@@ -975,7 +972,7 @@ void TestReadout::tcpPortOutOfRange()
                       ResultCodeText(Rc::InvalidParameter)},
                      missing),
              qPrintable(missing));
-    QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(rig.channel.Kind(), ChannelKind::Closed);
     QVERIFY(!QFileInfo::exists(rig.Path(QStringLiteral("Data"))));
 }
 
@@ -1005,8 +1002,8 @@ void TestReadout::exportFileUnwritable_data()
     QTest::newRow("start date refused, then the close fails")
         << "1210H0.csv" << false
         << QJsonObject{{"faults", QJsonObject{{"exceptionRegister", 96}, {"exceptionCode", 2}}}}
-        << "H" << QStringList{ResultCodeText(32)} << ENOSPC
-        << QStringList{ResultCodeText(32), "закрытие порта"};
+        << "H" << QStringList{ResultCodeText(ResultCode::Exception(2))} << ENOSPC
+        << QStringList{ResultCodeText(ResultCode::Exception(2)), "закрытие порта"};
     QTest::newRow("copy of the hourly archive cannot be made")
         << "1210H0.dat" << true << plain << "HD" << none << EISDIR
         << QStringList{"Чтение почасового архива", "закрытие порта"};
@@ -1045,7 +1042,7 @@ void TestReadout::exportFileUnwritable()
     QVERIFY(lines.size() >= tail.size());
     QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
     QVERIFY(!lines.contains(QStringLiteral("******* прибор по адресу 2")));
-    QCOMPARE(rig.channel.ChannelHandle(), Channel::ClosedHandle);
+    QCOMPARE(rig.channel.Kind(), ChannelKind::Closed);
     if (folderInWay) {
         // The archive itself was written in full before its copy failed.
         QCOMPARE(CsvLines(folder + file.chopped(3) + "csv").size(), 4 + 3);
@@ -1111,19 +1108,25 @@ void TestReadout::settingsChangedWhileRunning_data()
     // goes to the ИЛЬМ driver, which the ОРВЕК meter refuses.
     QTest::newRow("family switched while the hourly archive is read")
         << QJsonArray{Orvek307(1, "11111111")} << "1" << 0 << "H"
-        << " --> 1" << 1 << "H" << QStringList{ResultCodeText(31)}
-        << QStringList{"Чтение почасового архива", ResultCodeText(31), "Выполнено 1",
-                       "закрытие порта"}
+        << " --> 1" << 1 << "H" << QStringList{ResultCodeText(ResultCode::Exception(1))}
+        << QStringList{"Чтение почасового архива", ResultCodeText(ResultCode::Exception(1)),
+                       "Выполнено 1", "закрытие порта"}
         << QStringList{orvek + "H0.csv", orvek + "H0.dat"} << QStringList{};
     // The identification went to the wrong family's driver; the family chosen while its
     // message shows serves the device from the clock on, under the name it was left.
     const QString fallback = Day + QStringLiteral("ИЛЬМ-x/11111111/1210");
     QTest::newRow("family corrected after a failed identification")
         << QJsonArray{Orvek307(1, "11111111")} << "1" << 1 << "H" << QString() << 0 << "H"
-        << QStringList{ResultCodeText(31)}
-        << QStringList{"Определение типа прибора", ResultCodeText(31),  "ИЛЬМ-x",
-                       "Чтение даты и времени",    "Зав. № = 11111111", "Выполнено 2",
-                       "Чтение почасового архива", "Выполнено 3",       "закрытие порта"}
+        << QStringList{ResultCodeText(ResultCode::Exception(1))}
+        << QStringList{"Определение типа прибора",
+                       ResultCodeText(ResultCode::Exception(1)),
+                       "ИЛЬМ-x",
+                       "Чтение даты и времени",
+                       "Зав. № = 11111111",
+                       "Выполнено 2",
+                       "Чтение почасового архива",
+                       "Выполнено 3",
+                       "закрытие порта"}
         << QStringList{fallback + "H0.csv", fallback + "H0.dat"} << QStringList{};
 }
 

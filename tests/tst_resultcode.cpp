@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+#include <memory>
+
 class TestResultCode : public QObject
 {
     Q_OBJECT
@@ -16,75 +18,62 @@ private slots:
 
 void TestResultCode::text_data()
 {
-    QTest::addColumn<int>("code");
+    QTest::addColumn<ResultCode>("code");
     QTest::addColumn<QString>("expected");
 
-    const QList<std::pair<int, const char*>> table = {
-        {0, "OK"},
-        {-1, "Нет ответа"},
-        {-2, "Ошибка CRC"},
-        {-3, "Неопознанный ответ"},
-        {-4, "Порт не открыт"},
-        {-5, "Неверный номер порта"},
-        {-6, "Неверный параметр"},
-        {-7, "Не выбран эталонный расходомер"},
-        {-8, "Ошибка насоса"},
-        {-9, "Ошибка записи параметра"},
-        {-10, "Ошибка чтения порта"},
-        {-11, "Ошибка записи в порт"},
-        {-13, "Ответ - ошибка контрольной суммы"},
-        {-14, "Переполнение буфера приема"},
-        {-15, "Операция прервана"},
-        {-16, "Ошибка установки DTR"},
-        {-17, "Ошибка снятия DTR"},
-        {-18, "Ошибка автоустановки порога"},
-        {-19, "Неверный тип прибора"},
-        {-20, "Недостаточно данных"},
-        {-21, "Ошибка насоса ErrorClear"},
-        {-22, "Ошибка насоса ShutDown"},
-        {-23, "Ошибка насоса SwitchOn"},
-        {-24, "Ошибка насоса Enable"},
-        {-25, "Ошибка чтения измерителя"},
-        {-26, "Ошибка записи измерителя"},
-        {-88, "Ошибка IP соединения"},
-        {-90, "Ошибка разбора журнала"},
-        {-91, "Ошибка разбора архива"},
-        {-99, "Неверный тип ЗЕТУ"},
-        {-100, "Неизвестный тип прибора"},
-        // ModBus exception replies: the exception code is the result minus 30.
-        {30, "Ответ - ошибка 0"},
-        {32, "Ответ - ошибка 2"},
-        {41, "Ответ - ошибка 11"},
-        {63, "Ответ - ошибка 33"},
-        // Not in the table, no system text for non-positive codes.
-        {-12, "ошибка -12 ()"},
-        {-27, "ошибка -27 ()"},
-        {-28, "ошибка -28 ()"},
-        {-101, "ошибка -101 ()"},
-        // A positive code the system has no text for.
-        {987654, "ошибка 987654 ()"},
+    const QList<std::pair<ResultCode, const char*>> table = {
+        {Rc::Ok, "OK"},
+        {Rc::NoReply, "Нет ответа"},
+        {Rc::CrcError, "Ошибка CRC"},
+        {Rc::UnknownReply, "Неопознанный ответ"},
+        {Rc::PortNotOpen, "Порт не открыт"},
+        {Rc::InvalidParameter, "Неверный параметр"},
+        {Rc::PortReadError, "Ошибка чтения порта"},
+        {Rc::PortWriteError, "Ошибка записи в порт"},
+        {Rc::ReceiveOverflow, "Переполнение буфера приема"},
+        {Rc::IpConnectionError, "Ошибка IP соединения"},
+        {Rc::LogDecodeError, "Ошибка разбора журнала"},
+        {Rc::ArchiveDecodeError, "Ошибка разбора архива"},
+        {Rc::UnknownDevice, "Неизвестный тип прибора"},
+        // A program code without a text of its own, and no system text.
+        {Rc::SocketStartFailed, "ошибка -28 ()"},
+        {ResultCode::Program(-101), "ошибка -101 ()"},
+        // ModBus exception replies, whatever code the device puts in.
+        {ResultCode::Exception(0), "Ответ - ошибка 0"},
+        {ResultCode::Exception(2), "Ответ - ошибка 2"},
+        {ResultCode::Exception(11), "Ответ - ошибка 11"},
+        {ResultCode::Exception(33), "Ответ - ошибка 33"},
+        {ResultCode::Exception(200), "Ответ - ошибка 200"},
+        // A system code the system has no text for.
+        {ResultCode::System(987654), "ошибка 987654 ()"},
     };
-    for (const auto& [code, text] : table)
-        QTest::addRow("%d", code) << code << QString::fromUtf8(text);
+    for (const auto& [code, text] : table) {
+        const std::unique_ptr<char[]> name(toString(code));
+        QTest::addRow("%s", name.get()) << code << QString::fromUtf8(text);
+    }
 }
 
 void TestResultCode::text()
 {
-    QFETCH(int, code);
+    QFETCH(ResultCode, code);
     QFETCH(QString, expected);
     QCOMPARE(ResultCodeText(code), expected);
 }
 
 void TestResultCode::systemText()
 {
-    // Positive codes outside 30..63 are system error codes: the system's own text in
-    // brackets. 64 is past the exception range.
-    for (const int code : {5, 13, 64}) {
+    // A system code is shown with the system's own text in brackets, also where its
+    // number falls among the exception codes of old (32: a broken pipe; 31 on Windows:
+    // an unplugged adapter), so it never reads as an exception.
+    for (const int code : {5, 13, 31, 32, 64}) {
         const QString system = SystemErrorText(code);
         QVERIFY2(!system.isEmpty(), qPrintable(QString::number(code)));
         QVERIFY(!system.endsWith(u'.') && !system.endsWith(u' ') && !system.endsWith(u'\n'));
-        QCOMPARE(ResultCodeText(code),
+        const ResultCode result = ResultCode::System(code);
+        QCOMPARE(ResultCodeText(result),
                  QStringLiteral("ошибка %1 (%2)").arg(QString::number(code), system));
+        QVERIFY(result != ResultCode::Exception(code - 30));
+        QVERIFY(!result.ok() && !result.IsException());
     }
 }
 

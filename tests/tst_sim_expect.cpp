@@ -9,6 +9,8 @@
 #include "Modem.h"
 #include "Readout.h"
 #include "ReadoutFrontEnd.h"
+#include "ReadoutJob.h"
+#include "ReadoutSteps.h"
 #include "SimServer.h"
 
 #include <QDir>
@@ -44,10 +46,8 @@ public:
 struct Rig
 {
     explicit Rig(const QByteArray& meterFile)
-        : log(home.path() + u'/', [] { return Now(); }), channel(log), master(channel, log),
-          modem(master), context(master, log), drivers(context),
-          files(log, channel, home.path() + u'/', [] { return Now(); }),
-          readout(log, channel, master, modem, context, drivers, files, frontEnd, settings)
+        : log(home.path() + u'/', [] { return Now(); }),
+          job(home.path() + u'/', log, frontEnd, settings, [] { return Now(); })
     {
         master.GlobalTimeOut = 300;
         master.LocalTimeOut = 30;
@@ -67,10 +67,11 @@ struct Rig
     {
         settings.family = meter.Family();
         settings.addressText = QString::number(meter.Address());
-        // The window offers only the logs and archives a family has.
-        settings.archiveIntegral = meter.Family() != 1;
-        settings.archiveEmergency = settings.protectedLog = meter.Family() == 0;
-        settings.eventLog = meter.Family() != 1;
+        // Every log and the integral and emergency archives the family offers.
+        const DeviceDriver& driver = job.DriverFor(meter.Family());
+        for (const ReadoutBox box : {ReadoutBox::Integral, ReadoutBox::Emergency,
+                                     ReadoutBox::EventLog, ReadoutBox::ProtectedLog})
+            BoxIn(settings, box) = BoxOffered(driver, box);
         readout.DoDevice();
     }
 
@@ -91,15 +92,11 @@ struct Rig
     QTemporaryDir home;
     SimServer server;
     ExchangeLog log;
-    Channel channel;
-    ModbusMaster master;
-    Modem modem;
-    DriverContext context;
-    DriverSet drivers;
-    ExportFiles files;
     SilentFrontEnd frontEnd;
     ReadoutSettings settings;
-    Readout readout;
+    ReadoutJob job;
+    ModbusMaster& master = job.master;
+    Readout& readout = job.readout;
     bool ready = false;
     QString error;
 };

@@ -606,8 +606,8 @@ struct OnTheLine
         std::array<quint8, 255> buffer{};
         quint16 count = registers;
         r = master.ReadInputRegisters(5, first, count, buffer);
-        return r == 0 ? QByteArray(reinterpret_cast<const char*>(buffer.data()), count)
-                      : QByteArray();
+        return r == Rc::Ok ? QByteArray(reinterpret_cast<const char*>(buffer.data()), count)
+                           : QByteArray();
     }
 
     ResultCode Write(quint16 first, const QByteArray& data)
@@ -631,36 +631,36 @@ void TestSimIlm::lineIdentity()
 {
     OnTheLine line;
     QVERIFY(line.ok);
-    ResultCode r = -1;
+    ResultCode r = Rc::NoReply;
 
     const QByteArray model = line.Read(842, 1, r);
-    QCOMPARE(r, 0);
+    QCOMPARE(r, Rc::Ok);
     QCOMPARE(model.size(), 2);
     QCOMPARE(quint8(model.at(1)), quint8(4));
 
     const QByteArray clock = line.Read(0, 3, r);
-    QCOMPARE(r, 0);
+    QCOMPARE(r, Rc::Ok);
     QCOMPARE(clock.size(), 6);
     const QDateTime time(QDate(2000 + quint8(clock.at(0)), clock.at(1), clock.at(2)),
                          QTime(clock.at(3), clock.at(4), clock.at(5) & 0x7F));
     QCOMPARE(time, kClock);
 
     const QByteArray serial = line.Read(834, 4, r);
-    QCOMPARE(r, 0);
+    QCOMPARE(r, Rc::Ok);
     QCOMPARE(serial.size(), 8);
     QString printed;
     for (int i : {1, 0, 3, 2, 5, 4, 7, 6})
         printed += QString::number(quint8(serial.at(i)));
     QCOMPARE(printed, QStringLiteral("1207190015"));
 
-    QCOMPARE(line.Write(6, kNamesSwitch), 0);
+    QCOMPARE(line.Write(6, kNamesSwitch), Rc::Ok);
     const QByteArray names = line.Read(256, 122, r);
-    QCOMPARE(r, 0);
+    QCOMPARE(r, Rc::Ok);
     QCOMPARE(names.size(), kPageBytes);
     QCOMPARE(PageNames(names), kNames);
 
     line.Read(3, 1, r);
-    QCOMPARE(r, 30 + 2);
+    QCOMPARE(r, ResultCode::Exception(2));
 }
 
 void TestSimIlm::lineArchive_data()
@@ -693,18 +693,18 @@ void TestSimIlm::lineArchive()
     const QByteArray block = RequestBlock(start, quint8(selector));
     QCOMPARE(Write(*twin, 0, block).exception, 0);
 
-    QCOMPARE(line.Write(0, block), 0);
+    QCOMPARE(line.Write(0, block), Rc::Ok);
     QDateTime expected = first;
-    ResultCode r = -1;
+    ResultCode r = Rc::NoReply;
     for (int i = 0; i < records; ++i) {
         const QByteArray page = line.Read(256, 122, r);
-        QCOMPARE(r, 0);
+        QCOMPARE(r, Rc::Ok);
         QCOMPARE(RecordTime(page, quint8(selector)), expected);
         QCOMPARE(page, ReadInput(*twin, 256, 122).data);
         expected = Step(expected, quint8(selector));
     }
     const QByteArray end = line.Read(256, 122, r);
-    QCOMPARE(r, 0);
+    QCOMPARE(r, Rc::Ok);
     QCOMPARE(end.size(), kPageBytes);
     QVERIFY(IsEnd(end));
 }

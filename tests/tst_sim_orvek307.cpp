@@ -661,15 +661,15 @@ void TestSimOrvek307::endToEnd()
     Channel channel(log);
     ModbusMaster master(channel, log);
     UseTestPort(channel, master, server.PtyPath());
-    QCOMPARE(channel.OpenChannel(), 0);
+    QCOMPARE(channel.OpenChannel(), Rc::Ok);
 
     std::array<quint8, 256> buffer{};
     auto read = [&](int reg, quint16 wanted) -> QByteArray {
         quint16 count = wanted;
         buffer.fill(0);
         const ResultCode rc = master.ReadHoldingRegisters(5, quint16(reg), count, buffer);
-        if (rc != 0)
-            return QByteArray("rc ") + QByteArray::number(rc);
+        if (rc != Rc::Ok)
+            return QByteArray("rc ") + ResultCodeText(rc).toUtf8();
         return QByteArray(reinterpret_cast<const char*>(buffer.data()), count);
     };
 
@@ -684,13 +684,13 @@ void TestSimOrvek307::endToEnd()
     QCOMPARE(layout.mid(1, 12).toHex(), QByteArray("1030313a4150b0c0d122a0f0"));
     QCOMPARE(read(0x30B, 1).mid(15, 10).toHex(), QByteArray("d3ebe8f6e02020202020"));
     QCOMPARE(read(1538, 1).left(3).toHex(), QByteArray("d2d131"));
-    QCOMPARE(read(263, 1), QByteArray("rc 32"));
+    QCOMPARE(read(263, 1), "rc " + ResultCodeText(ResultCode::Exception(2)).toUtf8());
 
     quint16 count = 1;
-    QCOMPARE(master.ReadInputRegisters(5, 1800, count, buffer), 31);
+    QCOMPARE(master.ReadInputRegisters(5, 1800, count, buffer), ResultCode::Exception(1));
 
     const std::array<quint8, 4> start = {8, 10, 12, 26};
-    QCOMPARE(master.WriteMultipleRegisters(5, 96, 2, start), 0);
+    QCOMPARE(master.WriteMultipleRegisters(5, 96, 2, start), Rc::Ok);
     const QByteArray head = read(0, 1);
     QCOMPARE(head.size(), 240);
     QCOMPARE(RecordIndex(head), 2);
@@ -707,7 +707,7 @@ void TestSimOrvek307::endToEnd()
     QCOMPARE(stamps, (QStringList{"2026-12-10 09", "2026-12-10 10"}));
 
     // The event log over the same line: the text as the meter holds it.
-    QCOMPARE(master.WriteMultipleRegisters(5, 96, 2, std::array<quint8, 4>{0, 9, 12, 26}), 0);
+    QCOMPARE(master.WriteMultipleRegisters(5, 96, 2, std::array<quint8, 4>{0, 9, 12, 26}), Rc::Ok);
     const QByteArray event = read(80, 1);
     QCOMPARE(Stamp(event), QStringLiteral("2026-12-09 08"));
     QCOMPARE(event.mid(18, 9).toHex(), QByteArray("c2eaeb3bd1e5f2fc00"));

@@ -7,6 +7,7 @@
 #include "LayoutFont.h"
 #include "ProgramEnv.h"
 #include "ProgramSettings.h"
+#include "ReadoutSteps.h"
 #include "ResultCode.h"
 #include "SharedTypes.h"
 #include "TDataForm.h"
@@ -55,9 +56,7 @@ void SelectIgnoringCase(QComboBox* box, const QString& text)
 
 TForm1::TForm1(ExchangeLog& log, QString programDir, QWidget* parent)
     : QWidget(parent), m_log(log), m_programDir(std::move(programDir)), m_memo(nullptr),
-      m_channel(log), m_master(m_channel, log), m_modem(m_master), m_context(m_master, log),
-      m_drivers(m_context), m_files(log, m_channel, m_programDir),
-      m_readout(log, m_channel, m_master, m_modem, m_context, m_drivers, m_files, *this, m_settings)
+      m_job(m_programDir, log, *this, m_settings)
 {
     EnsureLayoutFont();
     setupUi(this);
@@ -248,12 +247,12 @@ void TForm1::FormCreate()
     const IniFile ini(m_iniPath);
     FillConfigurationList();
     const GeneralSettings general = ReadGeneralSettings(ini);
-    m_master.ShowLog = general.showLog;
+    m_job.master.ShowLog = general.showLog;
     if (general.showLog > 0)
         cbShowLog->setChecked(true);
-    m_master.GlobalTimeOut = general.globalTimeOut;
-    m_master.LocalTimeOut = general.localTimeOut;
-    m_master.GlobalTry = general.globalTry;
+    m_job.master.GlobalTimeOut = general.globalTimeOut;
+    m_job.master.LocalTimeOut = general.localTimeOut;
+    m_job.master.GlobalTry = general.globalTry;
     SelectIgnoringCase(cbCOM, general.comPort);
     SelectIgnoringCase(cbSpeed, general.comSpeed);
 
@@ -300,11 +299,11 @@ void TForm1::showEvent(QShowEvent* e)
 
 void TForm1::closeEvent(QCloseEvent* e)
 {
-    if (m_running) {
+    if (m_readState != ReadState::Idle) {
         // The read-out has the line and an export file open: it is aborted as the
         // button would, and the window closes when it has ended.
         m_closePending = true;
-        if (btnDoDevice->text() == AbortCaption)
+        if (m_readState == ReadState::Running)
             btnDoDeviceClick();
         e->ignore();
         return;
@@ -320,10 +319,10 @@ void TForm1::FormDestroy()
     m_destroyed = true;
     IniFile ini(m_iniPath);
     GeneralSettings general;
-    general.showLog = m_master.ShowLog;
-    general.globalTimeOut = m_master.GlobalTimeOut;
-    general.localTimeOut = m_master.LocalTimeOut;
-    general.globalTry = m_master.GlobalTry;
+    general.showLog = m_job.master.ShowLog;
+    general.globalTimeOut = m_job.master.GlobalTimeOut;
+    general.localTimeOut = m_job.master.LocalTimeOut;
+    general.globalTry = m_job.master.GlobalTry;
     general.comPort = cbCOM->currentText();
     general.comSpeed = cbSpeed->currentText();
     if (!WriteGeneralSettings(ini, general)) {
@@ -402,7 +401,7 @@ void TForm1::IniRead(const QString& section)
     m_heldPort.reset();
     if (loaded.tcpPort < sePort->minimum() || loaded.tcpPort > sePort->maximum())
         m_heldPort = loaded.tcpPort;
-    m_master.EchoSkip = cbEcho->isChecked();
+    m_job.master.EchoSkip = cbEcho->isChecked();
     cbTCPClick();
     ControlsToSettings();
 }
@@ -440,26 +439,29 @@ void TForm1::cbTCPClick()
 
 void TForm1::cbDeviceChange()
 {
-    const int family = cbDevice->currentIndex();
-    const auto allow = [](QCheckBox* box, bool allowed) {
-        box->setEnabled(allowed);
-        if (!allowed)
-            box->setChecked(false);
+    const DeviceDriver& driver = m_job.DriverFor(std::max(cbDevice->currentIndex(), 0));
+    const std::pair<QCheckBox*, ReadoutBox> boxes[] = {
+        {cbArcHour, ReadoutBox::Hourly},    {cbArcDay, ReadoutBox::Daily},
+        {cbArcMonth, ReadoutBox::Monthly},  {cbArcInt, ReadoutBox::Integral},
+        {cbArcEDay, ReadoutBox::Emergency}, {cbLog, ReadoutBox::EventLog},
+        {cbLogZ, ReadoutBox::ProtectedLog},
     };
-    allow(cbArcInt, family != FamilyIlm);
-    allow(cbArcEDay, family == FamilyOrvek307);
-    allow(cbLog, family != FamilyIlm);
-    allow(cbLogZ, family == FamilyOrvek307);
+    for (const auto& [box, kind] : boxes) {
+        const bool offered = BoxOffered(driver, kind);
+        box->setEnabled(offered);
+        if (!offered)
+            box->setChecked(false);
+    }
 }
 
 void TForm1::cbEchoClick()
 {
-    m_master.EchoSkip = cbEcho->isChecked();
+    m_job.master.EchoSkip = cbEcho->isChecked();
 }
 
 void TForm1::cbShowLogClick()
 {
-    m_master.ShowLog = cbShowLog->isChecked() ? 1 : 0;
+    m_job.master.ShowLog = cbShowLog->isChecked() ? 1 : 0;
 }
 
 void TForm1::cbCOMDropDown()
@@ -471,22 +473,22 @@ void TForm1::cbCOMDropDown()
 
 void TForm1::btnDoDeviceClick()
 {
-    const QString caption = btnDoDevice->text();
-    if (caption == ReadCaption) {
-        m_context.AbortRequested = false;
+    if (m_readState == ReadState::Idle) {
+        m_job.context.AbortRequested = false;
+        m_readState = ReadState::Running;
         btnDoDevice->setText(AbortCaption);
         ControlsToSettings();
-        m_running = true;
-        m_readout.DoDevice();
-        m_running = false;
+        m_job.readout.DoDevice();
+        m_readState = ReadState::Idle;
         btnDoDevice->setText(ReadCaption);
         btnDoDevice->setEnabled(true);
         if (m_closePending) {
             m_closePending = false;
             close();
         }
-    } else if (caption == AbortCaption) {
-        m_readout.RequestAbort();
+    } else if (m_readState == ReadState::Running) {
+        m_job.readout.RequestAbort();
+        m_readState = ReadState::Aborting;
         btnDoDevice->setText(WaitCaption);
         btnDoDevice->setEnabled(false);
     }
@@ -560,7 +562,7 @@ void TForm1::ShowHexAsSingle(const QString& answer)
 
 void TForm1::SpeedButton2Click()
 {
-    m_master.ShowLog = cbShowLog->isChecked() ? 1 : 0;
+    m_job.master.ShowLog = cbShowLog->isChecked() ? 1 : 0;
     QString text = edAddress->text();
     int address = 0;
     if (!TakeNumberToken(text, address)) {
@@ -569,8 +571,8 @@ void TForm1::SpeedButton2Click()
     }
 
     if (cbTCP->isChecked()) {
-        m_channel.TcpHost = edADDR->text();
-        m_channel.TcpPort = quint16(sePort->value());
+        m_job.channel.TcpHost = edADDR->text();
+        m_job.channel.TcpPort = quint16(sePort->value());
         m_log.AddLogLine(QStringLiteral("Порт ") + QString::number(sePort->value()) +
                          QStringLiteral(" по IP адресу ") + edADDR->text());
     } else {
@@ -581,15 +583,15 @@ void TForm1::SpeedButton2Click()
                                  cbSpeed->currentText());
             return;
         }
-        m_channel.TcpHost.clear();
-        m_channel.ComPortName = cbCOM->currentText();
-        m_channel.BaudRate = speed;
+        m_job.channel.TcpHost.clear();
+        m_job.channel.ComPortName = cbCOM->currentText();
+        m_job.channel.BaudRate = speed;
         m_log.AddLogLine(QStringLiteral("Порт ") + cbCOM->currentText() +
                          QStringLiteral(" скорость ") + cbSpeed->currentText());
     }
-    m_master.ReplyDelay = cbEcho->isChecked() ? 250 : 50;
+    m_job.master.ReplyDelay = cbEcho->isChecked() ? 250 : 50;
 
-    const ResultCode opened = m_channel.OpenChannel();
+    const ResultCode opened = m_job.channel.OpenChannel();
     if (opened != Rc::Ok) {
         const QString message = ResultCodeText(opened);
         KeyDlg().ShowError(message);
@@ -600,12 +602,13 @@ void TForm1::SpeedButton2Click()
     for (int reg = first; reg <= first + 99; ++reg) {
         quint16 count = 1;
         std::array<quint8, 2> data{};
-        if (m_master.ReadHoldingRegisters(quint16(address), quint16(reg), count, data) != Rc::Ok)
+        if (m_job.master.ReadHoldingRegisters(quint16(address), quint16(reg), count, data) !=
+            Rc::Ok)
             continue;
         m_log.AddLogLine(QString::number(reg) + QStringLiteral(" = ") +
                          QString::number((data[0] << 8) | data[1]));
     }
-    m_channel.CloseChannel();
+    m_job.channel.CloseChannel();
 }
 
 // The file viewer

@@ -7,8 +7,8 @@
 #include "ModbusMaster.h"
 #include "Modem.h"
 #include "PlainTextMemo.h"
-#include "Readout.h"
 #include "ReadoutFrontEnd.h"
+#include "ReadoutJob.h"
 #include "ui_TForm1.h"
 
 #include <QWidget>
@@ -91,9 +91,9 @@ public:
 
     // What a read-out sees of the controls; kept in step with them as they change.
     const ReadoutSettings& Settings() const { return m_settings; }
-    ModbusMaster& Master() { return m_master; }
-    Channel& LineChannel() { return m_channel; }
-    bool ReadoutRunning() const { return m_running; }
+    ModbusMaster& Master() { return m_job.master; }
+    Channel& LineChannel() { return m_job.channel; }
+    bool ReadoutRunning() const { return m_readState != ReadState::Idle; }
     QString SettingsFilePath() const { return m_iniPath; }
 
     // ReadoutFrontEnd
@@ -125,14 +125,8 @@ private:
     QString m_iniPath;
     PlainTextMemo m_memo;
 
-    Channel m_channel;
-    ModbusMaster m_master;
-    Modem m_modem;
-    DriverContext m_context;
-    DriverSet m_drivers;
-    ExportFiles m_files;
     ReadoutSettings m_settings;
-    Readout m_readout;
+    ReadoutJob m_job;
 
     TKeyDlg* m_keyDlg = nullptr;
     TDataForm* m_dataForm = nullptr;
@@ -142,7 +136,9 @@ private:
 
     bool m_activated = false;
     bool m_centred = false;
-    bool m_running = false;
+    // The Read button: idle ("Читать"), running ("Прервать"), aborting ("Ожидание").
+    enum class ReadState { Idle, Running, Aborting };
+    ReadState m_readState = ReadState::Idle;
     bool m_closePending = false;
     bool m_destroyed = false;
     bool m_loading = false;
