@@ -141,6 +141,7 @@ struct Settings
     quint64 key = 1;
     std::array<int, ArchiveCount> depth{};
     std::optional<QList<LogEntry>> logs[2]; // events, protected
+    QList<QDateTime> hourlyHoles;           // hours the hourly archive has no record for
 };
 
 // ---- meter-file reading ----
@@ -317,11 +318,11 @@ bool ReadLog(const QJsonObject& object, const QString& key, std::optional<QList<
 bool ReadSettings(const QJsonObject& object, Settings& settings, QString& error)
 {
     static const QStringList known = {
-        QStringLiteral("family"),    QStringLiteral("address"), QStringLiteral("faults"),
-        QStringLiteral("model"),     QStringLiteral("serial"),  QStringLiteral("clock"),
-        QStringLiteral("layout"),    QStringLiteral("names"),   QStringLiteral("systems"),
-        QStringLiteral("key"),       QStringLiteral("depth"),   QStringLiteral("events"),
-        QStringLiteral("protected"),
+        QStringLiteral("family"),    QStringLiteral("address"),     QStringLiteral("faults"),
+        QStringLiteral("model"),     QStringLiteral("serial"),      QStringLiteral("clock"),
+        QStringLiteral("layout"),    QStringLiteral("names"),       QStringLiteral("systems"),
+        QStringLiteral("key"),       QStringLiteral("depth"),       QStringLiteral("events"),
+        QStringLiteral("protected"), QStringLiteral("hourlyHoles"),
     };
     for (const QString& key : object.keys()) {
         if (!known.contains(key)) {
@@ -355,6 +356,19 @@ bool ReadSettings(const QJsonObject& object, Settings& settings, QString& error)
     if (!ReadWholeNumber(object, QStringLiteral("key"), -keyLimit, keyLimit, key, error))
         return false;
     settings.key = quint64(key);
+
+    const QJsonValue holes = object.value(QStringLiteral("hourlyHoles"));
+    if (!holes.isUndefined() && !holes.isArray()) {
+        error = QStringLiteral("\"hourlyHoles\" must be a list of times");
+        return false;
+    }
+    for (const QJsonValue& hole : holes.toArray()) {
+        QDateTime time;
+        if (!ReadDateTime(QJsonObject{{QStringLiteral("hourlyHoles"), hole}},
+                          QStringLiteral("hourlyHoles"), time, error))
+            return false;
+        settings.hourlyHoles.append(time);
+    }
 
     return ReadLayout(object, settings, error) && ReadNames(object, settings, error) &&
            ReadSystems(object, settings, error) && ReadDepth(object, settings, error) &&
@@ -571,6 +585,8 @@ private:
             switch (a) {
             case Hourly:
                 data.times = ArchiveTimes(TimeStep::Hour, settings.clock, depth);
+                data.times.removeIf(
+                    [&](const QDateTime& t) { return settings.hourlyHoles.contains(t); });
                 break;
             case Daily:
                 data.times = ArchiveTimes(TimeStep::Day, settings.clock, depth);

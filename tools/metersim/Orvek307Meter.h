@@ -30,6 +30,9 @@
 //   "events"    [{"time": "2026-12-09T08:30:00", "text": "Вкл;Сеть"}, ...]: the event log
 //               as given (texts up to 220 characters) instead of a generated one.
 //   "protected" the protected log, the same way.
+//   "hourlyHoles" ["2026-12-10T03:00:00", ...]: hours the hourly archive has no record
+//               for, as a meter that was without power then; the archive's depth counts
+//               them.
 //
 // Newest records: hourly at the clock's hour, daily at its midnight, monthly and integral
 // at the first of its month, emergency days on the clock's day and on scattered days
