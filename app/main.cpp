@@ -1,3 +1,4 @@
+#include "BatchCommand.h"
 #include "DatFile.h"
 #include "ExchangeLog.h"
 #include "ProgramEnv.h"
@@ -29,10 +30,17 @@ const char kUsageTail[] = "  orvekdata view FILE.dat    open the data window on 
 QString Usage()
 {
     return QString::fromUtf8(kUsageHead) + QString::fromUtf8(ReadUsage) +
-           QString::fromUtf8(kUsageTail);
+           QString::fromUtf8(BatchUsage) + QString::fromUtf8(kUsageTail);
 }
 
 volatile std::sig_atomic_t interruptRequested = 0;
+volatile std::sig_atomic_t interruptCount = 0;
+
+// A batch counts the presses and stops its read-outs itself, at once on the second.
+extern "C" void OnBatchInterrupt(int)
+{
+    interruptCount = interruptCount + 1;
+}
 
 extern "C" void OnInterrupt(int)
 {
@@ -57,6 +65,8 @@ struct Options
     QString datFile;
     bool read = false;
     ReadOptions readOptions;
+    bool batch = false;
+    BatchOptions batchOptions;
     QString error;
 };
 
@@ -83,6 +93,13 @@ Options ParseOptions(const QStringList& args)
             if (!ParseReadOptions(args.mid(i + 1), options.readOptions, options.error))
                 break;
             options.help = options.help || options.readOptions.help;
+            break;
+        } else if (arg == QLatin1String("batch") && !options.dat2csv) {
+            options.batch = true;
+            options.batchOptions.home = options.home;
+            if (!ParseBatchOptions(args.mid(i + 1), options.batchOptions, options.error))
+                break;
+            options.help = options.help || options.batchOptions.help;
             break;
         } else if (arg == QLatin1String("view") && !options.view && !options.dat2csv) {
             options.view = true;
@@ -149,6 +166,12 @@ int main(int argc, char* argv[])
     }
     if (options.dat2csv)
         return ConvertDat(options.datFile);
+    if (options.batch) {
+        QCoreApplication app(argc, argv);
+        std::signal(SIGINT, OnBatchInterrupt);
+        return RunBatchCommand(options.batchOptions, QCoreApplication::applicationFilePath(),
+                               stdout, stderr, [] { return int(interruptCount); });
+    }
     if (options.read) {
         QCoreApplication app(argc, argv);
         std::signal(SIGINT, OnInterrupt);

@@ -34,7 +34,7 @@ void ExchangeLog::AddLogLine(const QString& text)
                                            : text;
     if (m_memo)
         AppendMemoLine(entry);
-    AppendToFile(now.date(), entry);
+    AppendToFile(now.date(), FileLinePrefix.isEmpty() ? entry : FileLinePrefix + entry);
 }
 
 void ExchangeLog::AppendMemoLine(const QString& entry)

@@ -29,6 +29,9 @@ public:
     explicit ExchangeLog(QString programDir, Clock clock = &QDateTime::currentDateTime);
 
     void SetMemo(LogMemo* memo) { m_memo = memo; }
+    // Put before every line of the file, not the memo: a batch names each
+    // configuration's lines so in the day's common file.
+    QString FileLinePrefix;
     LogMemo* Memo() const { return m_memo; }
 
     void AddLogLine(const QString& text);

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <utility>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
@@ -315,6 +317,7 @@ quint16 ExportFiles::MillisecondTick()
 void ExportFiles::Fail(const QString& message)
 {
     m_log.AddLogLine(message);
+    LastFailure = message;
     if (OnFailure)
         OnFailure(message);
 }
@@ -454,6 +457,8 @@ int ExportFiles::CloseExportFile()
         error = SystemFile::Replace(m_temporaryName, m_fileName);
     if (error != 0)
         SystemFile::Remove(m_temporaryName);
+    else
+        NoteWritten(m_fileName);
     m_writeError = 0;
     return error;
 }
@@ -466,5 +471,21 @@ int ExportFiles::WriteDatCopy(const QString& name)
     const QString copyName = DatCopyName(name);
     if (const int error = SystemFile::CheckReplaceable(copyName))
         return error;
-    return SystemFile::WriteAllVia(TemporaryName(copyName), copyName, MakeDatCopy(text, m_tick()));
+    const int error =
+        SystemFile::WriteAllVia(TemporaryName(copyName), copyName, MakeDatCopy(text, m_tick()));
+    if (error == 0)
+        NoteWritten(copyName);
+    return error;
+}
+
+void ExportFiles::NoteWritten(const QString& path)
+{
+    const QString relative =
+        path.startsWith(m_programDir) ? path.mid(m_programDir.size()) : QString(path);
+    m_written.append({relative, QFileInfo(path).size()});
+}
+
+QList<std::pair<QString, qint64>> ExportFiles::TakeWritten()
+{
+    return std::exchange(m_written, {});
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -72,6 +73,12 @@ public:
     // Told of every creation failure after it is logged: the window shows such a failure
     // only in the log, a headless run must also know the read-out failed.
     std::function<void(const QString& message)> OnFailure;
+    // The message of the last creation failure.
+    QString LastFailure;
+
+    // The files put in place since the last call, export files and copies alike, each
+    // relative to the program folder with its size.
+    QList<std::pair<QString, qint64>> TakeWritten();
 
     // The three creation steps return false after logging the failure; the caller then
     // ends the read-out.
@@ -120,6 +127,7 @@ private:
     bool MakeExportFolderFor(const QDate& date);
     bool CreateExportFileFor(const QDate& date, const QString& suffix);
     void Fail(const QString& message);
+    void NoteWritten(const QString& path);
 
     ExchangeLog& m_log;
     QString m_programDir;
@@ -130,4 +138,5 @@ private:
     QString m_temporaryName;
     SystemFile::Handle m_handle = SystemFile::ClosedHandle;
     int m_writeError = 0;
+    QList<std::pair<QString, qint64>> m_written;
 };

@@ -85,6 +85,8 @@ GeneralSettings ReadGeneralSettings(const IniFile& ini)
     settings.globalTry = keys.ReadInteger(QStringLiteral("GlobalTry"), defaults.globalTry);
     settings.comPort = keys.ReadString(QStringLiteral("ComPort"), defaults.comPort);
     settings.comSpeed = keys.ReadString(QStringLiteral("ComSpeed"), defaults.comSpeed);
+    settings.clockDriftLimit =
+        qMax(0, keys.ReadInteger(QStringLiteral("ClockDriftLimit"), defaults.clockDriftLimit));
     return settings;
 }
 
@@ -123,6 +125,7 @@ QStringList ConfigurationNames(const IniFile& ini)
 void ReadConfiguration(const IniFile& ini, const QString& section, ReadoutSettings& settings)
 {
     const IniSection keys = ini.ReadSection(section);
+    settings.configuration = section;
     for (const auto& [key, field] : ConfigurationKeys()) {
         if (const auto text = std::get_if<QString ReadoutSettings::*>(&field))
             settings.** text = keys.ReadString(key);

@@ -22,6 +22,9 @@ struct GeneralSettings
     int globalTry = 5;                          // GlobalTry
     QString comPort;                            // ComPort
     QString comSpeed = QStringLiteral("19200"); // ComSpeed
+    // Read only, never written: a meter clock further off than this many seconds is
+    // marked in the read-out report.
+    int clockDriftLimit = 300; // ClockDriftLimit
 
     bool operator==(const GeneralSettings&) const = default;
 };

@@ -9,6 +9,7 @@
 #include "ReadoutSteps.h"
 
 #include <QDir>
+#include <QFile>
 #include <QHostAddress>
 #include <QTimer>
 
@@ -18,6 +19,7 @@ const char ReadUsage[] =
     "                 [--family 0|1|2] [--addresses TEXT] [--from YYYY-MM-DD]\n"
     "                 [--archives hour,day,month,integral,emergency]\n"
     "                 [--logs event,protected] [--modem DIALSTRING] [--mbus] [--show-log]\n"
+    "                 [--report FILE]\n"
     "                            read the meters without the window\n"
     "\n"
     "Read options:\n"
@@ -38,16 +40,17 @@ const char ReadUsage[] =
     "  --modem DIAL        dial the modem on the port first, e.g. ATD5551234\n"
     "  --mbus              the line echoes the program's own requests (M-Bus)\n"
     "  --show-log          dump every frame in hex into the exchange log\n"
+    "  --report FILE       also write the read-out report to FILE\n"
     "\n"
     "The exchange log goes to standard output and to Protocols/yyyy-mm-dd.log, errors\n"
     "to standard error; the files go to Data/yyyy-mm-dd/device/serial number in the\n"
-    "program folder. Ctrl+C aborts the read-out as the Abort button does (press it\n"
+    "program folder, the read-out report (one row per device: result, clock drift,\n"
+    "records and missing periods of every archive, files) to\n"
+    "Reports/yyyy-mm-dd/hhmmss.csv. Ctrl+C aborts the read-out as the Abort button does (press it\n"
     "twice to stop at once). Time-outs and retries come from [General] of\n"
     "OrvekData.ini (GlobalTimeOut, LocalTimeOut, GlobalTry).\n"
     "Exit code: 0 all read, 1 a failure was reported or the read-out was aborted,\n"
     "2 bad usage.\n";
-
-namespace {
 
 bool TakeValue(const QStringList& args, qsizetype& i, const QString& name, QString& value,
                QString& error)
@@ -69,6 +72,8 @@ bool IsOption(const QString& arg, const QString& name)
 {
     return arg == name || arg.startsWith(name + u'=');
 }
+
+namespace {
 
 // A comma-separated list of known words; "none" (or nothing) is the empty list.
 bool TakeList(const QString& name, const QString& text, const QStringList& known, QStringList& list,
@@ -170,6 +175,17 @@ bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& er
         } else if (IsOption(arg, QStringLiteral("--home"))) {
             if (!TakeValue(args, i, QStringLiteral("--home"), options.home, error))
                 return false;
+        } else if (IsOption(arg, QStringLiteral("--report"))) {
+            if (!TakeValue(args, i, QStringLiteral("--report"), value, error))
+                return false;
+            options.report = value;
+        } else if (IsOption(arg, QStringLiteral("--log-prefix"))) {
+            if (!TakeValue(args, i, QStringLiteral("--log-prefix"), options.logPrefix, error))
+                return false;
+        } else if (IsOption(arg, QStringLiteral("--status"))) {
+            if (!TakeValue(args, i, QStringLiteral("--status"), value, error))
+                return false;
+            options.status = value;
         } else if (IsOption(arg, QStringLiteral("--config"))) {
             if (!TakeValue(args, i, QStringLiteral("--config"), value, error))
                 return false;
@@ -362,7 +378,9 @@ int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err,
     ConsoleFrontEnd console(out, err);
     ExchangeLog log(programDir);
     log.SetMemo(&console);
+    log.FileLinePrefix = options.logPrefix;
     ReadoutJob job(programDir, log, console, settings);
+    job.ClockDriftLimit = general.clockDriftLimit;
     DropUnoffered(settings, job.DriverFor(settings.family));
     ModbusMaster& master = job.master;
     master.GlobalTimeOut = general.globalTimeOut;
@@ -386,8 +404,25 @@ int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err,
         });
         poll.start(50);
     }
-    readout.DoDevice();
+    const int copyError = job.Run(options.report.value_or(QString()));
     poll.stop();
     console.EndLine();
+    if (copyError != 0)
+        console.Error(QStringLiteral("orvekdata: ") + *options.report +
+                      QStringLiteral(": I/O error ") + QString::number(copyError));
+    if (options.status) {
+        const ReadoutReport& report = readout.LastReport();
+        const QString result = aborted || report.Aborted() ? QStringLiteral("aborted")
+                               : console.failed            ? QStringLiteral("failed")
+                                                           : QStringLiteral("read");
+        QFile status(*options.status);
+        if (status.open(QIODevice::WriteOnly))
+            status.write(QStringLiteral("%1 %2 %3 %4\n")
+                             .arg(result)
+                             .arg(report.DevicesRead())
+                             .arg(report.devices.size())
+                             .arg(report.FilesWritten())
+                             .toUtf8());
+    }
     return console.failed || aborted ? 1 : 0;
 }

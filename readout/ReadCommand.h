@@ -32,7 +32,19 @@ struct ReadOptions
     bool mbus = false;
     bool showLog = false;
     bool help = false;
+    std::optional<QString> report; // a copy of the read-out report
+    // For orvekdata batch: put before every line of the log file, and where the child
+    // leaves what the summary needs.
+    QString logPrefix;
+    std::optional<QString> status;
 };
+
+// Options of the headless commands: "--name value" or "--name=value".
+bool IsOption(const QString& arg, const QString& name);
+// The value of the option at args[i], the next argument unless given after "=";
+// i moves past it. False with a message when none follows.
+bool TakeValue(const QStringList& args, qsizetype& i, const QString& name, QString& value,
+               QString& error);
 
 // The arguments after "read". False with a message for the user on bad usage.
 bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error);

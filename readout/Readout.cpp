@@ -23,20 +23,23 @@ struct ArchiveInfo
     const char16_t* suffix;
     const char16_t* logLine;
     PeriodCode period;
+    SourceReport::Period reportPeriod;
 };
 
 // The emergency title's doubled letter is one of the kept quirks (docs/QUIRKS.md).
 constexpr ArchiveInfo Archives[] = {
-    {ArchiveKind::Hourly, u"Почасовой архив", u"H0", u"Чтение почасового архива", Period::Hourly},
-    {ArchiveKind::Daily, u"Посуточный архив", u"A0", u"Чтение посуточного архива", Period::Daily},
+    {ArchiveKind::Hourly, u"Почасовой архив", u"H0", u"Чтение почасового архива", Period::Hourly,
+     SourceReport::Period::Hour},
+    {ArchiveKind::Daily, u"Посуточный архив", u"A0", u"Чтение посуточного архива", Period::Daily,
+     SourceReport::Period::Day},
     {ArchiveKind::IntegralDaily, u"Посуточный интегральный архив", u"IA0",
-     u"Чтение интегрального посуточного архива", Period::None},
+     u"Чтение интегрального посуточного архива", Period::None, SourceReport::Period::Day},
     {ArchiveKind::Monthly, u"Помесячный архив", u"O0", u"Чтение помесячного архива",
-     Period::Monthly},
+     Period::Monthly, SourceReport::Period::Month},
     {ArchiveKind::IntegralMonthly, u"Помесячный интегральный архив", u"I0",
-     u"Чтение интегрального помесячного архива", Period::None},
+     u"Чтение интегрального помесячного архива", Period::None, SourceReport::Period::Month},
     {ArchiveKind::EmergencyDaily, u"Аварийный посуточнный архив", u"EA0",
-     u"Чтение аварийного посуточного архива", Period::None},
+     u"Чтение аварийного посуточного архива", Period::None, SourceReport::Period::Day},
 };
 
 const ArchiveInfo* FindArchive(ArchiveKind kind)
@@ -114,9 +117,10 @@ struct Readout::RecordSource
 
 Readout::Readout(ExchangeLog& log, Channel& channel, ModbusMaster& master, Modem& modem,
                  DriverContext& context, DriverSet& drivers, ExportFiles& files,
-                 ReadoutFrontEnd& frontEnd, ReadoutSettings& settings)
+                 ReadoutFrontEnd& frontEnd, ReadoutSettings& settings, Clock clock)
     : m_log(log), m_channel(channel), m_master(master), m_modem(modem), m_context(context),
-      m_drivers(drivers), m_files(files), m_frontEnd(frontEnd), m_settings(settings)
+      m_drivers(drivers), m_files(files), m_frontEnd(frontEnd), m_settings(settings),
+      m_clock(std::move(clock))
 {}
 
 void Readout::RequestAbort()
@@ -176,6 +180,49 @@ void Readout::ShowAndLog(const QString& text)
 {
     m_frontEnd.ShowError(text);
     m_log.AddLogLine(text);
+    NoteFailure(text);
+}
+
+void Readout::NoteFailure(const QString& text)
+{
+    m_readoutFailure = text;
+    if (!m_device)
+        return;
+    if (m_device->result != DeviceReport::Result::Read)
+        return; // the first failure tells what went wrong
+    m_device->result = DeviceReport::Result::Failed;
+    m_device->failure = text;
+}
+
+void Readout::NoteAborted()
+{
+    m_log.AddLogLine(Aborted);
+    if (m_device) {
+        m_device->result = DeviceReport::Result::Aborted;
+        if (m_device->failure.isEmpty())
+            m_device->failure = Aborted;
+    }
+}
+
+void Readout::NoteClock(const QDateTime& meterClock)
+{
+    const QDateTime now = m_clock();
+    m_device->clockRead = true;
+    m_device->meterClock = meterClock;
+    m_device->computerClock = now;
+    // Both as wall-clock fields: a meter's clock has no zone.
+    const QDateTime meterFields(meterClock.date(), meterClock.time(), Qt::UTC);
+    const QDateTime computerFields(now.date(), now.time(), Qt::UTC);
+    m_device->driftSeconds = computerFields.secsTo(meterFields);
+}
+
+SourceReport& Readout::BeginSource(const QString& title, SourceReport::Period period)
+{
+    SourceReport source;
+    source.title = title;
+    source.period = period;
+    m_device->sources.append(source);
+    return m_device->sources.last();
 }
 
 void Readout::Report(ResultCode code)
@@ -185,6 +232,7 @@ void Readout::Report(ResultCode code)
 
 void Readout::IoFailure(int systemCode)
 {
+    NoteFailure(QStringLiteral("I/O error ") + QString::number(systemCode));
     m_frontEnd.ShowIoError(systemCode);
 }
 
@@ -199,6 +247,20 @@ void Readout::DoDevice()
 {
     // Pressing Read starts afresh: an abort left from the last read-out does not count.
     m_context.AbortRequested = false;
+    m_report = ReadoutReport();
+    m_report.configuration = m_settings.configuration;
+    m_report.started = m_clock();
+    m_report.line = m_settings.useTcp
+                        ? m_settings.tcpHost + u':' + QString::number(m_settings.tcpPort)
+                        : m_settings.comPort + u' ' + m_settings.comSpeed;
+    m_device = nullptr;
+    m_readoutFailure.clear();
+    ReadDevices();
+    m_device = nullptr;
+}
+
+void Readout::ReadDevices()
+{
     m_master.ShowLog = m_settings.showLog ? 1 : 0;
     const QString addressText = m_settings.addressText;
     const AddressParseResult parsed = ParseAddressList(addressText);
@@ -207,6 +269,21 @@ void Readout::DoDevice()
         EndReadout();
         return;
     }
+    // Every device asked gets its row, also those the read-out never reached.
+    for (const quint8 address : parsed.addresses) {
+        DeviceReport device;
+        device.address = address;
+        m_report.devices.append(device);
+    }
+    const auto endUnreached = [this](qsizetype from) {
+        EndReadout();
+        for (qsizetype i = from; i < m_report.devices.size(); ++i) {
+            DeviceReport& device = m_report.devices[i];
+            device.result = m_context.AbortRequested ? DeviceReport::Result::Aborted
+                                                     : DeviceReport::Result::Failed;
+            device.failure = m_context.AbortRequested ? Aborted : m_readoutFailure;
+        }
+    };
     m_log.AddLogLine(QString(39, u'='));
     m_log.AddLogLine(QStringLiteral("Адреса приборов: \"") + addressText + u'"');
 
@@ -216,7 +293,7 @@ void Readout::DoDevice()
         // A port beyond 16 bits would reach another port than the log names.
         if (m_settings.tcpPort < 1 || m_settings.tcpPort > 65535) {
             Report(Rc::InvalidParameter);
-            EndReadout();
+            endUnreached(0);
             return;
         }
         m_channel.TcpHost = m_settings.tcpHost;
@@ -232,7 +309,7 @@ void Readout::DoDevice()
         const int speed = m_settings.comSpeed.trimmed().toInt(&ok);
         if (!ok || speed <= 0) {
             Report(Rc::InvalidParameter);
-            EndReadout();
+            endUnreached(0);
             return;
         }
         m_channel.BaudRate = speed;
@@ -244,20 +321,25 @@ void Readout::DoDevice()
     const ResultCode opened = m_channel.OpenChannel();
     if (opened != Rc::Ok) {
         Report(opened);
-        EndReadout();
+        endUnreached(0);
         return;
     }
     if (modem) {
         if (!Dial(dialString)) {
-            EndReadout();
+            endUnreached(0);
             return;
         }
     }
-    for (const quint8 address : parsed.addresses) {
-        if (ReadOneDevice(address) == Outcome::End)
+    qsizetype next = 0;
+    while (next < m_report.devices.size()) {
+        m_device = &m_report.devices[next++];
+        const Outcome outcome = ReadOneDevice(quint8(m_device->address));
+        m_device->files = m_files.TakeWritten();
+        m_device = nullptr;
+        if (outcome == Outcome::End)
             break;
     }
-    EndReadout();
+    endUnreached(next);
 }
 
 bool Readout::Dial(const QString& dialString)
@@ -270,6 +352,7 @@ bool Readout::Dial(const QString& dialString)
         const QString text = QStringLiteral("Нет ответа от модема");
         m_log.AddLogLine(text);
         m_frontEnd.ShowError(text);
+        NoteFailure(text);
         return false;
     }
     m_log.AddLogLine(QStringLiteral(">> ") + dialString);
@@ -277,7 +360,7 @@ bool Readout::Dial(const QString& dialString)
     // No overall limit: the user ends a dial that never connects with the Abort button.
     for (;;) {
         if (m_context.AbortRequested) {
-            m_log.AddLogLine(Aborted);
+            NoteAborted();
             return false;
         }
         if (!m_modem.ModemReply.isEmpty())
@@ -304,6 +387,7 @@ Readout::Outcome Readout::ReadOneDevice(quint8 address)
         ShowAndLog(text);
     }
     m_log.AddLogLine(DeviceName);
+    m_device->deviceName = DeviceName;
 
     m_log.AddLogLine(QStringLiteral("Чтение даты и времени"));
     r = Driver().ReadDeviceClock(DeviceClock);
@@ -311,6 +395,7 @@ Readout::Outcome Readout::ReadOneDevice(quint8 address)
         Report(r);
         return Outcome::NextDevice;
     }
+    NoteClock(DeviceClock);
     m_log.AddLogLine(QStringLiteral("Дата - Время = ") + ClockText(DeviceClock));
 
     m_log.AddLogLine(QStringLiteral("Чтение заводского номера"));
@@ -320,6 +405,7 @@ Readout::Outcome Readout::ReadOneDevice(quint8 address)
         return Outcome::NextDevice;
     }
     m_log.AddLogLine(QStringLiteral("Зав. № = ") + SerialNumber);
+    m_device->serialNumber = SerialNumber;
 
     m_log.AddLogLine(QStringLiteral("Чтение конфигурации архивов"));
     Layout.fill(Kind::None);
@@ -334,7 +420,7 @@ Readout::Outcome Readout::ReadOneDevice(quint8 address)
     m_log.AddLogLine(QStringLiteral("Чтение имен параметров"));
     r = Driver().ReadParameterNames(Names);
     if (m_context.AbortRequested) {
-        m_log.AddLogLine(Aborted);
+        NoteAborted();
         return Outcome::End;
     }
     if (r != Rc::Ok) {
@@ -482,8 +568,10 @@ ResultCode Readout::SkipWritten(RecordSource& source, bool& lost)
 Readout::Outcome Readout::ExportConfiguration()
 {
     m_log.AddLogLine(QStringLiteral("Создание файла конфигурации"));
-    if (!m_files.CreateExportFile(QStringLiteral("CFG")))
+    if (!m_files.CreateExportFile(QStringLiteral("CFG"))) {
+        NoteFailure(m_files.LastFailure);
         return Outcome::End;
+    }
     int error = m_files.WriteLine(u"Конфигурация");
     if (error == 0)
         error = m_files.WriteLine(u"Индекс;Тип;Наименование");
@@ -508,8 +596,13 @@ Readout::Outcome Readout::ExportLog(bool protectedLog)
     m_log.AddMemoMark(QStringLiteral("---"));
     m_log.AddLogLine(protectedLog ? QStringLiteral("Создание файла защищенного журнала")
                                   : QStringLiteral("Создание файла журнала событий"));
-    if (!m_files.CreateExportFile(protectedLog ? QStringLiteral("LOGZ") : QStringLiteral("LOG")))
+    if (!m_files.CreateExportFile(protectedLog ? QStringLiteral("LOGZ") : QStringLiteral("LOG"))) {
+        NoteFailure(m_files.LastFailure);
         return Outcome::End;
+    }
+    SourceReport& report = BeginSource(
+        protectedLog ? QStringLiteral("Защищенный журнал") : QStringLiteral("Журнал событий"),
+        protectedLog ? SourceReport::Period::Day : SourceReport::Period::None);
     int error = m_files.WriteLine(protectedLog ? QStringLiteral("Защищенный журнал")
                                                : QStringLiteral("Журнал событий"));
     if (error == 0)
@@ -571,7 +664,7 @@ Readout::Outcome Readout::ExportLog(bool protectedLog)
     } else {
         do {
             if (m_context.AbortRequested) {
-                m_log.AddLogLine(Aborted);
+                NoteAborted();
                 return Outcome::End;
             }
             ++n;
@@ -584,6 +677,7 @@ Readout::Outcome Readout::ExportLog(bool protectedLog)
                 IoFailure(error);
                 return Outcome::End;
             }
+            report.Add(m_logRecord.recordTime);
             source.NoteWritten();
             r = ReadRecord(source, false);
             if (r != Rc::Ok) {
@@ -606,8 +700,11 @@ Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
     if (!info)
         return Outcome::NextDevice;
     // Every driver call below takes the family anew: the user may change it meanwhile.
-    if (!m_files.CreateArchiveFile(Text(info->title), Text(info->suffix)))
+    if (!m_files.CreateArchiveFile(Text(info->title), Text(info->suffix))) {
+        NoteFailure(m_files.LastFailure);
         return Outcome::End;
+    }
+    SourceReport& report = BeginSource(Text(info->title), info->reportPeriod);
     m_log.AddLogLine(Text(info->logLine));
 
     const auto closeFile = [this]() {
@@ -658,7 +755,7 @@ Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
     } else {
         do {
             if (m_context.AbortRequested) {
-                m_log.AddLogLine(Aborted);
+                NoteAborted();
                 // The rows so far stay in the file, but an aborted archive gets no copy.
                 // The next device sees the abort once its names are read.
                 return closeFile() ? Outcome::NextDevice : Outcome::End;
@@ -692,6 +789,7 @@ Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
                 IoFailure(error);
                 return Outcome::End;
             }
+            report.Add(m_archiveRecord.recordTime);
             source.NoteWritten();
             r = ReadRecord(source, false);
             if (r != Rc::Ok) {

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "DeviceDriver.h"
+#include "ReadoutReport.h"
 #include "ResultCode.h"
 
 #include <QDateTime>
 #include <QString>
+
+#include <functional>
 
 class Channel;
 class ExchangeLog;
@@ -20,9 +23,13 @@ struct ReadoutSettings;
 class Readout
 {
 public:
+    using Clock = std::function<QDateTime()>;
+
+    // The clock is the computer's, as the report compares the meters' clocks with it.
     Readout(ExchangeLog& log, Channel& channel, ModbusMaster& master, Modem& modem,
             DriverContext& context, DriverSet& drivers, ExportFiles& files,
-            ReadoutFrontEnd& frontEnd, ReadoutSettings& settings);
+            ReadoutFrontEnd& frontEnd, ReadoutSettings& settings,
+            Clock clock = &QDateTime::currentDateTime);
 
     // Runs the whole read-out and returns when it has ended; the export file and the
     // channel are closed however it ends. Clears the abort flag as it starts.
@@ -30,6 +37,10 @@ public:
     // The Abort button: seen in the dialing wait, after the parameter names and before
     // each archive or log record.
     void RequestAbort();
+
+    // What the last read-out brought home: one row per device of its address list
+    // (none when the list could not be read).
+    const ReadoutReport& LastReport() const { return m_report; }
 
     // What a step of the read-out tells the device loop to do next: go on with this
     // device, go to the next one (a failure already shown and logged), or end the
@@ -53,7 +64,14 @@ public:
 private:
     struct RecordSource;
 
+    void ReadDevices();
     bool Dial(const QString& dialString);
+    // The report's part: the first failure shown for the current device (or the read-out
+    // when no device is current), an abort seen, a clock read, an archive or log begun.
+    void NoteFailure(const QString& text);
+    void NoteAborted();
+    void NoteClock(const QDateTime& meterClock);
+    SourceReport& BeginSource(const QString& title, SourceReport::Period period);
     Outcome ReadOneDevice(quint8 address);
     Outcome ExportConfiguration();
     Outcome ExportArchive(ArchiveKind kind);
@@ -83,6 +101,10 @@ private:
     ExportFiles& m_files;
     ReadoutFrontEnd& m_frontEnd;
     ReadoutSettings& m_settings;
+    Clock m_clock;
     ArchiveRecord m_archiveRecord;
     LogRecord m_logRecord;
+    ReadoutReport m_report;
+    DeviceReport* m_device = nullptr; // in m_report, while a device is read
+    QString m_readoutFailure;
 };

@@ -25,6 +25,7 @@ public:
 // a front end may change those while a read-out runs.
 struct ReadoutSettings
 {
+    QString configuration;                      // the saved configuration loaded, if any
     QString addressText;                        // edAddress
     bool useTcp = false;                        // cbTCP
     QString tcpHost;                            // edADDR

@@ -28,6 +28,16 @@ public:
     // The driver of a family, as the read-out would pick it.
     const DeviceDriver& DriverFor(int family) const;
 
+    // Runs the read-out and leaves its report beside its files (Reports/yyyy-mm-dd/
+    // hhmmss.csv in the program folder), with a copy at reportCopy when one is asked
+    // for. ReportPath names the report, or is empty when none could be written (the
+    // address list was refused, or the folder could not be made). Returns 0, or the
+    // system's error code when the copy could not be written.
+    int Run(const QString& reportCopy = QString());
+    QString ReportPath;
+    // A meter clock further off than this many seconds is marked in the report.
+    int ClockDriftLimit = 300;
+
     // In the order they are built; each stands on the ones before it.
     Channel channel;
     ModbusMaster master;
@@ -36,4 +46,7 @@ public:
     DriverSet drivers;
     ExportFiles files;
     Readout readout;
+
+private:
+    QString m_programDir;
 };

@@ -101,6 +101,55 @@ QStringList FilesBelow(const QString& root)
     return found;
 }
 
+// The report of a read-out of one meter against the files the meter must give: the
+// meter read, and for every archive and log as many records, from and to the dates its
+// file holds, no hole; every file listed with its size.
+void CheckReport(const QString& report, const QString& expectedRoot, const QStringList& expectedCsv,
+                 const QStringList& expectedFiles)
+{
+    const QStringList rows =
+        DecodeAnsi(ReadBytes(report)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 2);
+    const QStringList header = rows[0].split(u';');
+    const QStringList cells = rows[1].split(u';');
+    QCOMPARE(cells.size(), header.size());
+    const auto cell = [&](const QString& heading) {
+        const qsizetype at = header.indexOf(heading);
+        return at < 0 ? QStringLiteral("<no column %1>").arg(heading) : cells.at(at);
+    };
+    QCOMPARE(cell(QStringLiteral("Результат")), QStringLiteral("прочитан"));
+    const QList<std::pair<QString, QString>> headings = {{"IA0.csv", "Суточный интегр."},
+                                                         {"EA0.csv", "Аварийный"},
+                                                         {"H0.csv", "Часовой"},
+                                                         {"A0.csv", "Суточный"},
+                                                         {"I0.csv", "Месячный интегр."},
+                                                         {"O0.csv", "Месячный"},
+                                                         {"LOGZ.csv", "Защищенный журнал"},
+                                                         {"LOG.csv", "Журнал событий"}};
+    for (const QString& csv : expectedCsv) {
+        QString heading;
+        for (const auto& [suffix, name] : headings) {
+            if (heading.isEmpty() && csv.endsWith(suffix))
+                heading = name;
+        }
+        if (heading.isEmpty())
+            continue; // the configuration
+        const QStringList lines = DecodeAnsi(ReadBytes(expectedRoot + u'/' + csv))
+                                      .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)
+                                      .mid(4);
+        QCOMPARE(cell(heading + QStringLiteral(": записей")), QString::number(lines.size()));
+        QCOMPARE(cell(heading + QStringLiteral(": первая")),
+                 lines.isEmpty() ? QString() : lines.first().section(u';', 0, 0));
+        QCOMPARE(cell(heading + QStringLiteral(": последняя")),
+                 lines.isEmpty() ? QString() : lines.last().section(u';', 0, 0));
+        if (header.contains(heading + QStringLiteral(": пропусков")))
+            QCOMPARE(cell(heading + QStringLiteral(": пропусков")), QStringLiteral("0"));
+    }
+    const QString files = cell(QStringLiteral("Файлы"));
+    for (const QString& file : expectedFiles)
+        QVERIFY2(files.contains(file + QStringLiteral(" (")), qPrintable(file));
+}
+
 bool WriteFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
@@ -186,6 +235,78 @@ QStringList LogLines(const QString& home)
     return UnstampedLogLines(home + QStringLiteral("/Protocols/") + logs.first());
 }
 
+// Two gateways: a ОРВЕК-307 (address 7) and an ИЛЬМ (address 2) behind the first, a
+// ОРВЕК-223 (address 3) behind the second; saved configurations for each meter in a
+// program folder, and a second folder with the same settings file.
+struct BatchRig
+{
+    BatchRig()
+    {
+        QJsonObject orvek = Orvek307Meter();
+        orvek.insert("depth", QJsonObject{{"hourly", 40}});
+        // A clock ten minutes ahead of the computer's, and two hours missing in the
+        // hourly archive that ends at it.
+        const QDateTime ahead = QDateTime::currentDateTime().addSecs(600);
+        orvek.insert("clock", ahead.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+        const QDateTime hour(ahead.date(), QTime(ahead.time().hour(), 0));
+        for (const int back : {6, 5}) {
+            holes.append(hour.addSecs(-3600 * back));
+            holeTimes.append(holes.last().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+        }
+        orvek.insert("hourlyHoles", QJsonArray::fromStringList(holeTimes));
+        QJsonObject ilm = IlmMeter();
+        ilm.insert("depth", QJsonObject{{"daily", 20}});
+        QJsonObject orvek223 = Orvek213Meter(223);
+        orvek223.insert("depth", QJsonObject{{"hourly", 40}});
+        const QString first = work.filePath(QStringLiteral("first.json"));
+        const QString second = work.filePath(QStringLiteral("second.json"));
+        ok = work.isValid() &&
+             WriteFile(first,
+                       QJsonDocument(QJsonObject{{"meters", QJsonArray{orvek, ilm}}}).toJson()) &&
+             WriteFile(second,
+                       QJsonDocument(QJsonObject{{"meters", QJsonArray{orvek223}}}).toJson()) &&
+             gateways[0].Start({"--meters", first, "--tcp", "127.0.0.1:0"}) &&
+             gateways[1].Start({"--meters", second, "--tcp", "127.0.0.1:0"});
+        const auto section = [](const char* name, int gateway, int family, const char* address,
+                                const char* box) {
+            return QStringLiteral("[%1]\r\ncbTCP=1\r\nedADDR=127.0.0.1\r\nsePort=%2\r\n"
+                                  "cbDevice=%3\r\nedAddress=%4\r\n%5=1\r\n")
+                .arg(QString::fromUtf8(name))
+                .arg(gateway)
+                .arg(family)
+                .arg(QString::fromLatin1(address), QString::fromLatin1(box));
+        };
+        ini = "[General]\r\nGlobalTimeOut=500\r\nGlobalTry=1\r\n" +
+              EncodeAnsi(section("Котельная", gateways[0].tcpPort, 0, "7", "cbArcHour") +
+                         section("Подстанция", gateways[0].tcpPort, 1, "2", "cbArcDay") +
+                         section("Школа", gateways[1].tcpPort, 2, "3", "cbArcHour") +
+                         section("Пустой адрес", gateways[1].tcpPort, 2, "9", "cbArcHour"));
+        for (const QString& home : {Home(), Twin()}) {
+            ok = ok && QDir().mkpath(home) &&
+                 WriteFile(home + QStringLiteral("/OrvekData.ini"), ini);
+        }
+    }
+
+    QString Home() const { return work.filePath(QStringLiteral("home")); }
+    QString Twin() const { return work.filePath(QStringLiteral("twin")); }
+
+    QTemporaryDir work;
+    SimulatorProcess gateways[2];
+    QByteArray ini;
+    QList<QDateTime> holes;
+    QStringList holeTimes;
+    bool ok = false;
+};
+
+// The log lines of one configuration in a batch's day log, without its name, and the
+// times of its first and last stamped line.
+struct BatchLog
+{
+    QStringList lines;
+    QTime first;
+    QTime last;
+};
+
 } // namespace
 
 class TestCliRead : public QObject
@@ -204,6 +325,9 @@ private slots:
     void badUsage();
     void interruptAborts();
     void twoReadoutsOneFolder();
+    void batchReadsLinesSideBySide();
+    void batchFailures();
+    void batchInterrupted();
 };
 
 void TestCliRead::readsLikeTheMeters_data()
@@ -292,7 +416,14 @@ void TestCliRead::readsLikeTheMeters()
     QStringList written = FilesBelow(home);
     written.removeAll(QStringLiteral("Protocols/") +
                       QDir(home + QStringLiteral("/Protocols")).entryList(QDir::Files).value(0));
+    const QStringList reports = written.filter(
+        QRegularExpression(QStringLiteral("^Reports/\\d{4}-\\d\\d-\\d\\d/\\d{6}\\.csv$")));
+    QCOMPARE(reports.size(), 1);
+    written.removeAll(reports.first());
     QCOMPARE(written, expectedFiles);
+    CheckReport(home + u'/' + reports.first(), expectedRoot, expectedCsv, expectedFiles);
+    if (QTest::currentTestFailed())
+        return;
     for (const QString& csv : expectedCsv) {
         const QByteArray expected = ReadBytes(expectedRoot + u'/' + csv);
         const QByteArray actual = ReadBytes(home + u'/' + csv);
@@ -447,7 +578,11 @@ void TestCliRead::failuresExitOne()
         QCOMPARE(outside.filter(QRegularExpression(QStringLiteral("^outer/inner/home/Protocols/")))
                      .size(),
                  1);
-        QCOMPARE(outside.size(), 1); // nothing but the exchange log
+        // Nothing but the exchange log and the report of the read-out.
+        QCOMPARE(
+            outside.filter(QRegularExpression(QStringLiteral("^outer/inner/home/Reports/"))).size(),
+            1);
+        QCOMPARE(outside.size(), 2);
     } else {
         QCOMPARE(run.err, expectedErr);
     }
@@ -653,6 +788,11 @@ void TestCliRead::twoReadoutsOneFolder()
     QStringList written = FilesBelow(home);
     written.removeAll(QStringLiteral("OrvekData.ini"));
     written.removeAll(QStringLiteral("Protocols/") + logs.first());
+    // A report each, under names of their own even when both began in the same second.
+    const QStringList reports = written.filter(QRegularExpression(QStringLiteral("^Reports/")));
+    QCOMPARE(reports.size(), 2);
+    for (const QString& report : reports)
+        written.removeAll(report);
     QCOMPARE(written, expectedFiles);
 
     // The archives differ between the meters, so a mixed file matches neither read-out.
@@ -706,5 +846,148 @@ void TestCliRead::twoReadoutsOneFolder()
     QVERIFY2(firstHourly > secondStart, "the two read-outs did not overlap");
 }
 
-QTEST_GUILESS_MAIN(TestCliRead)
+void TestCliRead::batchReadsLinesSideBySide()
+{
+    BatchRig rig;
+    QVERIFY(rig.ok);
+    const QString report = rig.work.filePath(QStringLiteral("all.csv"));
+    const RunResult run = Run(Program,
+                              {"batch", "--home", rig.Home(), "--from", "2026-12-01", "--report",
+                               report, "котельная", "Подстанция", "Школа"},
+                              120000);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+
+    // Every line of the day's log whole and named; each configuration's own lines are
+    // those a read-out of it alone writes.
+    const QStringList logs = QDir(rig.Home() + QStringLiteral("/Protocols")).entryList(QDir::Files);
+    QCOMPARE(logs.size(), 1);
+    const QStringList raw =
+        DecodeAnsi(ReadBytes(rig.Home() + QStringLiteral("/Protocols/") + logs.first()))
+            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    static const QRegularExpression whole(
+        QStringLiteral("^\\[(Котельная|Подстанция|Школа)\\] (={39}|---(\\d\\d:\\d\\d:"
+                       "\\d\\d\\.\\d{3}): .+)$"));
+    QMap<QString, BatchLog> byName;
+    for (const QString& line : raw) {
+        const QRegularExpressionMatch m = whole.match(line);
+        QVERIFY2(m.hasMatch(), qPrintable(line));
+        BatchLog& log = byName[m.captured(1)];
+        log.lines.append(line.mid(m.capturedStart(2)));
+        if (!m.captured(3).isEmpty()) {
+            const QTime t = QTime::fromString(m.captured(3), QStringLiteral("HH:mm:ss.zzz"));
+            if (!log.first.isValid())
+                log.first = t;
+            log.last = t;
+        }
+    }
+    QCOMPARE(byName.size(), 3);
+    // One gateway serves one read-out at a time; the other gateway's runs alongside.
+    const BatchLog& boiler = byName[QStringLiteral("Котельная")];
+    const BatchLog& substation = byName[QStringLiteral("Подстанция")];
+    const BatchLog& school = byName[QStringLiteral("Школа")];
+    QVERIFY(boiler.last <= substation.first);
+    QVERIFY(school.first < boiler.last && boiler.first < school.last);
+
+    // Standard output: the same lines under the same names, and the summary.
+    for (const QString name : {"Котельная", "Подстанция", "Школа"}) {
+        QVERIFY(run.out.contains(u'[' + name + QStringLiteral("] ") + byName[name].lines.first()));
+        QVERIFY2(run.out.contains(QRegularExpression(
+                     u'\n' + name + QStringLiteral(" +tcp 127\\.0\\.0\\.1:\\d+ +read +1/1 "))),
+                 qPrintable(run.out));
+    }
+
+    // The files are those each configuration gives when read alone.
+    for (const char* name : {"Котельная", "Подстанция", "Школа"}) {
+        const RunResult alone = Run(Program, {"read", "--home", rig.Twin(), "--config",
+                                              QString::fromUtf8(name), "--from", "2026-12-01"});
+        QCOMPARE(alone.exitCode, 0);
+    }
+    const QStringList files = FilesBelow(rig.Home() + QStringLiteral("/Data"));
+    QCOMPARE(files, FilesBelow(rig.Twin() + QStringLiteral("/Data")));
+    QCOMPARE(files.filter(QStringLiteral(".csv")).size(), 6);
+    for (const QString& file : files.filter(QStringLiteral(".csv")))
+        QCOMPARE(ReadBytes(rig.Home() + QStringLiteral("/Data/") + file),
+                 ReadBytes(rig.Twin() + QStringLiteral("/Data/") + file));
+
+    // The report: a row per meter, the holes and the clock ahead where they are.
+    const QStringList rows =
+        DecodeAnsi(ReadBytes(report)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 4);
+    const QStringList header = rows[0].split(u';');
+    const auto cell = [&](int row, const QString& heading) {
+        return rows[row].split(u';').value(header.indexOf(heading));
+    };
+    QCOMPARE(cell(1, QStringLiteral("Конфигурация")), QStringLiteral("Котельная"));
+    QCOMPARE(cell(1, QStringLiteral("Часовой: пропусков")), QStringLiteral("2"));
+    QCOMPARE(cell(1, QStringLiteral("Часовой: пропущены")),
+             rig.holes[0].toString(QStringLiteral("dd.MM.yyyy HH:mm, ")) +
+                 rig.holes[1].toString(QStringLiteral("dd.MM.yyyy HH:mm")));
+    QCOMPARE(cell(1, QStringLiteral("Часовой: записей")), QStringLiteral("38"));
+    const int drift = cell(1, QStringLiteral("Уход часов, с")).toInt();
+    QVERIFY2(drift > 540 && drift <= 601, qPrintable(QString::number(drift)));
+    QCOMPARE(cell(1, QStringLiteral("Часы сбиты")), QStringLiteral("да"));
+    QCOMPARE(cell(2, QStringLiteral("Конфигурация")), QStringLiteral("Подстанция"));
+    QCOMPARE(cell(2, QStringLiteral("Суточный: пропусков")), QStringLiteral("0"));
+    QCOMPARE(cell(3, QStringLiteral("Конфигурация")), QStringLiteral("Школа"));
+    QCOMPARE(cell(3, QStringLiteral("Часовой: пропусков")), QStringLiteral("0"));
+    QCOMPARE(cell(3, QStringLiteral("Часы сбиты")), QStringLiteral("да")); // its clock stands
+}
+
+void TestCliRead::batchFailures()
+{
+    BatchRig rig;
+    QVERIFY(rig.ok);
+    // A name the file does not have is bad usage, found before any line is opened.
+    RunResult run = Run(Program, {"batch", "--home", rig.Home(), "Котельная", "Баня"});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(QStringLiteral("\"Баня\"")), qPrintable(run.err));
+    QVERIFY(!QFileInfo::exists(rig.Home() + QStringLiteral("/Protocols")));
+    for (const QStringList& args :
+         {QStringList{"batch", "--home", rig.Home()}, QStringList{"batch", "--jobs", "0", "--all"},
+          QStringList{"batch", "--from", "2026-13-01", "--all"}}) {
+        run = Run(Program, args);
+        QCOMPARE(run.exitCode, 2);
+    }
+
+    // A silent address fails its configuration alone.
+    run = Run(Program,
+              {"batch", "--home", rig.Home(), "--from", "2026-12-07", "Пустой адрес", "Школа"},
+              120000);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("[Пустой адрес] Нет ответа")), qPrintable(run.err));
+    QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("\nПустой адрес +tcp \\S+ +failed "
+                                                                "+0/1 "))),
+             qPrintable(run.out));
+    QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("\nШкола +tcp \\S+ +read +1/1 "))),
+             qPrintable(run.out));
+}
+
+void TestCliRead::batchInterrupted()
+{
+    BatchRig rig;
+    QVERIFY(rig.ok);
+    QProcess batch;
+    batch.start(Program, {"batch", "--home", rig.Home(), "--from", "2026-01-01", "--all"});
+    QVERIFY(batch.waitForStarted());
+    QByteArray out;
+    // Once records are being read, Ctrl+C: every read-out aborts, nothing more starts.
+    while (out.count(" --> ") < 2) {
+        QVERIFY2(batch.waitForReadyRead(20000), out.constData());
+        out += batch.readAllStandardOutput();
+    }
+    QCOMPARE(::kill(pid_t(batch.processId()), SIGINT), 0);
+    QVERIFY(batch.waitForFinished(30000));
+    QCOMPARE(batch.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(batch.exitCode(), 1);
+    out += batch.readAllStandardOutput();
+    const QString text = QString::fromLocal8Bit(out);
+    QVERIFY2(text.contains(QStringLiteral("Операция прервана")), qPrintable(text));
+    // The configurations that waited for their line never started.
+    QVERIFY2(text.contains(QRegularExpression(QStringLiteral("\nПодстанция +tcp \\S+ +aborted "))),
+             qPrintable(text));
+    QVERIFY(!text.contains(QStringLiteral("[Подстанция]")));
+}
+
+QTEST_MAIN(TestCliRead)
 #include "tst_cli_read.moc"

@@ -145,6 +145,26 @@ struct Home
         return lines;
     }
 
+    // The log lines of the window's read-outs, which end with the line naming the
+    // report: that line is left out, and its absence shows as a line of its own.
+    QStringList ReadoutLogLines() const
+    {
+        QStringList lines = LogLines();
+        if (lines.isEmpty() || !lines.last().startsWith(ReportLine))
+            lines.append(QStringLiteral("<no report line>"));
+        else
+            lines.removeLast();
+        return lines;
+    }
+    // The report the last read-out's log line names.
+    QString LastReport() const
+    {
+        const QString last = LogLines().value(LogLines().size() - 1);
+        return last.startsWith(ReportLine) ? QDir::fromNativeSeparators(last.mid(ReportLine.size()))
+                                           : QString();
+    }
+    const QString ReportLine = QStringLiteral("Отчет о чтении: ");
+
     // Export files whose path ends so, wherever the date put them.
     QStringList FilesEndingWith(const QString& tail) const
     {
@@ -958,7 +978,7 @@ void TestMainWindow::readThenAbortBetweenDevices()
                                   FormatMonthDay(QDate::currentDate()) + "CFG.csv"),
              QStringList());
 
-    const QStringList lines = home.LogLines();
+    const QStringList lines = home.ReadoutLogLines();
     const qsizetype second = lines.indexOf(QStringLiteral("******* прибор по адресу 2"));
     QVERIFY(second > 0);
     QCOMPARE(lines.at(second - 1), QStringLiteral("Операция прервана"));
@@ -1007,11 +1027,22 @@ void TestMainWindow::windowRespondsDuringReadout()
     for (const char* suffix : {"CFG.csv", "H0.csv", "H0.dat", "O0.csv", "O0.dat"})
         QVERIFY2(home.FilesEndingWith(u'/' + day + QLatin1String(suffix)).size() == 1, suffix);
     QCOMPARE(home.FilesEndingWith(QStringLiteral("A0.csv")), QStringList());
-    const QStringList lines = home.LogLines();
+    const QStringList lines = home.ReadoutLogLines();
     QVERIFY(lines.contains(QStringLiteral("Чтение почасового архива")));
     QVERIFY(!lines.contains(QStringLiteral("Чтение посуточного архива")));
     QCOMPARE(lines.last(), QStringLiteral("закрытие порта"));
     QCOMPARE(form.btnDoDevice->text(), QStringLiteral("Читать"));
+
+    // The report the log names: the header and the one device, read, with its files.
+    const QString report = home.LastReport();
+    QVERIFY(report.startsWith(home.Path() + QStringLiteral("Reports/")));
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList rows = DecodeAnsi(file.readAll()).split(QStringLiteral("\r\n"));
+    QCOMPARE(rows.size(), 3); // and the empty text after the last line end
+    QVERIFY(rows[1].startsWith(QStringLiteral(";%1;1;прочитан;;ОРВЕК-307;11111111;")
+                                   .arg(form.Settings().comPort + QStringLiteral(" 19200"))));
+    QVERIFY(rows[1].contains(day + QStringLiteral("H0.dat (")));
 }
 
 void TestMainWindow::closingDuringReadoutAbortsFirst()
@@ -1044,8 +1075,8 @@ void TestMainWindow::closingDuringReadoutAbortsFirst()
 
     QCOMPARE(seen, QStringList({"pressed", "still open", "Ожидание"}));
     QVERIFY(!form.isVisible());
-    QCOMPARE(home.LogLines().mid(home.LogLines().size() - 2),
-             QStringList({"Операция прервана", "закрытие порта"}));
+    const QStringList lines = home.ReadoutLogLines();
+    QCOMPARE(lines.mid(lines.size() - 2), QStringList({"Операция прервана", "закрытие порта"}));
     QCOMPARE(home.FilesEndingWith(QStringLiteral("H0.dat")), QStringList());
     // Closed in the end, with the general settings written.
     QCOMPARE(IniFile(home.IniPath()).ReadString(GeneralSection, "GlobalTimeOut"),
@@ -1080,7 +1111,7 @@ void TestMainWindow::readoutFailuresShownInDialog()
     QCOMPARE(dialogs.seen.size(), 1);
     QVERIFY2(dialogs.seen.first().startsWith(QStringLiteral("0:")), qPrintable(dialogs.seen[0]));
     const QString message = dialogs.seen.first().mid(2);
-    const QStringList lines = home.LogLines();
+    const QStringList lines = logged ? home.ReadoutLogLines() : home.LogLines();
     if (logged) {
         // Shown first, then logged as the last word of the read-out.
         QVERIFY(!message.isEmpty());

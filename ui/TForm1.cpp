@@ -253,6 +253,7 @@ void TForm1::FormCreate()
     m_job.master.GlobalTimeOut = general.globalTimeOut;
     m_job.master.LocalTimeOut = general.localTimeOut;
     m_job.master.GlobalTry = general.globalTry;
+    m_job.ClockDriftLimit = general.clockDriftLimit;
     SelectIgnoringCase(cbCOM, general.comPort);
     SelectIgnoringCase(cbSpeed, general.comSpeed);
 
@@ -397,6 +398,7 @@ void TForm1::IniRead(const QString& section)
 {
     ReadoutSettings loaded = m_settings;
     ReadConfiguration(IniFile(m_iniPath), section, loaded);
+    m_settings.configuration = loaded.configuration;
     SettingsToControls(loaded);
     m_heldPort.reset();
     if (loaded.tcpPort < sePort->minimum() || loaded.tcpPort > sePort->maximum())
@@ -478,7 +480,10 @@ void TForm1::btnDoDeviceClick()
         m_readState = ReadState::Running;
         btnDoDevice->setText(AbortCaption);
         ControlsToSettings();
-        m_job.readout.DoDevice();
+        m_job.Run();
+        if (!m_job.ReportPath.isEmpty())
+            m_log.AddLogLine(QStringLiteral("Отчет о чтении: ") +
+                             QDir::toNativeSeparators(m_job.ReportPath));
         m_readState = ReadState::Idle;
         btnDoDevice->setText(ReadCaption);
         btnDoDevice->setEnabled(true);
