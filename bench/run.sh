@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks; bench/run.sh [line|readout|viewer], all when none is named.
+# Builds and runs the benchmarks; bench/run.sh [line|readout|ini|viewer|batch], all when none
+# is named.
 #   line     the master's pace against the protocol's own pauses and its CPU cost, over
 #            TCP and a pseudo-terminal, against a peer process that answers at once
 #            (about 70 seconds)
@@ -8,14 +9,16 @@
 #   ini      a 10 MB settings file of 80 000 configurations listed, read and written
 #   viewer   the data window: a year of hourly records (8 760 x 56) opened and painted, a
 #            chart of 4 columns, peak memory; then a copy of about 50 MB (about 30 seconds)
+#   batch    8 saved configurations on 4 stand-in gateways read by orvekdata batch,
+#            against each gateway's share read alone: time ratio and CPU (about 2 minutes)
 # BUILD_DIR names the build folder to use (default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 which=${1:-all}
 case "$which" in
-  line | readout | ini | viewer | all) ;;
+  line | readout | ini | viewer | batch | all) ;;
   *)
-    echo "usage: bench/run.sh [line|readout|ini|viewer]" >&2
+    echo "usage: bench/run.sh [line|readout|ini|viewer|batch]" >&2
     exit 2
     ;;
 esac
@@ -49,5 +52,10 @@ if [[ $which == viewer || $which == all ]]; then
   fi
   "$build"/bin/bench_viewer 2>/dev/null || status=1
   "$build"/bin/bench_viewer big 2>/dev/null || status=1
+fi
+if [[ $which == batch || $which == all ]]; then
+  [[ $which == all ]] && echo
+  cmake --build "$build" --target orvekdata orvek-metersim >/dev/null
+  bench/bench_batch.sh "$build" || status=1
 fi
 exit $status
