@@ -407,6 +407,13 @@ int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err,
     const int copyError = job.Run(options.report.value_or(QString()));
     poll.stop();
     console.EndLine();
+    // The meters were read all the same: a lost report is told, not counted as a failure.
+    if (job.ReportLost)
+        std::fputs(("orvekdata: the read-out report could not be written in " +
+                    QDir::toNativeSeparators(ReportFolder(programDir)) + u'\n')
+                       .toLocal8Bit()
+                       .constData(),
+                   err);
     if (copyError != 0)
         console.Error(QStringLiteral("orvekdata: ") + *options.report +
                       QStringLiteral(": I/O error ") + QString::number(copyError));

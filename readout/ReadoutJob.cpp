@@ -12,6 +12,7 @@ ReadoutJob::ReadoutJob(const QString& programDir, ExchangeLog& log, ReadoutFront
 int ReadoutJob::Run(const QString& reportCopy)
 {
     ReportPath.clear();
+    ReportLost = false;
     readout.DoDevice();
     const ReadoutReport& report = readout.LastReport();
     if (report.devices.isEmpty())
@@ -20,6 +21,8 @@ int ReadoutJob::Run(const QString& reportCopy)
     const QString path = ClaimReportPath(m_programDir, report.started);
     if (!path.isEmpty() && SystemFile::WriteAll(path, csv) == 0)
         ReportPath = path;
+    else
+        ReportLost = true;
     return reportCopy.isEmpty() ? 0 : SystemFile::WriteAll(reportCopy, csv);
 }
 

@@ -35,6 +35,8 @@ public:
     // system's error code when the copy could not be written.
     int Run(const QString& reportCopy = QString());
     QString ReportPath;
+    // Devices were asked, but their report could not be put in the report folder.
+    bool ReportLost = false;
     // A meter clock further off than this many seconds is marked in the report.
     int ClockDriftLimit = 300;
 

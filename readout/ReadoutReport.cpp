@@ -235,10 +235,15 @@ QByteArray ReportCsv(const ReadoutReport& report, int driftLimit)
     return out;
 }
 
+QString ReportFolder(const QString& programDir)
+{
+    return programDir + QStringLiteral("Reports");
+}
+
 QString ClaimReportPath(const QString& programDir, const QDateTime& started)
 {
-    const QString folder = programDir + QStringLiteral("Reports/") +
-                           started.date().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString folder =
+        ReportFolder(programDir) + u'/' + started.date().toString(QStringLiteral("yyyy-MM-dd"));
     if (!QDir().mkpath(folder))
         return QString();
     const QString stem = folder + u'/' + started.time().toString(QStringLiteral("HHmmss"));

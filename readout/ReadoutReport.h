@@ -70,6 +70,9 @@ struct ReadoutReport
 // Rows whose drift exceeds driftLimit seconds either way are marked.
 QByteArray ReportCsv(const ReadoutReport& report, int driftLimit);
 
+// Where the read-outs of a program folder leave their reports: {programDir}Reports.
+QString ReportFolder(const QString& programDir);
+
 // Where a read-out that started at `started` puts its report:
 // {programDir}Reports/yyyy-mm-dd/hhmmss.csv, or hhmmss-2.csv and on when that name is
 // taken (read-outs that start in the same second). Creates the folders and claims the

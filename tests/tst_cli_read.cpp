@@ -521,6 +521,17 @@ void TestCliRead::savedConfiguration()
     QVERIFY(files.filter(QRegularExpression(QStringLiteral("A0\\."))).isEmpty());
     // The program leaves its settings file alone.
     QCOMPARE(DecodeAnsi(ReadBytes(home + QStringLiteral("/OrvekData.ini"))), ini);
+
+    // A report that cannot be put in its folder is told of; the meters were read all
+    // the same.
+    QVERIFY(QDir(home + QStringLiteral("/Reports")).removeRecursively());
+    QVERIFY(WriteFile(home + QStringLiteral("/Reports"), "in the way"));
+    const RunResult lost =
+        Run(Program, {"read", "--home", home, "--config", "котельная №2", "--addresses", "7",
+                      "--archives", "none", "--logs", "none", "--from", "2026-12-08"});
+    QCOMPARE(lost.exitCode, 0);
+    QVERIFY2(lost.err.contains(QStringLiteral("report could not be written")),
+             qPrintable(lost.err));
 }
 
 void TestCliRead::failuresExitOne_data()

@@ -484,6 +484,9 @@ void TForm1::btnDoDeviceClick()
         if (!m_job.ReportPath.isEmpty())
             m_log.AddLogLine(QStringLiteral("Отчет о чтении: ") +
                              QDir::toNativeSeparators(m_job.ReportPath));
+        else if (m_job.ReportLost)
+            m_log.AddLogLine(QStringLiteral("Отчет о чтении не записан в ") +
+                             QDir::toNativeSeparators(ReportFolder(m_programDir)));
         m_readState = ReadState::Idle;
         btnDoDevice->setText(ReadCaption);
         btnDoDevice->setEnabled(true);
