@@ -22,7 +22,7 @@
 
 const char BatchUsage[] =
     "  orvekdata batch [--home DIR] [--from YYYY-MM-DD] [--jobs N] [--report FILE]\n"
-    "                  (--all | NAME...)\n"
+    "                  [--send-pause MS] [--reply-pause MS] (--all | NAME...)\n"
     "                            read saved configurations, lines in parallel\n"
     "\n"
     "Batch options:\n"
@@ -32,6 +32,8 @@ const char BatchUsage[] =
     "  --jobs N            lines read at the same time (default 4); the\n"
     "                      configurations of one line are read one after another\n"
     "  --report FILE       also write the reports of all read-outs to FILE\n"
+    "  --send-pause MS, --reply-pause MS\n"
+    "                      the line's pauses, as for read\n"
     "\n"
     "Each configuration is read as \"orvekdata read --config NAME\" would read it. Its\n"
     "exchange-log lines go to standard output and Protocols/yyyy-mm-dd.log, its errors\n"
@@ -108,6 +110,12 @@ bool ParseBatchOptions(const QStringList& args, BatchOptions& options, QString& 
                 return false;
             }
             options.jobs = jobs;
+        } else if (IsOption(arg, QStringLiteral("--send-pause"))) {
+            if (!TakePause(args, i, QStringLiteral("--send-pause"), options.sendPause, error))
+                return false;
+        } else if (IsOption(arg, QStringLiteral("--reply-pause"))) {
+            if (!TakePause(args, i, QStringLiteral("--reply-pause"), options.replyPause, error))
+                return false;
         } else if (IsOption(arg, QStringLiteral("--report"))) {
             if (!TakeValue(args, i, QStringLiteral("--report"), value, error))
                 return false;
@@ -229,6 +237,10 @@ int RunBatchCommand(const BatchOptions& options, const QString& program, FILE* o
              << u'[' + plan[index].name + QStringLiteral("] ") << QStringLiteral("--status")
              << work.filePath(QStringLiteral("%1.status").arg(index)) << QStringLiteral("--report")
              << work.filePath(QStringLiteral("%1.csv").arg(index));
+        if (options.sendPause)
+            args << QStringLiteral("--send-pause") << QString::number(*options.sendPause);
+        if (options.replyPause)
+            args << QStringLiteral("--reply-pause") << QString::number(*options.replyPause);
         c->process.setProgram(program);
         c->process.setArguments(args);
         c->process.setStandardInputFile(QProcess::nullDevice());

@@ -16,6 +16,8 @@ struct BatchOptions
     std::optional<QDate> from;
     int jobs = 4;
     std::optional<QString> report;
+    std::optional<int> sendPause;
+    std::optional<int> replyPause;
     bool all = false;
     QStringList names;
     bool help = false;

@@ -87,6 +87,9 @@ GeneralSettings ReadGeneralSettings(const IniFile& ini)
     settings.comSpeed = keys.ReadString(QStringLiteral("ComSpeed"), defaults.comSpeed);
     settings.clockDriftLimit =
         qMax(0, keys.ReadInteger(QStringLiteral("ClockDriftLimit"), defaults.clockDriftLimit));
+    const int sendPause = keys.ReadInteger(QStringLiteral("SendPause"), -1);
+    settings.sendPause = sendPause >= 0 ? sendPause : defaults.sendPause;
+    settings.replyPause = qMax(-1, keys.ReadInteger(QStringLiteral("ReplyPause"), -1));
     return settings;
 }
 

@@ -25,6 +25,9 @@ struct GeneralSettings
     // Read only, never written: a meter clock further off than this many seconds is
     // marked in the read-out report.
     int clockDriftLimit = 300; // ClockDriftLimit
+    // Read only as well: the line's pauses in ms; a missing key keeps the line's own.
+    int sendPause = 100; // SendPause
+    int replyPause = -1; // ReplyPause: -1 for 50 ms, 250 ms on an M-Bus line
 
     bool operator==(const GeneralSettings&) const = default;
 };

@@ -19,7 +19,7 @@ const char ReadUsage[] =
     "                 [--family 0|1|2] [--addresses TEXT] [--from YYYY-MM-DD]\n"
     "                 [--archives hour,day,month,integral,emergency]\n"
     "                 [--logs event,protected] [--modem DIALSTRING] [--mbus] [--show-log]\n"
-    "                 [--report FILE]\n"
+    "                 [--send-pause MS] [--reply-pause MS] [--report FILE]\n"
     "                            read the meters without the window\n"
     "\n"
     "Read options:\n"
@@ -40,6 +40,10 @@ const char ReadUsage[] =
     "  --modem DIAL        dial the modem on the port first, e.g. ATD5551234\n"
     "  --mbus              the line echoes the program's own requests (M-Bus)\n"
     "  --show-log          dump every frame in hex into the exchange log\n"
+    "  --send-pause MS     quiet time before every request (default from [General]\n"
+    "                      SendPause, 100)\n"
+    "  --reply-pause MS    quiet time after every good reply (default from [General]\n"
+    "                      ReplyPause; 50, or 250 with --mbus)\n"
     "  --report FILE       also write the read-out report to FILE\n"
     "\n"
     "The exchange log goes to standard output and to Protocols/yyyy-mm-dd.log, errors\n"
@@ -71,6 +75,22 @@ bool TakeValue(const QStringList& args, qsizetype& i, const QString& name, QStri
 bool IsOption(const QString& arg, const QString& name)
 {
     return arg == name || arg.startsWith(name + u'=');
+}
+
+bool TakePause(const QStringList& args, qsizetype& i, const QString& name,
+               std::optional<int>& pause, QString& error)
+{
+    QString value;
+    if (!TakeValue(args, i, name, value, error))
+        return false;
+    bool ok = false;
+    const int ms = value.toInt(&ok);
+    if (!ok || ms < 0 || ms > 60000) {
+        error = name + QStringLiteral(" is a whole number of milliseconds, 0 to 60000");
+        return false;
+    }
+    pause = ms;
+    return true;
 }
 
 namespace {
@@ -174,6 +194,12 @@ bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& er
             options.showLog = true;
         } else if (IsOption(arg, QStringLiteral("--home"))) {
             if (!TakeValue(args, i, QStringLiteral("--home"), options.home, error))
+                return false;
+        } else if (IsOption(arg, QStringLiteral("--send-pause"))) {
+            if (!TakePause(args, i, QStringLiteral("--send-pause"), options.sendPause, error))
+                return false;
+        } else if (IsOption(arg, QStringLiteral("--reply-pause"))) {
+            if (!TakePause(args, i, QStringLiteral("--reply-pause"), options.replyPause, error))
                 return false;
         } else if (IsOption(arg, QStringLiteral("--report"))) {
             if (!TakeValue(args, i, QStringLiteral("--report"), value, error))
@@ -303,6 +329,8 @@ bool BuildReadSettings(const ReadOptions& options, const IniFile& ini,
     settings.comSpeed = general.comSpeed;
     settings.showLog = general.showLog > 0;
     settings.startDate = today;
+    settings.sendPause = general.sendPause;
+    settings.replyPause = general.replyPause;
 
     if (options.config) {
         QString section;
@@ -356,6 +384,10 @@ bool BuildReadSettings(const ReadOptions& options, const IniFile& ini,
         settings.echo = true;
     if (options.showLog)
         settings.showLog = true;
+    if (options.sendPause)
+        settings.sendPause = *options.sendPause;
+    if (options.replyPause)
+        settings.replyPause = *options.replyPause;
     return true;
 }
 

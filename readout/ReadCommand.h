@@ -33,6 +33,8 @@ struct ReadOptions
     bool showLog = false;
     bool help = false;
     std::optional<QString> report; // a copy of the read-out report
+    std::optional<int> sendPause;  // ms
+    std::optional<int> replyPause; // ms
     // For orvekdata batch: put before every line of the log file, and where the child
     // leaves what the summary needs.
     QString logPrefix;
@@ -45,6 +47,10 @@ bool IsOption(const QString& arg, const QString& name);
 // i moves past it. False with a message when none follows.
 bool TakeValue(const QStringList& args, qsizetype& i, const QString& name, QString& value,
                QString& error);
+
+// A pause option's value: a whole number of milliseconds, 0 to 60000.
+bool TakePause(const QStringList& args, qsizetype& i, const QString& name,
+               std::optional<int>& pause, QString& error);
 
 // The arguments after "read". False with a message for the user on bad usage.
 bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error);

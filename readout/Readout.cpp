@@ -314,7 +314,8 @@ void Readout::ReadDevices()
         }
         m_channel.BaudRate = speed;
     }
-    m_master.ReplyDelay = m_settings.echo ? 250 : 50;
+    m_master.SendPauseMs = m_settings.sendPause;
+    m_master.ReplyDelay = m_settings.ReplyPause();
     const bool modem = m_settings.modem;
     const QString dialString = m_settings.dialString;
 

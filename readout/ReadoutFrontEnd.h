@@ -45,6 +45,13 @@ struct ReadoutSettings
     bool archiveEmergency = false;              // cbArcEDay
     bool eventLog = false;                      // cbLog
     bool protectedLog = false;                  // cbLogZ
+    // The line's pace ([General] SendPause and ReplyPause, or the options): the quiet
+    // time before every request, and after every good reply; -1 is the line's own, 50 ms
+    // or 250 ms on an echoing M-Bus line.
+    int sendPause = 100;
+    int replyPause = -1;
+
+    int ReplyPause() const { return replyPause >= 0 ? replyPause : (echo ? 250 : 50); }
 };
 
 // The years a meter can be asked to read from: it holds year - 2000 in one byte.

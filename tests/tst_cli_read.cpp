@@ -648,6 +648,8 @@ void TestCliRead::badUsage_data()
 
     QTest::newRow("unknown option") << QStringList{"--colour"} << "unknown argument: --colour";
     QTest::newRow("family out of range") << QStringList{"--family", "3"} << "--family";
+    QTest::newRow("negative pause") << QStringList{"--send-pause", "-1"} << "--send-pause";
+    QTest::newRow("pause not a number") << QStringList{"--reply-pause", "fast"} << "--reply-pause";
     QTest::newRow("date") << QStringList{"--from", "2026-13-01"} << "--from";
     QTest::newRow("year before the meters'") << QStringList{"--from", "1999-12-31"} << "2000";
     QTest::newRow("year after the meters'") << QStringList{"--from", "2255-01-01"} << "2254";

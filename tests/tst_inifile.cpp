@@ -504,6 +504,9 @@ void TestIniFile::generalSettings()
     QCOMPARE(first.globalTry, 5);
     QCOMPARE(first.comPort, QString());
     QCOMPARE(first.comSpeed, QStringLiteral("19200"));
+    QCOMPARE(first.clockDriftLimit, 300);
+    QCOMPARE(first.sendPause, 100);
+    QCOMPARE(first.replyPause, -1); // the line's own: 50 ms, 250 ms with M-Bus
 
     QVERIFY(WriteGeneralSettings(ini, first));
     QCOMPARE(ReadBytes(folder.ini), QByteArray("[General]\r\n"
@@ -524,6 +527,17 @@ void TestIniFile::generalSettings()
     QVERIFY(WriteGeneralSettings(ini, changed));
     QVERIFY(ReadGeneralSettings(ini) == changed);
     QCOMPARE(ini.SectionNames(), QStringList{GeneralSection});
+
+    // The keys only the file sets are read, and writing [General] leaves them alone.
+    QVERIFY(ini.WriteStrings(GeneralSection,
+                             {{QStringLiteral("SendPause"), QStringLiteral("0")},
+                              {QStringLiteral("ReplyPause"), QStringLiteral("5")},
+                              {QStringLiteral("ClockDriftLimit"), QStringLiteral("60")}}));
+    QVERIFY(WriteGeneralSettings(ini, changed));
+    const GeneralSettings tuned = ReadGeneralSettings(ini);
+    QCOMPARE(tuned.sendPause, 0);
+    QCOMPARE(tuned.replyPause, 5);
+    QCOMPARE(tuned.clockDriftLimit, 60);
 }
 
 void TestIniFile::configurationNames()

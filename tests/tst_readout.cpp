@@ -221,6 +221,8 @@ private slots:
     void modem();
     void lineSettings_data();
     void lineSettings();
+    void linePace_data();
+    void linePace();
     void tcpPortOutOfRange_data();
     void tcpPortOutOfRange();
     void exportFileUnwritable_data();
@@ -941,6 +943,41 @@ void TestReadout::lineSettings()
     QVERIFY(lines.contains(QStringLiteral("Зав. № = 11111111")));
     QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^>> "))).isEmpty(), !showLog);
     QCOMPARE(rig.channel.TcpHost, tcp ? QStringLiteral("127.0.0.1") : QString());
+}
+
+void TestReadout::linePace_data()
+{
+    QTest::addColumn<int>("sendPause");
+    QTest::addColumn<int>("replyPause");
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<int>("replied");
+    QTest::newRow("the line's own") << 100 << -1 << false << 100 << 50;
+    QTest::newRow("the line's own on M-Bus") << 100 << -1 << true << 100 << 250;
+    QTest::newRow("a gateway that keeps up") << 0 << 0 << false << 0 << 0;
+    QTest::newRow("set on M-Bus") << 20 << 5 << true << 20 << 5;
+}
+
+// The pauses of a read-out are those of its settings, set before the line opens.
+void TestReadout::linePace()
+{
+    QFETCH(int, sendPause);
+    QFETCH(int, replyPause);
+    QFETCH(bool, echo);
+    QFETCH(int, sent);
+    QFETCH(int, replied);
+    Rig rig(QJsonArray{Orvek307(1, "11111111")});
+    QVERIFY2(rig.ready, qPrintable(rig.error));
+    rig.settings.addressText = QStringLiteral("1");
+    rig.settings.comPort = rig.Path(QStringLiteral("no such port"));
+    rig.settings.sendPause = sendPause;
+    rig.settings.replyPause = replyPause;
+    rig.settings.echo = echo;
+    rig.master.SendPauseMs = rig.master.ReplyDelay = 12345;
+    rig.readout.DoDevice();
+    QCOMPARE(rig.frontEnd.errors, QStringList{ResultCodeText(Rc::PortNotOpen)});
+    QCOMPARE(rig.master.SendPauseMs, sent);
+    QCOMPARE(rig.master.ReplyDelay, replied);
 }
 
 void TestReadout::tcpPortOutOfRange_data()

@@ -254,6 +254,8 @@ void TForm1::FormCreate()
     m_job.master.LocalTimeOut = general.localTimeOut;
     m_job.master.GlobalTry = general.globalTry;
     m_job.ClockDriftLimit = general.clockDriftLimit;
+    m_settings.sendPause = general.sendPause;
+    m_settings.replyPause = general.replyPause;
     SelectIgnoringCase(cbCOM, general.comPort);
     SelectIgnoringCase(cbSpeed, general.comSpeed);
 
@@ -597,7 +599,8 @@ void TForm1::SpeedButton2Click()
         m_log.AddLogLine(QStringLiteral("Порт ") + cbCOM->currentText() +
                          QStringLiteral(" скорость ") + cbSpeed->currentText());
     }
-    m_job.master.ReplyDelay = cbEcho->isChecked() ? 250 : 50;
+    m_job.master.SendPauseMs = m_settings.sendPause;
+    m_job.master.ReplyDelay = m_settings.ReplyPause();
 
     const ResultCode opened = m_job.channel.OpenChannel();
     if (opened != Rc::Ok) {
