@@ -3,6 +3,7 @@
 #include "ExchangeLog.h"
 #include "ProgramEnv.h"
 #include "ReadCommand.h"
+#include "ScanCommand.h"
 #include "TDataForm.h"
 #include "TForm1.h"
 #include "TKeyDlg.h"
@@ -30,7 +31,8 @@ const char kUsageTail[] = "  orvekdata view FILE.dat    open the data window on 
 QString Usage()
 {
     return QString::fromUtf8(kUsageHead) + QString::fromUtf8(ReadUsage) +
-           QString::fromUtf8(BatchUsage) + QString::fromUtf8(kUsageTail);
+           QString::fromUtf8(BatchUsage) + QString::fromUtf8(ScanUsage) +
+           QString::fromUtf8(kUsageTail);
 }
 
 volatile std::sig_atomic_t interruptRequested = 0;
@@ -67,6 +69,8 @@ struct Options
     ReadOptions readOptions;
     bool batch = false;
     BatchOptions batchOptions;
+    bool scan = false;
+    QStringList scanArgs;
     QString error;
 };
 
@@ -93,6 +97,12 @@ Options ParseOptions(const QStringList& args)
             if (!ParseReadOptions(args.mid(i + 1), options.readOptions, options.error))
                 break;
             options.help = options.help || options.readOptions.help;
+            break;
+        } else if (arg == QLatin1String("scan") && !options.dat2csv) {
+            options.scan = true;
+            options.scanArgs = args.mid(i + 1);
+            options.help = options.help || options.scanArgs.contains(QLatin1String("--help")) ||
+                           options.scanArgs.contains(QLatin1String("-h"));
             break;
         } else if (arg == QLatin1String("batch") && !options.dat2csv) {
             options.batch = true;
@@ -166,6 +176,12 @@ int main(int argc, char* argv[])
     }
     if (options.dat2csv)
         return ConvertDat(options.datFile);
+    if (options.scan) {
+        QCoreApplication app(argc, argv);
+        std::signal(SIGINT, OnInterrupt);
+        return RunScanCommand(options.scanArgs, options.home, stdout, stderr,
+                              [] { return interruptRequested != 0; });
+    }
     if (options.batch) {
         QCoreApplication app(argc, argv);
         std::signal(SIGINT, OnBatchInterrupt);

@@ -328,6 +328,7 @@ private slots:
     void batchReadsLinesSideBySide();
     void batchFailures();
     void batchInterrupted();
+    void scanFindsTheMeters();
 };
 
 void TestCliRead::readsLikeTheMeters_data()
@@ -1000,6 +1001,69 @@ void TestCliRead::batchInterrupted()
     QVERIFY2(text.contains(QRegularExpression(QStringLiteral("\nПодстанция +tcp \\S+ +aborted "))),
              qPrintable(text));
     QVERIFY(!text.contains(QStringLiteral("[Подстанция]")));
+}
+
+void TestCliRead::scanFindsTheMeters()
+{
+    // One meter of each family at scattered addresses, one that answers its model
+    // register with an exception; the ОРВЕК-307's clock two minutes ahead.
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QJsonObject orvek = Orvek307Meter();
+    orvek.insert("address", 5);
+    orvek.insert("clock", QDateTime::currentDateTime().addSecs(120).toString(
+                              QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+    QJsonObject ilm = IlmMeter();
+    ilm.insert("address", 17);
+    QJsonObject orvek223 = Orvek213Meter(223);
+    orvek223.insert("address", 200);
+    QJsonObject refusing = Orvek307Meter();
+    refusing.insert("address", 9);
+    refusing.insert("faults", QJsonObject{{"exceptionRegister", 1800}, {"exceptionCode", 4}});
+    const QString meters = work.filePath(QStringLiteral("meters.json"));
+    QVERIFY(WriteFile(
+        meters, QJsonDocument(QJsonObject{{"meters", QJsonArray{orvek, ilm, orvek223, refusing}}})
+                    .toJson()));
+    SimulatorProcess plain;
+    QVERIFY(plain.Start({"--meters", meters, "--tcp", "127.0.0.1:0"}));
+    SimulatorProcess echoing;
+    QVERIFY(echoing.Start({"--meters", meters, "--tcp", "127.0.0.1:0", "--echo"}));
+    const QString home = work.filePath(QStringLiteral("home"));
+    const QString addresses = QStringLiteral("3-6 9 16-18 199-201");
+
+    for (SimulatorProcess* line : {&plain, &echoing}) {
+        const RunResult run = Run(Program, {"scan", "--home", home, "--tcp",
+                                            QStringLiteral("127.0.0.1:%1").arg(line->tcpPort),
+                                            "--addresses", addresses});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.err.contains(QStringLiteral("--mbus")), line == &echoing);
+        const QStringList rows = run.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows[0], QStringLiteral("address;family;device;serial;clock;drift"));
+        QVERIFY2(rows[1].startsWith(QStringLiteral("5;0;ОРВЕК-307;AB123456;")),
+                 qPrintable(rows[1]));
+        const qint64 drift = rows[1].section(u';', 5).toLongLong();
+        QVERIFY2(drift > 60 && drift <= 121, qPrintable(rows[1]));
+        QCOMPARE(rows[2], QStringLiteral("9;;Ответ - ошибка 4;;;"));
+        QVERIFY2(rows[3].startsWith(QStringLiteral("17;1;ИЛЬМ-4;20190719;08.12.2026 10:00:")),
+                 qPrintable(rows[3]));
+        QVERIFY2(
+            rows[4].startsWith(QStringLiteral("200;2;ОРВЕК-223;22304518;08.12.2026 10:30:00;")),
+            qPrintable(rows[4]));
+    }
+
+    // No meter in the range; bad usage.
+    RunResult run =
+        Run(Program, {"scan", "--home", home, "--tcp",
+                      QStringLiteral("127.0.0.1:%1").arg(plain.tcpPort), "--addresses", "50-52"});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QStringLiteral("address;family;device;serial;clock;drift\n"));
+    for (const QStringList& args :
+         {QStringList{"scan", "--family", "1"}, QStringList{"scan", "--addresses", "300"},
+          QStringList{"scan", "--wait", "0"}, QStringList{"scan", "--colour"}}) {
+        run = Run(Program, args);
+        QCOMPARE(run.exitCode, 2);
+    }
 }
 
 QTEST_MAIN(TestCliRead)
