@@ -90,16 +90,8 @@ bool ParseBatchOptions(const QStringList& args, BatchOptions& options, QString& 
             if (!TakeValue(args, i, QStringLiteral("--home"), options.home, error))
                 return false;
         } else if (IsOption(arg, QStringLiteral("--from"))) {
-            if (!TakeValue(args, i, QStringLiteral("--from"), value, error))
+            if (!TakeFromDate(args, i, options.from, error))
                 return false;
-            const QDate date = QDate::fromString(value, Qt::ISODate);
-            if (!date.isValid() || date.year() < MeterYearFirst || date.year() > MeterYearLast) {
-                error = QStringLiteral("--from is a date YYYY-MM-DD in the years %1 to %2")
-                            .arg(MeterYearFirst)
-                            .arg(MeterYearLast);
-                return false;
-            }
-            options.from = date;
         } else if (IsOption(arg, QStringLiteral("--jobs"))) {
             if (!TakeValue(args, i, QStringLiteral("--jobs"), value, error))
                 return false;

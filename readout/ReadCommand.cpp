@@ -77,6 +77,27 @@ bool IsOption(const QString& arg, const QString& name)
     return arg == name || arg.startsWith(name + u'=');
 }
 
+bool TakeFromDate(const QStringList& args, qsizetype& i, std::optional<QDate>& from, QString& error)
+{
+    QString value;
+    if (!TakeValue(args, i, QStringLiteral("--from"), value, error))
+        return false;
+    const QDate date = QDate::fromString(value, Qt::ISODate);
+    if (!date.isValid() || value.size() != 10) {
+        error = QStringLiteral("--from needs a date YYYY-MM-DD");
+        return false;
+    }
+    // The meters hold the year as year - 2000 in one byte.
+    if (date.year() < MeterYearFirst || date.year() > MeterYearLast) {
+        error = QStringLiteral("--from needs a year from %1 to %2, as the meters hold it")
+                    .arg(MeterYearFirst)
+                    .arg(MeterYearLast);
+        return false;
+    }
+    from = date;
+    return true;
+}
+
 bool TakePause(const QStringList& args, qsizetype& i, const QString& name,
                std::optional<int>& pause, QString& error)
 {
@@ -272,21 +293,8 @@ bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& er
             }
             options.addresses = value;
         } else if (IsOption(arg, QStringLiteral("--from"))) {
-            if (!TakeValue(args, i, QStringLiteral("--from"), value, error))
+            if (!TakeFromDate(args, i, options.from, error))
                 return false;
-            const QDate date = QDate::fromString(value, Qt::ISODate);
-            if (!date.isValid() || value.size() != 10) {
-                error = QStringLiteral("--from needs a date YYYY-MM-DD");
-                return false;
-            }
-            // The meters hold the year as year - 2000 in one byte.
-            if (date.year() < MeterYearFirst || date.year() > MeterYearLast) {
-                error = QStringLiteral("--from needs a year from %1 to %2, as the meters hold it")
-                            .arg(MeterYearFirst)
-                            .arg(MeterYearLast);
-                return false;
-            }
-            options.from = date;
         } else if (IsOption(arg, QStringLiteral("--archives"))) {
             QStringList list;
             if (!TakeValue(args, i, QStringLiteral("--archives"), value, error) ||

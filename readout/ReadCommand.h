@@ -48,6 +48,10 @@ bool IsOption(const QString& arg, const QString& name);
 bool TakeValue(const QStringList& args, qsizetype& i, const QString& name, QString& value,
                QString& error);
 
+// --from's value: a date YYYY-MM-DD in the years the meters hold.
+bool TakeFromDate(const QStringList& args, qsizetype& i, std::optional<QDate>& from,
+                  QString& error);
+
 // A pause option's value: a whole number of milliseconds, 0 to 60000.
 bool TakePause(const QStringList& args, qsizetype& i, const QString& name,
                std::optional<int>& pause, QString& error);

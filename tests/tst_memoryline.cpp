@@ -146,9 +146,7 @@ void TestMemoryLine::leftoverBytesArePurged()
     line.QueueReply(kReply + kReply.first(3));
     line.QueueReply(QByteArray::fromHex("010302567887C6"));
     ModbusMaster master(line, log);
-    master.SendPauseMs = 0;
-    master.ReplyDelay = 0;
-    master.GlobalTry = 1;
+    Quick(master, 1);
 
     std::array<quint8, 250> data{};
     quint16 count = 1;
@@ -175,9 +173,7 @@ void TestMemoryLine::responderAnswersEachRequest()
         return reply.append(char(crc & 0xFF)).append(char(crc >> 8));
     });
     ModbusMaster master(line, log);
-    master.SendPauseMs = 0;
-    master.ReplyDelay = 0;
-    master.GlobalTry = 1;
+    Quick(master, 1);
 
     std::array<quint8, 250> data{};
     quint16 count = 1;
