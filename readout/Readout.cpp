@@ -1,6 +1,7 @@
 #include "Readout.h"
 
 #include "AddressList.h"
+#include "BusScan.h"
 #include "Channel.h"
 #include "ExchangeLog.h"
 #include "ExportFiles.h"
@@ -287,35 +288,19 @@ void Readout::ReadDevices()
     m_log.AddLogLine(QString(39, u'='));
     m_log.AddLogLine(QStringLiteral("Адреса приборов: \"") + addressText + u'"');
 
-    if (m_settings.useTcp) {
+    if (m_settings.useTcp)
         m_log.AddLogLine(QStringLiteral("Порт ") + QString::number(m_settings.tcpPort) +
                          QStringLiteral(" по IP адресу ") + m_settings.tcpHost);
-        // A port beyond 16 bits would reach another port than the log names.
-        if (m_settings.tcpPort < 1 || m_settings.tcpPort > 65535) {
-            Report(Rc::InvalidParameter);
-            endUnreached(0);
-            return;
-        }
-        m_channel.TcpHost = m_settings.tcpHost;
-        m_channel.TcpPort = quint16(m_settings.tcpPort);
-    } else {
-        m_channel.TcpHost.clear();
-        m_channel.ComPortName = m_settings.comPort;
+    else
         m_log.AddLogLine(QStringLiteral("Порт ") + m_settings.comPort +
                          QStringLiteral(" скорость ") + m_settings.comSpeed);
-        // A speed that is no whole number would open the port at some arbitrary rate;
-        // the read-out refuses it instead, before anything is opened.
-        bool ok = false;
-        const int speed = m_settings.comSpeed.trimmed().toInt(&ok);
-        if (!ok || speed <= 0) {
-            Report(Rc::InvalidParameter);
-            endUnreached(0);
-            return;
-        }
-        m_channel.BaudRate = speed;
+    // A bad port or speed is refused before anything is opened.
+    const ResultCode applied = ApplyLineSettings(m_settings, m_channel, m_master);
+    if (applied != Rc::Ok) {
+        Report(applied);
+        endUnreached(0);
+        return;
     }
-    m_master.SendPauseMs = m_settings.sendPause;
-    m_master.ReplyDelay = m_settings.ReplyPause();
     const bool modem = m_settings.modem;
     const QString dialString = m_settings.dialString;
 

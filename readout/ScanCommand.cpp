@@ -1,6 +1,7 @@
 #include "ScanCommand.h"
 
 #include "AddressList.h"
+#include "BusScan.h"
 #include "ExchangeLog.h"
 #include "IniFile.h"
 #include "ProgramEnv.h"
@@ -30,9 +31,6 @@ const char ScanUsage[] =
 
 namespace {
 
-constexpr int DefaultWaitMs = 100;
-constexpr int DefaultScanSendPause = 10;
-
 void Write(FILE* stream, const QString& text)
 {
     std::fputs(text.toLocal8Bit().constData(), stream);
@@ -49,81 +47,14 @@ bool IsTerminal(FILE* stream)
 #endif
 }
 
-// The ОРВЕК families' name when the model register answers exception 2.
-const QString UnnamedModel = QStringLiteral("ОРВЕК-30x");
-
 } // namespace
-
-bool ReplyEchoesRequest(const ModbusMaster& master)
-{
-    const int length = master.RequestLength;
-    return length > 0 && master.ReplyLength >= length &&
-           std::equal(master.RequestFrame.begin(), master.RequestFrame.begin() + length,
-                      master.ReplyFrame.begin());
-}
-
-bool IdentifyAddress(DriverSet& drivers, DriverContext& context, int address,
-                     const std::function<QDateTime()>& now, FoundMeter& found)
-{
-    found = FoundMeter();
-    found.address = address;
-    context.DeviceAddress = BusAddress(address);
-    DeviceDriver& orvek = drivers.For(FamilyOrvek307);
-    DeviceDriver& orvek213 = drivers.For(FamilyOrvek213);
-    DeviceDriver& ilm = drivers.For(FamilyIlm);
-
-    QString name;
-    const ResultCode first = orvek.IdentifyDevice(name);
-    if (first == Rc::NoReply)
-        return false; // one short wait for a silent address
-    const QString firstName = name;
-    if (first == Rc::Ok && name != UnnamedModel) {
-        found.family = FamilyOrvek307;
-    } else if (first == Rc::UnknownDevice) {
-        // Another model number: an ОРВЕК-213/223 names itself through its own driver.
-        if (orvek213.IdentifyDevice(name) == Rc::Ok && name != UnnamedModel)
-            found.family = FamilyOrvek213;
-    }
-    if (found.family < 0 && ilm.IdentifyDevice(name) == Rc::Ok) {
-        found.family = FamilyIlm;
-    } else if (found.family < 0 && first == Rc::Ok) {
-        // The model register is unknown to the meter: an early meter of either ОРВЕК
-        // family. Their serial numbers sit in different registers.
-        QString serial;
-        if (orvek.ReadSerialNumber(serial) == Rc::Ok) {
-            found.family = FamilyOrvek307;
-        } else if (orvek213.IdentifyDevice(name) == Rc::Ok &&
-                   orvek213.ReadSerialNumber(serial) == Rc::Ok) {
-            found.family = FamilyOrvek213;
-        }
-        name = UnnamedModel;
-    }
-    if (found.family < 0) {
-        found.device = ResultCodeText(first);
-        if (first == Rc::UnknownDevice)
-            found.device += QStringLiteral(": ") + firstName;
-        return true;
-    }
-    DeviceDriver& driver = drivers.For(DeviceFamily(found.family));
-    found.device = name;
-    driver.ReadSerialNumber(found.serial);
-    QDateTime clock;
-    if (driver.ReadDeviceClock(clock) == Rc::Ok) {
-        const QDateTime computer = now();
-        found.clockRead = true;
-        found.clock = clock;
-        found.drift = QDateTime(computer.date(), computer.time(), Qt::UTC)
-                          .secsTo(QDateTime(clock.date(), clock.time(), Qt::UTC));
-    }
-    return true;
-}
 
 int RunScanCommand(const QStringList& argsIn, const QString& home, FILE* out, FILE* err,
                    const std::function<bool()>& interrupted)
 {
     // --wait is the scan's own; the rest are read's line options.
     QStringList args;
-    int waitMs = DefaultWaitMs;
+    int waitMs = BusScan::DefaultWaitMs;
     QString error;
     for (qsizetype i = 0; i < argsIn.size(); ++i) {
         if (!IsOption(argsIn[i], QStringLiteral("--wait"))) {
@@ -165,14 +96,6 @@ int RunScanCommand(const QStringList& argsIn, const QString& home, FILE* out, FI
         Write(err, QStringLiteral("orvekdata: --addresses: ") + parsed.error + u'\n');
         return 2;
     }
-    bool speedOk = false;
-    const int speed = settings.comSpeed.trimmed().toInt(&speedOk);
-    if (settings.useTcp ? settings.tcpPort < 1 || settings.tcpPort > 65535
-                        : !speedOk || speed <= 0) {
-        Write(err, QStringLiteral("orvekdata: ") + ResultCodeText(Rc::InvalidParameter) + u'\n');
-        return 2;
-    }
-
     ExchangeLog log(programDir);
     struct Silent : ReadoutFrontEnd
     {
@@ -181,44 +104,23 @@ int RunScanCommand(const QStringList& argsIn, const QString& home, FILE* out, FI
         void ShowIoError(int) override {}
     } silent;
     ReadoutJob job(programDir, log, silent, settings);
-    Channel& channel = job.channel;
-    if (settings.useTcp) {
-        channel.TcpHost = settings.tcpHost;
-        channel.TcpPort = quint16(settings.tcpPort);
-    } else {
-        channel.ComPortName = settings.comPort;
-        channel.BaudRate = speed;
+    job.master.LocalTimeOut = general.localTimeOut;
+    job.master.ShowLog = settings.showLog ? 1 : 0;
+    BusScan scan(job, settings, waitMs, options.sendPause.value_or(BusScan::DefaultSendPauseMs));
+    const ResultCode opened = scan.Open();
+    if (opened == Rc::InvalidParameter) {
+        Write(err, QStringLiteral("orvekdata: ") + ResultCodeText(opened) + u'\n');
+        return 2;
     }
-    ModbusMaster& master = job.master;
-    master.GlobalTimeOut = waitMs;
-    master.LocalTimeOut = general.localTimeOut;
-    master.GlobalTry = 1;
-    master.ShowLog = settings.showLog ? 1 : 0;
-    master.SendPauseMs = options.sendPause.value_or(DefaultScanSendPause);
-    master.RetryPauseMs = 0;
-    master.EchoSkip = settings.echo;
-    master.ReplyDelay = settings.ReplyPause();
-
-    const ResultCode opened = channel.OpenChannel();
     if (opened != Rc::Ok) {
         Write(err, QStringLiteral("orvekdata: ") + ResultCodeText(opened) + u'\n');
-        channel.CloseChannel();
         return 1;
     }
     const bool progress = IsTerminal(err);
-    if (!master.EchoSkip && !parsed.addresses.isEmpty()) {
-        // An echoing line hands back every request ahead of any answer, whether or not a
-        // meter is there; one request tells. Its echo could pass for an answer later.
-        std::array<quint8, 8> probe{};
-        quint16 count = 1;
-        master.ReadHoldingRegisters(parsed.addresses.first(), 1800, count, probe);
-        if (ReplyEchoesRequest(master)) {
-            Write(err, QStringLiteral("orvekdata: the line returns the program's own requests "
-                                      "(an M-Bus line): tick \"M-Bus\" or give --mbus; "
-                                      "scanning on as with --mbus\n"));
-            master.EchoSkip = true;
-            master.ReplyDelay = settings.replyPause >= 0 ? settings.replyPause : 250;
-        }
+    if (!parsed.addresses.isEmpty() && scan.DetectEcho(parsed.addresses.first())) {
+        Write(err, QStringLiteral("orvekdata: the line returns the program's own requests "
+                                  "(an M-Bus line): tick \"M-Bus\" or give --mbus; "
+                                  "scanning on as with --mbus\n"));
     }
     Write(out, QStringLiteral("address;family;device;serial;clock;drift\n"));
     int found = 0;
@@ -233,7 +135,7 @@ int RunScanCommand(const QStringList& argsIn, const QString& home, FILE* out, FI
             Write(err,
                   QStringLiteral("\raddress %1 of %2").arg(i + 1).arg(parsed.addresses.size()));
         FoundMeter meter;
-        if (!IdentifyAddress(job.drivers, job.context, address, now, meter))
+        if (!scan.Identify(address, meter, now))
             continue;
         ++found;
         const QString line =
@@ -249,6 +151,5 @@ int RunScanCommand(const QStringList& argsIn, const QString& home, FILE* out, FI
     }
     if (progress)
         Write(err, QStringLiteral("\n"));
-    channel.CloseChannel();
     return found > 0 ? 0 : 1;
 }

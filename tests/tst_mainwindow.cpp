@@ -20,6 +20,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -342,6 +343,9 @@ private slots:
     void readThenAbortBetweenDevices();
     void windowRespondsDuringReadout();
     void closingDuringReadoutAbortsFirst();
+    void findMeters_data();
+    void findMeters();
+    void findMetersAborted();
     void readoutFailuresShownInDialog_data();
     void readoutFailuresShownInDialog();
     void portOutOfRangeRefused_data();
@@ -1081,6 +1085,140 @@ void TestMainWindow::closingDuringReadoutAbortsFirst()
     // Closed in the end, with the general settings written.
     QCOMPARE(IniFile(home.IniPath()).ReadString(GeneralSection, "GlobalTimeOut"),
              QStringLiteral("300"));
+}
+
+// A stand-in meter of a family at an address.
+QJsonObject MeterOf(int family, int address)
+{
+    QJsonObject meter{{"family", family}, {"address", address}, {"key", 3}};
+    if (family == 1) {
+        meter.insert("model", 4);
+        meter.insert("serial", "2019" + QString::number(address).rightJustified(4, u'0'));
+    } else {
+        meter.insert("model", family == 0 ? 307 : 223);
+        meter.insert("serial", QString::number(family == 0 ? 307 : 223) +
+                                   QString::number(address).rightJustified(5, u'0'));
+    }
+    meter.insert("clock", "2026-12-08T10:30:00");
+    return meter;
+}
+
+void TestMainWindow::findMeters_data()
+{
+    QTest::addColumn<QJsonArray>("meters");
+    QTest::addColumn<QString>("addresses"); // what the field holds after the scan
+    QTest::addColumn<int>("family");        // the family box after the scan, from 1
+    QTest::addColumn<QStringList>("found"); // the log's lines of the meters, as they start
+
+    QTest::newRow("one family") << QJsonArray{MeterOf(2, 3), MeterOf(2, 4), MeterOf(2, 5),
+                                              MeterOf(2, 8)}
+                                << "3-5 8" << 2
+                                << QStringList{"Адрес 3: ОРВЕК-223, зав. № 22300003, часы "
+                                               "08.12.2026 10:30:",
+                                               "Адрес 4: ОРВЕК-223", "Адрес 5: ОРВЕК-223",
+                                               "Адрес 8: ОРВЕК-223"};
+    QTest::newRow("two families") << QJsonArray{MeterOf(0, 2), MeterOf(1, 7)} << "2 7" << 1
+                                  << QStringList{"Адрес 2: ОРВЕК-307, зав. № 30700002, часы ",
+                                                 "Адрес 7: ИЛЬМ-4, зав. № 20190007, часы "};
+    QTest::newRow("none") << QJsonArray{} << "1" << 1 << QStringList{};
+}
+
+void TestMainWindow::findMeters()
+{
+    QFETCH(QJsonArray, meters);
+    QFETCH(QString, addresses);
+    QFETCH(int, family);
+    QFETCH(QStringList, found);
+
+    Home home;
+    QVERIFY(home.ok);
+    home.WriteIni(FastLine);
+    MeterLine line(meters);
+    QVERIFY2(line.ok, qPrintable(line.error));
+    TForm1 form(home.log, home.Path());
+    form.show();
+    line.Aim(form);
+    form.edAddress->setText(QStringLiteral("1"));
+    form.cbDevice->setCurrentIndex(1);
+    form.cbDeviceChange();
+
+    // Through the address field's menu, as the user asks for it.
+    std::unique_ptr<QMenu> menu(form.AddressMenu());
+    auto* find = menu->findChild<QAction*>(QStringLiteral("actFindMeters"));
+    QVERIFY(find);
+    QCOMPARE(find->text(), QStringLiteral("Найти приборы…"));
+    DialogScript dialogs;
+    dialogs.Then(DialogScript::Type(QStringLiteral("1-9")));
+    find->trigger();
+    QTRY_VERIFY(dialogs.Done() && !form.ReadoutRunning());
+
+    QCOMPARE(dialogs.seen, QStringList({"input:Найти приборы…"}));
+    QCOMPARE(form.edAddress->text(), addresses);
+    QCOMPARE(form.cbDevice->currentIndex(), family);
+    // The boxes follow the family set, as when the user picks it.
+    QCOMPARE(form.cbLog->isEnabled(), family != 1);
+
+    const QStringList lines = home.LogLines();
+    const qsizetype start = lines.indexOf(QStringLiteral("Поиск приборов по адресам \"1-9\""));
+    QVERIFY2(start >= 0, qPrintable(lines.join(u'\n')));
+    QCOMPARE(lines.value(start + 1),
+             QStringLiteral("Порт ") + line.server.PtyPath() + QStringLiteral(" скорость 19200"));
+    QStringList meterLines;
+    for (const QString& text : lines.mid(start))
+        if (text.startsWith(QStringLiteral("Адрес ")))
+            meterLines.append(text);
+    QCOMPARE(meterLines.size(), found.size());
+    for (qsizetype i = 0; i < found.size(); ++i)
+        QVERIFY2(meterLines[i].startsWith(found[i]), qPrintable(meterLines[i]));
+    QVERIFY(lines.contains(found.isEmpty()
+                               ? QStringLiteral("Приборы не найдены")
+                               : QStringLiteral("Найдено приборов: %1").arg(found.size())));
+    QCOMPARE(form.LineChannel().Kind(), ChannelKind::Closed);
+    // The read-out's own waits are back after the scan's short ones.
+    QCOMPARE(form.Master().GlobalTimeOut, 300);
+    QCOMPARE(form.Master().GlobalTry, 1);
+    QCOMPARE(form.Master().SendPauseMs, 100);
+}
+
+void TestMainWindow::findMetersAborted()
+{
+    Home home;
+    QVERIFY(home.ok);
+    home.WriteIni(FastLine);
+    MeterLine line(QJsonArray{MeterOf(1, 2), MeterOf(1, 30)});
+    QVERIFY2(line.ok, qPrintable(line.error));
+    TForm1 form(home.log, home.Path());
+    form.show();
+    line.Aim(form);
+    form.edAddress->setText(QStringLiteral("11 12"));
+
+    // Once the first meter is in the log, the user presses Abort.
+    QStringList captions;
+    bool pressed = false;
+    connect(form.memLog, &QPlainTextEdit::textChanged, &form, [&] {
+        if (pressed || !form.memLog->toPlainText().contains(QStringLiteral("Адрес 2: ИЛЬМ-4")))
+            return;
+        pressed = true;
+        QTimer::singleShot(0, &form, [&] {
+            captions.append(form.btnDoDevice->text());
+            QTest::mouseClick(form.btnDoDevice, Qt::LeftButton);
+            captions.append(form.btnDoDevice->text());
+        });
+    });
+    form.FindMeters(QStringLiteral("1-40"));
+
+    QCOMPARE(captions, QStringList({"Прервать", "Ожидание"}));
+    QCOMPARE(form.btnDoDevice->text(), QStringLiteral("Читать"));
+    QVERIFY(!form.ReadoutRunning());
+    // The addresses after the abort were never asked: the user's list stays.
+    QCOMPARE(form.edAddress->text(), QStringLiteral("11 12"));
+    QCOMPARE(form.cbDevice->currentIndex(), 0);
+    const QStringList lines = home.LogLines();
+    QVERIFY(!lines.join(u'\n').contains(QStringLiteral("Адрес 30:")));
+    const qsizetype aborted = lines.indexOf(QStringLiteral("Операция прервана"));
+    QVERIFY2(aborted > 0, qPrintable(lines.join(u'\n')));
+    QCOMPARE(lines.value(aborted + 1), QStringLiteral("Найдено приборов: 1"));
+    QCOMPARE(form.LineChannel().Kind(), ChannelKind::Closed);
 }
 
 void TestMainWindow::readoutFailuresShownInDialog_data()

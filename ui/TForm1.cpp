@@ -2,6 +2,7 @@
 
 #include "AddressList.h"
 #include "AnsiCodec.h"
+#include "BusScan.h"
 #include "ExchangeLog.h"
 #include "IniFile.h"
 #include "LayoutFont.h"
@@ -20,6 +21,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -32,6 +34,7 @@ namespace {
 const QString ReadCaption = QStringLiteral("Читать");
 const QString AbortCaption = QStringLiteral("Прервать");
 const QString WaitCaption = QStringLiteral("Ожидание");
+const QString FindMetersCaption = QStringLiteral("Найти приборы…");
 
 constexpr int FormWidth = 630;
 constexpr int FormHeight = 460;
@@ -129,6 +132,12 @@ void TForm1::ConnectHandlers()
     connect(btnView, &QPushButton::clicked, this, &TForm1::btnViewClick);
     connect(btnL, &QToolButton::clicked, this, &TForm1::btnLClick);
     connect(cbCOM, &PortComboBox::dropDown, this, &TForm1::cbCOMDropDown);
+    edAddress->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(edAddress, &QLineEdit::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu* menu = AddressMenu();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(edAddress->mapToGlobal(at));
+    });
 
     // A box's click handler runs whenever its tick changes, also when a configuration
     // or the settings file sets it.
@@ -475,33 +484,147 @@ void TForm1::cbCOMDropDown()
 
 // The read-out
 
+void TForm1::RunWithAbort(const std::function<void()>& run)
+{
+    m_job.context.AbortRequested = false;
+    m_readState = ReadState::Running;
+    btnDoDevice->setText(AbortCaption);
+    run();
+    m_readState = ReadState::Idle;
+    btnDoDevice->setText(ReadCaption);
+    btnDoDevice->setEnabled(true);
+    if (m_closePending) {
+        m_closePending = false;
+        close();
+    }
+}
+
 void TForm1::btnDoDeviceClick()
 {
     if (m_readState == ReadState::Idle) {
-        m_job.context.AbortRequested = false;
-        m_readState = ReadState::Running;
-        btnDoDevice->setText(AbortCaption);
-        ControlsToSettings();
-        m_job.Run();
-        if (!m_job.ReportPath.isEmpty())
-            m_log.AddLogLine(QStringLiteral("Отчет о чтении: ") +
-                             QDir::toNativeSeparators(m_job.ReportPath));
-        else if (m_job.ReportLost)
-            m_log.AddLogLine(QStringLiteral("Отчет о чтении не записан в ") +
-                             QDir::toNativeSeparators(ReportFolder(m_programDir)));
-        m_readState = ReadState::Idle;
-        btnDoDevice->setText(ReadCaption);
-        btnDoDevice->setEnabled(true);
-        if (m_closePending) {
-            m_closePending = false;
-            close();
-        }
+        RunWithAbort([this] {
+            ControlsToSettings();
+            m_job.Run();
+            if (!m_job.ReportPath.isEmpty())
+                m_log.AddLogLine(QStringLiteral("Отчет о чтении: ") +
+                                 QDir::toNativeSeparators(m_job.ReportPath));
+            else if (m_job.ReportLost)
+                m_log.AddLogLine(QStringLiteral("Отчет о чтении не записан в ") +
+                                 QDir::toNativeSeparators(ReportFolder(m_programDir)));
+        });
     } else if (m_readState == ReadState::Running) {
         m_job.readout.RequestAbort();
         m_readState = ReadState::Aborting;
         btnDoDevice->setText(WaitCaption);
         btnDoDevice->setEnabled(false);
     }
+}
+
+// The bus scan
+
+QMenu* TForm1::AddressMenu()
+{
+    QMenu* menu = edAddress->createStandardContextMenu();
+    menu->addSeparator();
+    QAction* find = menu->addAction(FindMetersCaption);
+    find->setObjectName(QStringLiteral("actFindMeters"));
+    find->setEnabled(m_readState == ReadState::Idle);
+    connect(find, &QAction::triggered, this, &TForm1::FindMetersClick, Qt::QueuedConnection);
+    return menu;
+}
+
+void TForm1::FindMetersClick()
+{
+    if (m_readState != ReadState::Idle)
+        return;
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(this, FindMetersCaption, QStringLiteral("Адреса приборов:"),
+                              QLineEdit::Normal, QStringLiteral("1-247"), &ok);
+    if (ok)
+        FindMeters(text);
+}
+
+void TForm1::FindMeters(const QString& addressText)
+{
+    if (m_readState != ReadState::Idle)
+        return;
+    const AddressParseResult parsed = ParseAddressList(addressText);
+    if (!parsed.Ok()) {
+        ShowError(parsed.error);
+        return;
+    }
+    ControlsToSettings();
+    if (m_settings.modem) {
+        ShowError(QStringLiteral("Поиск приборов через модем не выполняется"));
+        return;
+    }
+    RunWithAbort([&] {
+        m_log.AddLogLine(QString(39, u'='));
+        m_log.AddLogLine(QStringLiteral("Поиск приборов по адресам \"") + addressText + u'"');
+        if (m_settings.useTcp)
+            m_log.AddLogLine(QStringLiteral("Порт ") + QString::number(m_settings.tcpPort) +
+                             QStringLiteral(" по IP адресу ") + m_settings.tcpHost);
+        else
+            m_log.AddLogLine(QStringLiteral("Порт ") + m_settings.comPort +
+                             QStringLiteral(" скорость ") + m_settings.comSpeed);
+        BusScan scan(m_job, m_settings);
+        const ResultCode opened = scan.Open();
+        if (opened != Rc::Ok) {
+            m_log.AddLogLine(ResultCodeText(opened));
+            ShowError(ResultCodeText(opened));
+            return;
+        }
+        const bool echo = scan.DetectEcho(parsed.addresses.first());
+        if (echo)
+            m_log.AddLogLine(QStringLiteral("Линия возвращает запросы программы: нужна отметка "
+                                            "\"M-Bus\""));
+        QList<int> found;
+        std::optional<int> family;
+        bool oneFamily = true;
+        const qsizetype count = parsed.addresses.size();
+        // Progress in tenths of the list; a short list needs none.
+        const qsizetype step = count > 20 ? (count + 9) / 10 : count + 1;
+        for (qsizetype i = 0; i < count; ++i) {
+            if (m_job.context.AbortRequested)
+                break;
+            if (i > 0 && i % step == 0)
+                m_log.AddLogLine(QStringLiteral("Опрошено адресов: %1 из %2").arg(i).arg(count));
+            FoundMeter meter;
+            if (!scan.Identify(parsed.addresses[i], meter))
+                continue;
+            found.append(meter.address);
+            if (meter.family < 0 || (family && *family != meter.family))
+                oneFamily = false;
+            family = meter.family;
+            QString line = QStringLiteral("Адрес %1: ").arg(meter.address);
+            if (meter.family < 0) {
+                line += QStringLiteral("прибор не опознан (") + meter.device + u')';
+            } else {
+                line += meter.device + QStringLiteral(", зав. № ") + meter.serial;
+                if (meter.clockRead)
+                    line += QStringLiteral(", часы ") + FormatDateTimeSeconds(meter.clock) +
+                            QStringLiteral(", расхождение %1 с").arg(meter.drift);
+            }
+            m_log.AddLogLine(line);
+        }
+        const bool aborted = m_job.context.AbortRequested;
+        if (aborted)
+            m_log.AddLogLine(QStringLiteral("Операция прервана"));
+        m_log.AddLogLine(found.isEmpty()
+                             ? QStringLiteral("Приборы не найдены")
+                             : QStringLiteral("Найдено приборов: %1").arg(found.size()));
+        // An aborted scan leaves the user's list: the addresses after it were not asked.
+        if (aborted || found.isEmpty())
+            return;
+        edAddress->setText(AddressListText(found));
+        if (echo)
+            cbEcho->setChecked(true);
+        if (oneFamily && family && *family != cbDevice->currentIndex()) {
+            cbDevice->setCurrentIndex(*family);
+            cbDeviceChange();
+        }
+    });
 }
 
 void TForm1::ShowError(const QString& text)

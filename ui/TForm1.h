@@ -19,6 +19,7 @@
 #include <utility>
 
 class ExchangeLog;
+class QMenu;
 class TDataForm;
 class TKeyDlg;
 
@@ -73,6 +74,16 @@ public:
     void SpeedButton2Click();
     void btnViewClick();
     void btnLClick();
+    // "Найти приборы…" of the address field's menu: asks which addresses to try, then
+    // scans them.
+    void FindMetersClick();
+
+    // The bus scan over the window's line: every meter found is a line of the log;
+    // the Read button aborts it. A whole scan that found meters puts their addresses in
+    // the address field, and their family in the family box when they share one.
+    void FindMeters(const QString& addressText);
+    // The address field's own menu with "Найти приборы…" added; the caller owns it.
+    QMenu* AddressMenu();
 
     // The view steps for a chosen file: false, after telling the user, when the copy is
     // damaged or cannot be read; the data window then stays as it was.
@@ -109,6 +120,9 @@ protected:
 
 private:
     void ConnectHandlers();
+    // The Read button's run: "Прервать" while run() goes on, then "Читать" again, and a
+    // close asked for meanwhile carried out.
+    void RunWithAbort(const std::function<void()>& run);
     void ControlsToSettings();
     void SettingsToControls(const ReadoutSettings& settings);
     void FillConfigurationList();
