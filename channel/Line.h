@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LineWait.h"
 #include "ResultCode.h"
 
 #include <QDeadlineTimer>
@@ -26,4 +27,6 @@ public:
     // Returns when input may be there, the line failed, or the deadline passed; at once
     // when a byte is already waiting.
     virtual void WaitForInput(const QDeadlineTimer& deadline) = 0;
+    // Keeps the line quiet for ms: the pauses the meters need around a request.
+    virtual void Pause(int ms) { ::Pause(ms); }
 };

@@ -12,6 +12,7 @@ ResultCode MemoryLine::SendBytes(const quint8* bytes, int length)
 {
     const QByteArray request(reinterpret_cast<const char*>(bytes), length);
     m_sent.append(request);
+    m_sentAt.append(m_now);
     if (!m_replies.isEmpty()) {
         m_input += m_replies.takeFirst();
         return Rc::Ok;
@@ -35,5 +36,12 @@ void MemoryLine::WaitForInput(const QDeadlineTimer& deadline)
 {
     if (m_read < m_input.size())
         return;
-    std::this_thread::sleep_for(deadline.remainingTimeAsDuration());
+    const auto left = deadline.remainingTimeAsDuration();
+    m_now += std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
+    std::this_thread::sleep_for(left);
+}
+
+void MemoryLine::Pause(int ms)
+{
+    m_now += qMax(ms, 0);
 }

@@ -12,9 +12,10 @@
 // A line held in memory, for driving the master from a script: each request sent is
 // kept and answered with the next scripted reply, or with what the responder makes of
 // the request. Once neither has anything left, a request fails as on a line that is
-// gone (Rc::PortWriteError, or what SetGoneResult names). No time passes on it but in WaitForInput,
-// which sleeps until the deadline when nothing is waiting; with short time-outs and pauses at 0 a
-// transaction takes no longer than its time-outs.
+// gone (Rc::PortWriteError, or what SetGoneResult names). A reply is there the moment its
+// request is sent. The line keeps time of its own: pauses pass on it at once, and a wait
+// with nothing to read sleeps until the deadline, both counted in Now(); with short
+// time-outs a transaction takes no longer than its time-outs.
 class MemoryLine : public Line
 {
 public:
@@ -31,18 +32,25 @@ public:
     void SetGoneResult(ResultCode result) { m_gone = result; }
 
     const QList<QByteArray>& Sent() const { return m_sent; }
+    // The line's time, ms: the pauses and the waits so far.
+    qint64 Now() const { return m_now; }
+    // The line's time as each request of Sent() went out, its reply with it.
+    const QList<qint64>& SentAt() const { return m_sentAt; }
 
     ResultCode OpenChannel() override { return Rc::Ok; }
     void PurgeInput() override;
     ResultCode SendBytes(const quint8* bytes, int length) override;
     LineRead ReadByte(quint8& byte) override;
     void WaitForInput(const QDeadlineTimer& deadline) override;
+    void Pause(int ms) override;
 
 private:
     QList<QByteArray> m_replies;
     Responder m_responder;
     ResultCode m_gone = Rc::PortWriteError;
     QList<QByteArray> m_sent;
+    QList<qint64> m_sentAt;
+    qint64 m_now = 0;
     QByteArray m_input;
     qsizetype m_read = 0;
 };

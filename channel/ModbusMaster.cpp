@@ -54,7 +54,7 @@ ResultCode ModbusMaster::ModbusTransaction(Attempts attempts)
     const int sends = attempts == Attempts::Once ? 1 : qMax(GlobalTry, 1);
     for (int attempt = 1; attempt <= sends; ++attempt) {
         m_channel.PurgeInput();
-        Pause(SendPauseMs);
+        m_channel.Pause(SendPauseMs);
         if (ShowLog > 0)
             m_log.AddLogLine(HexDump(">> ", RequestFrame.data(), RequestLength));
         const ResultCode sent = m_channel.SendBytes(RequestFrame.data(), RequestLength);
@@ -65,7 +65,7 @@ ResultCode ModbusMaster::ModbusTransaction(Attempts attempts)
         // again would get the same answer.
         if (r == Rc::Ok || (r.IsException() && r.number() >= 1 && r.number() <= 9))
             return r;
-        Pause(RetryPauseMs);
+        m_channel.Pause(RetryPauseMs);
     }
     return r;
 }
@@ -126,7 +126,7 @@ ResultCode ModbusMaster::ReceiveReply()
         return Rc::CrcError;
     if (ReplyLength == 5 && (ReplyFrame[1] & 0x80))
         return ResultCode::Exception(ReplyFrame[2]);
-    Pause(ReplyDelay);
+    m_channel.Pause(ReplyDelay);
     return Rc::Ok;
 }
 

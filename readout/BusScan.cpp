@@ -101,6 +101,7 @@ ResultCode ApplyLineSettings(const ReadoutSettings& settings, Channel& channel,
     }
     master.SendPauseMs = settings.sendPause;
     master.ReplyDelay = settings.ReplyPause();
+    master.EchoSkip = settings.echo;
     return Rc::Ok;
 }
 
@@ -134,7 +135,6 @@ ResultCode BusScan::Open()
     master.GlobalTry = 1;
     master.SendPauseMs = m_sendPauseMs;
     master.RetryPauseMs = 0;
-    master.EchoSkip = m_settings.echo;
     return m_job.channel.OpenChannel();
 }
 

@@ -38,8 +38,8 @@ bool IdentifyAddress(DriverSet& drivers, DriverContext& context, int address,
 bool ReplyEchoesRequest(const ModbusMaster& master);
 
 // Sets the line of a job from the settings: the gateway or the serial port and its
-// speed, and the pauses. InvalidParameter, with nothing changed, for a TCP port beyond
-// 1..65535 or a speed that is no whole number above 0.
+// speed, the pauses and whether the line echoes. InvalidParameter, with nothing changed, for a TCP
+// port beyond 1..65535 or a speed that is no whole number above 0.
 ResultCode ApplyLineSettings(const ReadoutSettings& settings, Channel& channel,
                              ModbusMaster& master);
 

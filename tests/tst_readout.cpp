@@ -1,14 +1,19 @@
 #include "AddressList.h"
 #include "AnsiCodec.h"
+#include "BusScan.h"
 #include "Channel.h"
 #include "DatFile.h"
 #include "DeviceDriver.h"
 #include "ExchangeLog.h"
 #include "ExportFiles.h"
+#include "IniFile.h"
 #include "LogFile.h"
+#include "MemoryLine.h"
 #include "Meter.h"
 #include "ModbusMaster.h"
 #include "Modem.h"
+#include "ProgramSettings.h"
+#include "ReadCommand.h"
 #include "Readout.h"
 #include "ReadoutFrontEnd.h"
 #include "ReadoutJob.h"
@@ -27,6 +32,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -223,6 +229,8 @@ private slots:
     void lineSettings();
     void linePace_data();
     void linePace();
+    void pausesOnTheWire_data();
+    void pausesOnTheWire();
     void tcpPortOutOfRange_data();
     void tcpPortOutOfRange();
     void exportFileUnwritable_data();
@@ -978,6 +986,77 @@ void TestReadout::linePace()
     QCOMPARE(rig.frontEnd.errors, QStringList{ResultCodeText(Rc::PortNotOpen)});
     QCOMPARE(rig.master.SendPauseMs, sent);
     QCOMPARE(rig.master.ReplyDelay, replied);
+}
+
+void TestReadout::pausesOnTheWire_data()
+{
+    QTest::addColumn<QStringList>("general"); // keys of [General]
+    QTest::addColumn<bool>("mbus");
+    QTest::addColumn<std::optional<int>>("sendOption");
+    QTest::addColumn<std::optional<int>>("replyOption");
+    QTest::addColumn<int>("first"); // ms of quiet before the first request
+    QTest::addColumn<int>("gap");   // ms from a reply to the next request
+    const std::optional<int> none;
+    QTest::newRow("no keys") << QStringList{} << false << none << none << 100 << 150;
+    QTest::newRow("no keys, M-Bus") << QStringList{} << true << none << none << 100 << 350;
+    QTest::newRow("keys") << QStringList{"SendPause=20", "ReplyPause=5"} << false << none << none
+                          << 20 << 25;
+    QTest::newRow("keys, M-Bus") << QStringList{"SendPause=20", "ReplyPause=5"} << true << none
+                                 << none << 20 << 25;
+    QTest::newRow("send pause only, M-Bus")
+        << QStringList{"SendPause=0"} << true << none << none << 0 << 250;
+    QTest::newRow("options over the keys")
+        << QStringList{"SendPause=20", "ReplyPause=5"} << false << std::optional<int>(0)
+        << std::optional<int>(3) << 0 << 3;
+}
+
+// From the settings file and the options to the line: what passes between a meter's
+// reply and the next request, on a line that keeps its own time.
+void TestReadout::pausesOnTheWire()
+{
+    QFETCH(QStringList, general);
+    QFETCH(bool, mbus);
+    QFETCH(std::optional<int>, sendOption);
+    QFETCH(std::optional<int>, replyOption);
+    QFETCH(int, first);
+    QFETCH(int, gap);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString iniPath = dir.filePath(QStringLiteral("OrvekData.ini"));
+    QFile file(iniPath);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write((QStringList{"[General]"} + general).join(QStringLiteral("\r\n")).toLatin1() +
+               "\r\n");
+    file.close();
+    const IniFile ini(iniPath);
+    ReadOptions options;
+    options.port = QStringLiteral("ttyS0");
+    options.speed = QStringLiteral("9600");
+    options.mbus = mbus;
+    options.sendPause = sendOption;
+    options.replyPause = replyOption;
+    ReadoutSettings settings;
+    QString error;
+    QVERIFY2(BuildReadSettings(options, ini, ReadGeneralSettings(ini), QDate(2026, 12, 1), settings,
+                               error),
+             qPrintable(error));
+
+    ExchangeLog log(dir.path() + u'/');
+    Channel channel(log);
+    MemoryLine line;
+    const QByteArray reply = QByteArray::fromHex("0103021234B533");
+    line.SetResponder([&](QByteArrayView request) {
+        return std::optional<QByteArray>((mbus ? request.toByteArray() : QByteArray()) + reply);
+    });
+    ModbusMaster master(line, log);
+    QCOMPARE(ApplyLineSettings(settings, channel, master), Rc::Ok);
+    std::array<quint8, 2> value{};
+    for (int i = 0; i < 3; ++i) {
+        quint16 count = 1;
+        QCOMPARE(master.ReadHoldingRegisters(1, 0, count, value), Rc::Ok);
+    }
+    QCOMPARE(line.SentAt(), QList<qint64>({first, first + gap, first + 2 * gap}));
 }
 
 void TestReadout::tcpPortOutOfRange_data()
