@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QStringList>
 
 #include <csignal>
@@ -206,13 +207,21 @@ int main(int argc, char* argv[])
     }
 #endif
     QApplication app(argc, argv);
+    InstallQtTranslations();
     const QString programDir = ProgramDir(options.home);
-    // A new --home folder is made, as the program's own folder always exists.
-    QDir().mkpath(programDir);
+    QString unusable;
+    if (!PrepareProgramDir(programDir, unusable)) {
+        QMessageBox::critical(nullptr, QStringLiteral("OrvekData"), unusable);
+        return 1;
+    }
     ExchangeLog log(programDir);
 
     // The windows in their order: the main window, the message dialog, the data window.
     TForm1 form(log, programDir);
+    // Installed, the files are not beside the program: the log says where they are.
+    if (options.home.isEmpty() && programDir != ProgramDir(QCoreApplication::applicationDirPath()))
+        form.SetFolderNote(QStringLiteral("Папка данных программы: ") +
+                           QDir::toNativeSeparators(programDir));
     TKeyDlg keyDlg(&form);
     form.SetKeyDlg(&keyDlg);
     TDataForm dataForm;

@@ -2,6 +2,7 @@
 
 #include "ExchangeLog.h"
 #include "LineWait.h"
+#include "ProgramEnv.h"
 
 #include <QEventLoop>
 #include <QHostAddress>
@@ -119,7 +120,8 @@ ResultCode Channel::OpenComPort()
 
     // Open with settings every port takes, so that a refused speed shows as a
     // configuration failure and not as a failure to open.
-    m_serial->setPortName(ComPortName);
+    const QString device = SerialPortPath(ComPortName);
+    m_serial->setPortName(device);
     m_serial->setBaudRate(QSerialPort::Baud9600);
     m_serial->setDataBits(QSerialPort::Data8);
     m_serial->setParity(QSerialPort::NoParity);
@@ -129,6 +131,15 @@ ResultCode Channel::OpenComPort()
     ++m_serialSession;
     if (!m_serial->open(QIODevice::ReadWrite)) {
         m_log.AddLogLine(text + QStringLiteral("ошибка открытия"));
+        // A Linux user who is not in the device's group meets this at the first
+        // read-out; the log says what to do. A port busy elsewhere is refused alike, but
+        // its device can be opened by the user.
+        const QString path = device.contains(u'/') ? device : QStringLiteral("/dev/") + device;
+        if (m_serial->error() == QSerialPort::PermissionError && !DeviceAccessible(path)) {
+            const QString advice = PortPermissionAdvice(path);
+            if (!advice.isEmpty())
+                m_log.AddLogLine(advice);
+        }
         return Rc::PortNotOpen;
     }
     if (SetupComPort(BaudRate) != 0) {

@@ -5,18 +5,95 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QSerialPortInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QTranslator>
 
 #include <cmath>
 
-QString ProgramDir(const QString& homeOverride)
+#if defined(Q_OS_UNIX)
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// An installed program's folder, which holds no data even where the administrator could
+// write to it.
+bool IsSystemProgramFolder(const QString& dir)
 {
-    QString dir = homeOverride.isEmpty() ? QCoreApplication::applicationDirPath()
-                                         : QDir(homeOverride).absolutePath();
+#if defined(Q_OS_UNIX)
+    const QString clean = QDir::cleanPath(dir);
+    return clean == QLatin1String("/usr/bin") || clean == QLatin1String("/usr/local/bin") ||
+           clean == QLatin1String("/bin") || clean == QLatin1String("/usr/games");
+#else
+    Q_UNUSED(dir);
+    return false;
+#endif
+}
+
+QString WithSeparator(QString dir)
+{
     if (!dir.endsWith(u'/'))
         dir += u'/';
     return dir;
+}
+
+} // namespace
+
+QString ProgramDir(const QString& homeOverride)
+{
+    return ChooseProgramDir(homeOverride, QCoreApplication::applicationDirPath(), UserDataDir());
+}
+
+QString ChooseProgramDir(const QString& homeOverride, const QString& programFolder,
+                         const QString& userFolder)
+{
+    if (!homeOverride.isEmpty())
+        return WithSeparator(QDir(homeOverride).absolutePath());
+    if (!IsSystemProgramFolder(programFolder) && FolderWritable(programFolder))
+        return WithSeparator(programFolder);
+    return WithSeparator(userFolder);
+}
+
+QString UserDataDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/OrvekData");
+}
+
+bool FolderWritable(const QString& dir)
+{
+    // A probe file tells what permission bits cannot: a read-only mount, a full disk, an
+    // administrator's rights.
+    QTemporaryFile probe(WithSeparator(dir) + QStringLiteral("orvekdata-probe-XXXXXX"));
+    return probe.open() && probe.write("0", 1) == 1 && probe.flush();
+}
+
+bool PrepareProgramDir(const QString& dir, QString& message)
+{
+    if (QDir().mkpath(dir) && FolderWritable(dir))
+        return true;
+    message = QStringLiteral("Нет доступа на запись в папку данных программы ") +
+              QDir::toNativeSeparators(dir) +
+              QStringLiteral(": проверьте права на папку и место на диске");
+    return false;
+}
+
+bool InstallQtTranslations()
+{
+    static QTranslator translator;
+    if (!translator.isEmpty())
+        return true;
+    if (!translator.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return QCoreApplication::installTranslator(&translator);
 }
 
 QString VersionText()
@@ -55,7 +132,70 @@ void ListComPorts(QStringList& list)
     QList<SerialPortEntry> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
         ports.append({info.portName(), info.description(), info.systemLocation()});
-    list = SerialPortNames(ports);
+    list = SerialPortNames(ports) + StableSerialNames();
+}
+
+QString StableSerialFolder()
+{
+#if defined(Q_OS_LINUX)
+    return QStringLiteral("/dev/serial/by-id");
+#else
+    return QString();
+#endif
+}
+
+QStringList StableSerialNames(const QString& folder)
+{
+    if (folder.isEmpty())
+        return {};
+    // The entries are links to the devices; a link whose device is gone is left out.
+    QStringList names;
+    const QDir dir(folder);
+    for (const QString& name :
+         dir.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (QFileInfo::exists(dir.filePath(name)))
+            names.append(name);
+    }
+    return names;
+}
+
+QString SerialPortPath(const QString& name, const QString& folder)
+{
+    if (folder.isEmpty() || name.isEmpty() || name.contains(u'/') || name.startsWith(u'.'))
+        return name;
+    const QString path = folder + u'/' + name;
+    return QFileInfo::exists(path) ? path : name;
+}
+
+QString PortPermissionAdvice(const QString& devicePath)
+{
+#if defined(Q_OS_UNIX)
+    struct stat info
+    {};
+    if (::stat(QFile::encodeName(devicePath).constData(), &info) != 0)
+        return QString();
+    const group* owner = ::getgrgid(info.st_gid);
+    if (!owner)
+        return QString();
+    const QString name = QString::fromLocal8Bit(owner->gr_name);
+    return QStringLiteral("Нет прав на порт ") + devicePath +
+           QStringLiteral(": он доступен группе ") + name +
+           QStringLiteral(". Добавьте себя в нее командой \"sudo usermod -aG ") + name +
+           QStringLiteral(" $USER\" и войдите в систему заново");
+#else
+    Q_UNUSED(devicePath);
+    return QString();
+#endif
+}
+
+bool DeviceAccessible(const QString& devicePath)
+{
+#if defined(Q_OS_UNIX)
+    return ::access(QFile::encodeName(devicePath).constData(), R_OK | W_OK) == 0;
+#else
+    Q_UNUSED(devicePath);
+    return true;
+#endif
 }
 
 bool TextToFloat(const QString& text, double& value)

@@ -172,7 +172,11 @@ int RunBatchCommand(const BatchOptions& options, const QString& program, FILE* o
                     const std::function<int()>& interrupts)
 {
     const QString programDir = ProgramDir(options.home);
-    QDir().mkpath(programDir);
+    QString unusable;
+    if (!PrepareProgramDir(programDir, unusable)) {
+        Write(err, QStringLiteral("orvekdata: ") + unusable + u'\n');
+        return 1;
+    }
     QList<BatchEntry> plan;
     QString error;
     if (!PlanBatch(options, programDir + QStringLiteral("OrvekData.ini"), plan, error)) {

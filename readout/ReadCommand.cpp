@@ -403,8 +403,11 @@ int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err,
                    const std::function<bool()>& interrupted)
 {
     const QString programDir = ProgramDir(options.home);
-    // A new --home folder is made, as the program's own folder always exists.
-    QDir().mkpath(programDir);
+    QString unusable;
+    if (!PrepareProgramDir(programDir, unusable)) {
+        std::fputs(("orvekdata: " + unusable + u'\n').toLocal8Bit().constData(), err);
+        return 1;
+    }
     const IniFile ini(programDir + QStringLiteral("OrvekData.ini"));
 
     const GeneralSettings general = ReadGeneralSettings(ini);

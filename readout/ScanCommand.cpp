@@ -82,7 +82,11 @@ int RunScanCommand(const QStringList& argsIn, const QString& home, FILE* out, FI
         return 2;
     }
     const QString programDir = ProgramDir(options.home);
-    QDir().mkpath(programDir);
+    QString unusable;
+    if (!PrepareProgramDir(programDir, unusable)) {
+        Write(err, QStringLiteral("orvekdata: ") + unusable + u'\n');
+        return 1;
+    }
     const IniFile ini(programDir + QStringLiteral("OrvekData.ini"));
     const GeneralSettings general = ReadGeneralSettings(ini);
     ReadoutSettings settings;

@@ -325,6 +325,7 @@ private slots:
     void captionCarriesVersion();
     void memoShowsTheLog();
     void startLineOnFirstActivationOnly();
+    void folderNoteAfterStartLine();
     void layoutAt630x460();
     void neverSmallerThanAtStart();
     void generalSettings_data();
@@ -406,6 +407,21 @@ void TestMainWindow::startLineOnFirstActivationOnly()
                                               "OrvekData ") +
                                VersionText()),
         qPrintable(lines.first()));
+}
+
+void TestMainWindow::folderNoteAfterStartLine()
+{
+    Home home;
+    TForm1 form(home.log, home.Path());
+    form.SetFolderNote(QStringLiteral("Папка данных программы: /home/engineer/OrvekData"));
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.FormActivate();
+    const QStringList lines = home.LogLines();
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.first().contains(QStringLiteral("Запуск программы OrvekData")));
+    QCOMPARE(lines.last(), QStringLiteral("Папка данных программы: /home/engineer/OrvekData"));
 }
 
 void TestMainWindow::layoutAt630x460()

@@ -1,8 +1,17 @@
 #include "ProgramEnv.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
+#include <QTemporaryDir>
 #include <QTest>
+
+#if defined(Q_OS_UNIX)
+#include <grp.h>
+#include <unistd.h>
+#endif
 
 Q_DECLARE_METATYPE(SerialPortEntry)
 
@@ -17,6 +26,14 @@ private slots:
     void textToFloat();
     void versionText();
     void programDir();
+    void programDirRule_data();
+    void programDirRule();
+    void userDataDir();
+    void prepareProgramDir_data();
+    void prepareProgramDir();
+    void stableSerialNames();
+    void portPermissionAdvice();
+    void qtDialogsInRussian();
     void portNames_data();
     void portNames();
     void listComPortsReplacesTheList();
@@ -69,6 +86,141 @@ void TestProgramEnv::programDir()
     QCOMPARE(ProgramDir(), QCoreApplication::applicationDirPath() + u'/');
     QCOMPARE(ProgramDir(QStringLiteral("/tmp/orvek-home")), QStringLiteral("/tmp/orvek-home/"));
     QCOMPARE(ProgramDir(QStringLiteral("/tmp/orvek-home/")), QStringLiteral("/tmp/orvek-home/"));
+}
+
+void TestProgramEnv::programDirRule_data()
+{
+    QTest::addColumn<QString>("home");
+    QTest::addColumn<QString>("programFolder"); // "<tmp>" stands for a writable folder
+    QTest::addColumn<QString>("expected");      // "<tmp>", "<user>" or a path
+
+    QTest::newRow("writable program folder") << ""
+                                             << "<tmp>"
+                                             << "<tmp>";
+    QTest::newRow("program folder missing") << ""
+                                            << "/nonexistent/orvekdata/bin"
+                                            << "<user>";
+#if defined(Q_OS_LINUX)
+    // Not even an administrator can make a file there.
+    QTest::newRow("program folder read-only") << ""
+                                              << "/proc"
+                                              << "<user>";
+    // Installed: even an administrator's files do not go beside the program.
+    QTest::newRow("installed") << ""
+                               << "/usr/bin"
+                               << "<user>";
+#endif
+    QTest::newRow("--home over a writable folder") << "/srv/meters"
+                                                   << "<tmp>"
+                                                   << "/srv/meters";
+    QTest::newRow("--home over a read-only one") << "/srv/meters"
+                                                 << "/proc"
+                                                 << "/srv/meters";
+}
+
+void TestProgramEnv::programDirRule()
+{
+    QFETCH(QString, home);
+    QFETCH(QString, programFolder);
+    QFETCH(QString, expected);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString user = QStringLiteral("/home/engineer/.local/share/OrvekData");
+    const auto place = [&](QString text) {
+        return text.replace(QStringLiteral("<tmp>"), tmp.path())
+            .replace(QStringLiteral("<user>"), user);
+    };
+    QCOMPARE(ChooseProgramDir(home, place(programFolder), user), place(expected) + u'/');
+    // The probe leaves nothing behind.
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestProgramEnv::userDataDir()
+{
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    qputenv("XDG_DATA_HOME", tmp.path().toLocal8Bit());
+    QCOMPARE(UserDataDir(), tmp.path() + QStringLiteral("/OrvekData"));
+    qunsetenv("XDG_DATA_HOME");
+}
+
+void TestProgramEnv::prepareProgramDir_data()
+{
+    QTest::addColumn<QString>("folder"); // below a temporary folder holding a file "file"
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("there") << "" << true;
+    QTest::newRow("made at first start") << "new/OrvekData" << true;
+    QTest::newRow("below a file") << "file/OrvekData" << false;
+}
+
+void TestProgramEnv::prepareProgramDir()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, usable);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QFile file(tmp.filePath(QStringLiteral("file")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString dir = tmp.path() + u'/' + folder;
+    QString message;
+    QCOMPARE(PrepareProgramDir(dir, message), usable);
+    QCOMPARE(QFileInfo(dir).isDir(), usable);
+    if (!usable)
+        QCOMPARE(message, QStringLiteral("Нет доступа на запись в папку данных программы ") +
+                              QDir::toNativeSeparators(dir) +
+                              QStringLiteral(": проверьте права на папку и место на диске"));
+}
+
+void TestProgramEnv::stableSerialNames()
+{
+    QTemporaryDir byId;
+    QVERIFY(byId.isValid());
+    const QString adapter = QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), byId.filePath(adapter)));
+    QVERIFY(QFile::link(QStringLiteral("/dev/orvek-unplugged"), byId.filePath("usb-gone-port0")));
+    QCOMPARE(StableSerialNames(byId.path()), QStringList{adapter});
+
+    // Shown by its name, opened by its path; other names are opened as they are.
+    QCOMPARE(SerialPortPath(adapter, byId.path()), byId.filePath(adapter));
+    QCOMPARE(SerialPortPath(QStringLiteral("ttyUSB0"), byId.path()), QStringLiteral("ttyUSB0"));
+    QCOMPARE(SerialPortPath(QStringLiteral("/dev/ttyS0"), byId.path()),
+             QStringLiteral("/dev/ttyS0"));
+    QCOMPARE(SerialPortPath(QStringLiteral("usb-gone-port0"), byId.path()),
+             QStringLiteral("usb-gone-port0"));
+    QCOMPARE(StableSerialNames(byId.filePath(QStringLiteral("none"))), QStringList());
+}
+
+void TestProgramEnv::portPermissionAdvice()
+{
+#if defined(Q_OS_UNIX)
+    // A device as the system makes it: owned by root, open to one group.
+    const group* dialout = ::getgrnam("dialout");
+    if (!dialout)
+        QSKIP("no group dialout on this system");
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString device = tmp.filePath(QStringLiteral("ttyUSB0"));
+    QFile file(device);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QCOMPARE(::chown(QFile::encodeName(device).constData(), uid_t(-1), dialout->gr_gid), 0);
+    QCOMPARE(PortPermissionAdvice(device),
+             QStringLiteral("Нет прав на порт ") + device +
+                 QStringLiteral(": он доступен группе dialout. Добавьте себя в нее командой "
+                                "\"sudo usermod -aG dialout $USER\" и войдите в систему заново"));
+    QCOMPARE(PortPermissionAdvice(tmp.filePath(QStringLiteral("missing"))), QString());
+#else
+    QSKIP("the advice is for Unix systems");
+#endif
+}
+
+void TestProgramEnv::qtDialogsInRussian()
+{
+    QVERIFY(InstallQtTranslations());
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("&Да"));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "&Open"), QStringLiteral("&Открыть"));
 }
 
 void TestProgramEnv::portNames_data()

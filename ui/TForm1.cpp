@@ -288,6 +288,8 @@ void TForm1::FormActivate()
     m_activated = true;
     m_log.AddLogLine(QStringLiteral("**************************   Запуск программы OrvekData ") +
                      VersionText());
+    if (!m_folderNote.isEmpty())
+        m_log.AddLogLine(m_folderNote);
 }
 
 void TForm1::FormCanResize()

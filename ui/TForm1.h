@@ -44,6 +44,9 @@ public:
     // The message dialog made at start-up. Without one the window makes its own at the
     // first message.
     void SetKeyDlg(TKeyDlg* dialog) { m_keyDlg = dialog; }
+    // A line the log shows once after its start line: where the program keeps its files
+    // when that is not beside the program.
+    void SetFolderNote(QString note) { m_folderNote = std::move(note); }
     TKeyDlg& KeyDlg();
     // The data window made at start-up; without one the window makes its own at the
     // first view.
@@ -148,6 +151,7 @@ private:
     OpenDialog m_openDialog;
     std::unique_ptr<TKeyDlg> m_ownKeyDlg;
 
+    QString m_folderNote;
     bool m_activated = false;
     bool m_centred = false;
     // The Read button: idle ("Читать"), running ("Прервать"), aborting ("Ожидание").
