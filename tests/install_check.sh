@@ -7,6 +7,8 @@
 #                                    the MIME and desktop caches are made in it
 # Exit code 0 when everything holds, 1 when anything does not, 77 when a tool the checks
 # need is missing (scripts/setup.sh installs them all).
+# ok only prints, so "test && ok || fail" is an if-then-else here.
+# shellcheck disable=SC2015
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -163,7 +165,7 @@ if [[ -n $page && $page == "$share"/man/man1/orvekdata.1* ]]; then
   for command in $commands; do
     grep -q "^       $command\b" "$work/man.txt" || fail "the manual page has no entry for '$command'"
   done
-  ok "the manual page renders without warnings and describes: $(echo $commands)"
+  ok "the manual page renders without warnings and describes: ${commands//$'\n'/ }"
 else
   fail "man -w orvekdata with MANPATH=share/man: '$page'"
 fi
