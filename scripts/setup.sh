@@ -10,7 +10,11 @@ packages=(
   libmodbus-dev mbpoll
   socat xvfb xauth
   clang libclang-rt-dev
-  fonts-wine
+  fonts-wine qt6-translations-l10n
+  # The Debian package and the check of an installed copy; with libfile-mimeinfo-perl
+  # xdg-mime tells a file's type from the MIME database, not from its content alone.
+  dpkg-dev desktop-file-utils xdg-utils shared-mime-info libfile-mimeinfo-perl
+  libglib2.0-bin libxml2-utils man-db groff-base
 )
 
 missing=()
