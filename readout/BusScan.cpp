@@ -80,6 +80,15 @@ bool IdentifyAddress(DriverSet& drivers, DriverContext& context, int address,
     return true;
 }
 
+QString LineLogText(const ReadoutSettings& settings)
+{
+    if (settings.useTcp)
+        return QStringLiteral("Порт ") + QString::number(settings.tcpPort) +
+               QStringLiteral(" по IP адресу ") + settings.tcpHost;
+    return QStringLiteral("Порт ") + settings.comPort + QStringLiteral(" скорость ") +
+           settings.comSpeed;
+}
+
 ResultCode ApplyLineSettings(const ReadoutSettings& settings, Channel& channel,
                              ModbusMaster& master)
 {

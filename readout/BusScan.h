@@ -37,6 +37,10 @@ bool IdentifyAddress(DriverSet& drivers, DriverContext& context, int address,
 // True when the master's last reply began with its own request: a line that echoes.
 bool ReplyEchoesRequest(const ModbusMaster& master);
 
+// The log's line naming the line: "Порт 5020 по IP адресу 10.0.0.7", "Порт COM3 скорость
+// 9600".
+QString LineLogText(const ReadoutSettings& settings);
+
 // Sets the line of a job from the settings: the gateway or the serial port and its
 // speed, the pauses and whether the line echoes. InvalidParameter, with nothing changed, for a TCP
 // port beyond 1..65535 or a speed that is no whole number above 0.

@@ -288,12 +288,7 @@ void Readout::ReadDevices()
     m_log.AddLogLine(QString(39, u'='));
     m_log.AddLogLine(QStringLiteral("Адреса приборов: \"") + addressText + u'"');
 
-    if (m_settings.useTcp)
-        m_log.AddLogLine(QStringLiteral("Порт ") + QString::number(m_settings.tcpPort) +
-                         QStringLiteral(" по IP адресу ") + m_settings.tcpHost);
-    else
-        m_log.AddLogLine(QStringLiteral("Порт ") + m_settings.comPort +
-                         QStringLiteral(" скорость ") + m_settings.comSpeed);
+    m_log.AddLogLine(LineLogText(m_settings));
     // A bad port or speed is refused before anything is opened.
     const ResultCode applied = ApplyLineSettings(m_settings, m_channel, m_master);
     if (applied != Rc::Ok) {

@@ -564,12 +564,7 @@ void TForm1::FindMeters(const QString& addressText)
     RunWithAbort([&] {
         m_log.AddLogLine(QString(39, u'='));
         m_log.AddLogLine(QStringLiteral("Поиск приборов по адресам \"") + addressText + u'"');
-        if (m_settings.useTcp)
-            m_log.AddLogLine(QStringLiteral("Порт ") + QString::number(m_settings.tcpPort) +
-                             QStringLiteral(" по IP адресу ") + m_settings.tcpHost);
-        else
-            m_log.AddLogLine(QStringLiteral("Порт ") + m_settings.comPort +
-                             QStringLiteral(" скорость ") + m_settings.comSpeed);
+        m_log.AddLogLine(LineLogText(m_settings));
         BusScan scan(m_job, m_settings);
         const ResultCode opened = scan.Open();
         if (opened != Rc::Ok) {
