@@ -9,6 +9,7 @@
 #include "TKeyDlg.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QMessageBox>
 #include <QStringList>
@@ -20,20 +21,40 @@ namespace {
 
 const char kUsageHead[] = "Usage:\n"
                           "  orvekdata [--home DIR]    start the program window\n";
-const char kUsageTail[] = "  orvekdata view FILE.dat    open the data window on a .dat copy\n"
-                          "  orvekdata dat2csv FILE.dat\n"
-                          "                            write the text of a .dat copy to "
-                          "FILE_1.csv\n"
-                          "  orvekdata --version       print the version\n"
-                          "\n"
-                          "--home DIR  use DIR as the program folder (OrvekData.ini, Data, "
-                          "Protocols)\n";
+const char kViewUsage[] = "  orvekdata view FILE.dat    open the data window on a .dat copy\n";
+const char kDat2csvUsage[] = "  orvekdata dat2csv FILE.dat\n"
+                             "                            write the text of a .dat copy to "
+                             "FILE_1.csv\n";
+const char kVersionUsage[] = "  orvekdata --version       print the version\n"
+                             "  orvekdata help [COMMAND]  this text, or the command's own (as "
+                             "COMMAND --help)\n";
+const char kHomeNote[] = "\n"
+                         "--home DIR  use DIR as the program folder (OrvekData.ini, Data, "
+                         "Protocols)\n";
 
 QString Usage()
 {
     return QString::fromUtf8(kUsageHead) + QString::fromUtf8(ReadUsage) +
            QString::fromUtf8(BatchUsage) + QString::fromUtf8(ScanUsage) +
-           QString::fromUtf8(kUsageTail);
+           QString::fromUtf8(kViewUsage) + QString::fromUtf8(kDat2csvUsage) +
+           QString::fromUtf8(kVersionUsage) + QString::fromUtf8(kHomeNote);
+}
+
+// A command's own usage, for "orvekdata help COMMAND" and "orvekdata COMMAND --help";
+// empty for no command.
+QString CommandUsage(const QString& command)
+{
+    const char* usage = command == QLatin1String("read")      ? ReadUsage
+                        : command == QLatin1String("batch")   ? BatchUsage
+                        : command == QLatin1String("scan")    ? ScanUsage
+                        : command == QLatin1String("view")    ? kViewUsage
+                        : command == QLatin1String("dat2csv") ? kDat2csvUsage
+                                                              : nullptr;
+    if (usage == nullptr)
+        return QString();
+    // dat2csv has no use for the program folder.
+    return QStringLiteral("Usage:\n") + QString::fromUtf8(usage) +
+           (command == QLatin1String("dat2csv") ? QString() : QString::fromUtf8(kHomeNote));
 }
 
 volatile std::sig_atomic_t interruptRequested = 0;
@@ -63,6 +84,8 @@ struct Options
     QString home;
     bool version = false;
     bool help = false;
+    // Shown with --help, and after the message of a bad usage.
+    QString usage;
     bool dat2csv = false;
     bool view = false;
     QString datFile;
@@ -71,65 +94,91 @@ struct Options
     bool batch = false;
     BatchOptions batchOptions;
     bool scan = false;
-    QStringList scanArgs;
+    ScanOptions scanOptions;
     QString error;
 };
+
+const QString UnknownArgument = QStringLiteral("unknown argument: ");
+
+// The options the program itself takes, before a command's name, and view's and
+// dat2csv's.
+QList<QCommandLineOption> ProgramOptions(bool version)
+{
+    QList<QCommandLineOption> options = {
+        HelpOption(), ValueOption(QStringLiteral("home"), QStringLiteral("folder"))};
+    if (version)
+        options.append(QCommandLineOption(QStringLiteral("version")));
+    return options;
+}
+
+// The arguments after "view" or "dat2csv": one .dat file.
+void ParseFileCommand(const QString& command, const QStringList& args, Options& options)
+{
+    QCommandLineParser parser;
+    if (!ParseArguments(parser, ProgramOptions(false), args, UnknownArgument, options.error))
+        return;
+    options.help = options.help || parser.isSet(QStringLiteral("help"));
+    if (parser.isSet(QStringLiteral("home")))
+        options.home = parser.value(QStringLiteral("home"));
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1)
+        options.error = UnknownArgument + files.at(1);
+    else if (files.isEmpty() && !options.help)
+        options.error = command + QStringLiteral(" needs a .dat file");
+    else
+        options.datFile = files.value(0);
+}
 
 Options ParseOptions(const QStringList& args)
 {
     Options options;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString& arg = args.at(i);
-        if (arg == QLatin1String("--version")) {
-            options.version = true;
-        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            options.help = true;
-        } else if (arg == QLatin1String("--home")) {
-            if (++i >= args.size()) {
-                options.error = QStringLiteral("--home needs a folder");
-                break;
-            }
-            options.home = args.at(i);
-        } else if (arg.startsWith(QLatin1String("--home="))) {
-            options.home = arg.mid(7);
-        } else if (arg == QLatin1String("read") && !options.dat2csv) {
-            options.read = true;
-            options.readOptions.home = options.home;
-            if (!ParseReadOptions(args.mid(i + 1), options.readOptions, options.error))
-                break;
+    options.usage = Usage();
+    QCommandLineParser parser;
+    // Everything after a command's name is that command's to parse.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    if (!ParseArguments(parser, ProgramOptions(true), args.mid(1), UnknownArgument, options.error))
+        return options;
+    options.help = parser.isSet(QStringLiteral("help"));
+    options.version = parser.isSet(QStringLiteral("version"));
+    options.home = parser.value(QStringLiteral("home"));
+    QStringList rest = parser.positionalArguments();
+    if (rest.isEmpty())
+        return options;
+    const QString command = rest.takeFirst();
+    if (command == QLatin1String("help")) {
+        options.help = true;
+        if (rest.size() > 1)
+            options.error = UnknownArgument + rest.at(1);
+        else if (!rest.isEmpty() && CommandUsage(rest.first()).isEmpty())
+            options.error = QStringLiteral("unknown command: ") + rest.first();
+        else if (!rest.isEmpty())
+            options.usage = CommandUsage(rest.first());
+        return options;
+    }
+    if (CommandUsage(command).isEmpty()) {
+        options.error = UnknownArgument + command;
+        return options;
+    }
+    options.usage = CommandUsage(command);
+    if (command == QLatin1String("read")) {
+        options.read = true;
+        options.readOptions.home = options.home;
+        if (ParseReadOptions(rest, options.readOptions, options.error))
             options.help = options.help || options.readOptions.help;
-            break;
-        } else if (arg == QLatin1String("scan") && !options.dat2csv) {
-            options.scan = true;
-            options.scanArgs = args.mid(i + 1);
-            options.help = options.help || options.scanArgs.contains(QLatin1String("--help")) ||
-                           options.scanArgs.contains(QLatin1String("-h"));
-            break;
-        } else if (arg == QLatin1String("batch") && !options.dat2csv) {
-            options.batch = true;
-            options.batchOptions.home = options.home;
-            if (!ParseBatchOptions(args.mid(i + 1), options.batchOptions, options.error))
-                break;
+    } else if (command == QLatin1String("batch")) {
+        options.batch = true;
+        options.batchOptions.home = options.home;
+        if (ParseBatchOptions(rest, options.batchOptions, options.error))
             options.help = options.help || options.batchOptions.help;
-            break;
-        } else if (arg == QLatin1String("view") && !options.view && !options.dat2csv) {
-            options.view = true;
-            if (++i >= args.size()) {
-                options.error = QStringLiteral("view needs a .dat file");
-                break;
-            }
-            options.datFile = args.at(i);
-        } else if (arg == QLatin1String("dat2csv") && !options.dat2csv && !options.view) {
-            options.dat2csv = true;
-            if (++i >= args.size()) {
-                options.error = QStringLiteral("dat2csv needs a .dat file");
-                break;
-            }
-            options.datFile = args.at(i);
-        } else {
-            options.error = QStringLiteral("unknown argument: ") + arg;
-            break;
-        }
+    } else if (command == QLatin1String("scan")) {
+        options.scan = true;
+        options.scanOptions.line.home = options.home;
+        if (ParseScanOptions(rest, options.scanOptions, options.error))
+            options.help = options.help || options.scanOptions.line.help;
+    } else {
+        options.view = command == QLatin1String("view");
+        options.dat2csv = !options.view;
+        ParseFileCommand(command, rest, options);
     }
     return options;
 }
@@ -164,11 +213,11 @@ int main(int argc, char* argv[])
     const Options options = ParseOptions(args);
 
     if (!options.error.isEmpty()) {
-        Print(stderr, QStringLiteral("orvekdata: ") + options.error + u'\n' + Usage());
+        Print(stderr, QStringLiteral("orvekdata: ") + options.error + u'\n' + options.usage);
         return 2;
     }
     if (options.help) {
-        Print(stdout, Usage());
+        Print(stdout, options.usage);
         return 0;
     }
     if (options.version) {
@@ -180,7 +229,7 @@ int main(int argc, char* argv[])
     if (options.scan) {
         QCoreApplication app(argc, argv);
         std::signal(SIGINT, OnInterrupt);
-        return RunScanCommand(options.scanArgs, options.home, stdout, stderr,
+        return RunScanCommand(options.scanOptions, stdout, stderr,
                               [] { return interruptRequested != 0; });
     }
     if (options.batch) {

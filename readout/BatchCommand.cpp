@@ -6,6 +6,7 @@
 #include "ReadCommand.h"
 #include "ReadoutFrontEnd.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -77,48 +78,45 @@ struct Outcome
 
 } // namespace
 
+QList<QCommandLineOption> BatchCommandOptions()
+{
+    return {HelpOption(),
+            QCommandLineOption(QStringLiteral("all")),
+            ValueOption(QStringLiteral("home")),
+            ValueOption(QStringLiteral("from")),
+            ValueOption(QStringLiteral("jobs")),
+            ValueOption(QStringLiteral("send-pause")),
+            ValueOption(QStringLiteral("reply-pause")),
+            ValueOption(QStringLiteral("report"))};
+}
+
 bool ParseBatchOptions(const QStringList& args, BatchOptions& options, QString& error)
 {
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args.at(i);
-        QString value;
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            options.help = true;
-        } else if (arg == QLatin1String("--all")) {
-            options.all = true;
-        } else if (IsOption(arg, QStringLiteral("--home"))) {
-            if (!TakeValue(args, i, QStringLiteral("--home"), options.home, error))
-                return false;
-        } else if (IsOption(arg, QStringLiteral("--from"))) {
-            if (!TakeFromDate(args, i, options.from, error))
-                return false;
-        } else if (IsOption(arg, QStringLiteral("--jobs"))) {
-            if (!TakeValue(args, i, QStringLiteral("--jobs"), value, error))
-                return false;
-            bool ok = false;
-            const int jobs = value.toInt(&ok);
-            if (!ok || jobs < 1) {
-                error = QStringLiteral("--jobs is a whole number of at least 1");
-                return false;
-            }
-            options.jobs = jobs;
-        } else if (IsOption(arg, QStringLiteral("--send-pause"))) {
-            if (!TakePause(args, i, QStringLiteral("--send-pause"), options.sendPause, error))
-                return false;
-        } else if (IsOption(arg, QStringLiteral("--reply-pause"))) {
-            if (!TakePause(args, i, QStringLiteral("--reply-pause"), options.replyPause, error))
-                return false;
-        } else if (IsOption(arg, QStringLiteral("--report"))) {
-            if (!TakeValue(args, i, QStringLiteral("--report"), value, error))
-                return false;
-            options.report = value;
-        } else if (arg.startsWith(QLatin1String("--"))) {
-            error = QStringLiteral("unknown batch option: ") + arg;
+    QCommandLineParser parser;
+    if (!ParseArguments(parser, BatchCommandOptions(), args,
+                        QStringLiteral("unknown batch option: "), error))
+        return false;
+    options.help = parser.isSet(QStringLiteral("help"));
+    options.all = parser.isSet(QStringLiteral("all"));
+    options.names = parser.positionalArguments();
+    for (const QString& value : parser.values(QStringLiteral("home")))
+        options.home = value;
+    for (const QString& value : parser.values(QStringLiteral("report")))
+        options.report = value;
+    if (!TakeFromOption(parser, options.from, error))
+        return false;
+    for (const QString& value : parser.values(QStringLiteral("jobs"))) {
+        bool ok = false;
+        const int jobs = value.toInt(&ok);
+        if (!ok || jobs < 1) {
+            error = QStringLiteral("--jobs is a whole number of at least 1");
             return false;
-        } else {
-            options.names.append(arg);
         }
+        options.jobs = jobs;
     }
+    if (!TakePauseOption(parser, QStringLiteral("send-pause"), options.sendPause, error) ||
+        !TakePauseOption(parser, QStringLiteral("reply-pause"), options.replyPause, error))
+        return false;
     if (!options.help && !options.all && options.names.isEmpty()) {
         error = QStringLiteral("batch needs configuration names or --all");
         return false;

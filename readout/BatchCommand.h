@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCommandLineOption>
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -22,6 +23,9 @@ struct BatchOptions
     QStringList names;
     bool help = false;
 };
+
+// batch's options, declared once for its parser.
+QList<QCommandLineOption> BatchCommandOptions();
 
 // The arguments after "batch". False with a message for the user on bad usage.
 bool ParseBatchOptions(const QStringList& args, BatchOptions& options, QString& error);

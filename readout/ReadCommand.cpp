@@ -8,10 +8,13 @@
 #include "ReadoutJob.h"
 #include "ReadoutSteps.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QTimer>
+
+#include <algorithm>
 
 const char ReadUsage[] =
     "  orvekdata read [--home DIR] [--config NAME]\n"
@@ -56,61 +59,93 @@ const char ReadUsage[] =
     "Exit code: 0 all read, 1 a failure was reported or the read-out was aborted,\n"
     "2 bad usage.\n";
 
-bool TakeValue(const QStringList& args, qsizetype& i, const QString& name, QString& value,
-               QString& error)
+QCommandLineOption ValueOption(const QString& name, const QString& needs)
 {
-    const QString& arg = args.at(i);
-    if (arg.startsWith(name + u'=')) {
-        value = arg.mid(name.size() + 1);
+    return QCommandLineOption(name, QString(), needs);
+}
+
+QCommandLineOption HelpOption()
+{
+    return QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+}
+
+bool ParseArguments(QCommandLineParser& parser, const QList<QCommandLineOption>& options,
+                    const QStringList& args, const QString& unknownText, QString& error)
+{
+    // "-colour" is one unknown option, not five short ones.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(options);
+    if (parser.parse(QStringList{QStringLiteral("orvekdata")} + args))
         return true;
+    // The parser's own texts name an option without its dashes, and a translation of
+    // Qt would put them in Russian: the message quotes the first argument refused.
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        if (arg == QLatin1String("--"))
+            break;
+        if (arg.size() < 2 || !arg.startsWith(u'-'))
+            continue;
+        const QString name =
+            arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1).section(u'=', 0, 0);
+        const auto option =
+            std::find_if(options.cbegin(), options.cend(), [&](const QCommandLineOption& known) {
+                return known.names().contains(name);
+            });
+        if (option == options.cend()) {
+            error = unknownText + arg;
+            return false;
+        }
+        const bool takesValue = !option->valueName().isEmpty();
+        if (arg.contains(u'=')) {
+            if (!takesValue) {
+                error = unknownText + arg;
+                return false;
+            }
+        } else if (takesValue) {
+            if (i + 1 == args.size()) {
+                error = QStringLiteral("--%1 needs a %2").arg(name, option->valueName());
+                return false;
+            }
+            ++i;
+        }
     }
-    if (i + 1 >= args.size()) {
-        error = name + QStringLiteral(" needs a value");
-        return false;
+    error = parser.errorText();
+    return false;
+}
+
+bool TakeFromOption(const QCommandLineParser& parser, std::optional<QDate>& from, QString& error)
+{
+    for (const QString& value : parser.values(QStringLiteral("from"))) {
+        const QDate date = QDate::fromString(value, Qt::ISODate);
+        if (!date.isValid() || value.size() != 10) {
+            error = QStringLiteral("--from needs a date YYYY-MM-DD");
+            return false;
+        }
+        // The meters hold the year as year - 2000 in one byte.
+        if (date.year() < MeterYearFirst || date.year() > MeterYearLast) {
+            error = QStringLiteral("--from needs a year from %1 to %2, as the meters hold it")
+                        .arg(MeterYearFirst)
+                        .arg(MeterYearLast);
+            return false;
+        }
+        from = date;
     }
-    value = args.at(++i);
     return true;
 }
 
-bool IsOption(const QString& arg, const QString& name)
+bool TakePauseOption(const QCommandLineParser& parser, const QString& name,
+                     std::optional<int>& pause, QString& error)
 {
-    return arg == name || arg.startsWith(name + u'=');
-}
-
-bool TakeFromDate(const QStringList& args, qsizetype& i, std::optional<QDate>& from, QString& error)
-{
-    QString value;
-    if (!TakeValue(args, i, QStringLiteral("--from"), value, error))
-        return false;
-    const QDate date = QDate::fromString(value, Qt::ISODate);
-    if (!date.isValid() || value.size() != 10) {
-        error = QStringLiteral("--from needs a date YYYY-MM-DD");
-        return false;
+    for (const QString& value : parser.values(name)) {
+        bool ok = false;
+        const int ms = value.toInt(&ok);
+        if (!ok || ms < 0 || ms > 60000) {
+            error = QStringLiteral("--") + name +
+                    QStringLiteral(" is a whole number of milliseconds, 0 to 60000");
+            return false;
+        }
+        pause = ms;
     }
-    // The meters hold the year as year - 2000 in one byte.
-    if (date.year() < MeterYearFirst || date.year() > MeterYearLast) {
-        error = QStringLiteral("--from needs a year from %1 to %2, as the meters hold it")
-                    .arg(MeterYearFirst)
-                    .arg(MeterYearLast);
-        return false;
-    }
-    from = date;
-    return true;
-}
-
-bool TakePause(const QStringList& args, qsizetype& i, const QString& name,
-               std::optional<int>& pause, QString& error)
-{
-    QString value;
-    if (!TakeValue(args, i, name, value, error))
-        return false;
-    bool ok = false;
-    const int ms = value.toInt(&ok);
-    if (!ok || ms < 0 || ms > 60000) {
-        error = name + QStringLiteral(" is a whole number of milliseconds, 0 to 60000");
-        return false;
-    }
-    pause = ms;
     return true;
 }
 
@@ -201,130 +236,139 @@ private:
 
 } // namespace
 
-bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error)
+QList<QCommandLineOption> ReadCommandOptions()
 {
-    bool serial = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args.at(i);
-        QString value;
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            options.help = true;
-        } else if (arg == QLatin1String("--mbus")) {
-            options.mbus = true;
-        } else if (arg == QLatin1String("--show-log")) {
-            options.showLog = true;
-        } else if (IsOption(arg, QStringLiteral("--home"))) {
-            if (!TakeValue(args, i, QStringLiteral("--home"), options.home, error))
-                return false;
-        } else if (IsOption(arg, QStringLiteral("--send-pause"))) {
-            if (!TakePause(args, i, QStringLiteral("--send-pause"), options.sendPause, error))
-                return false;
-        } else if (IsOption(arg, QStringLiteral("--reply-pause"))) {
-            if (!TakePause(args, i, QStringLiteral("--reply-pause"), options.replyPause, error))
-                return false;
-        } else if (IsOption(arg, QStringLiteral("--report"))) {
-            if (!TakeValue(args, i, QStringLiteral("--report"), value, error))
-                return false;
-            options.report = value;
-        } else if (IsOption(arg, QStringLiteral("--log-prefix"))) {
-            if (!TakeValue(args, i, QStringLiteral("--log-prefix"), options.logPrefix, error))
-                return false;
-        } else if (IsOption(arg, QStringLiteral("--status"))) {
-            if (!TakeValue(args, i, QStringLiteral("--status"), value, error))
-                return false;
-            options.status = value;
-        } else if (IsOption(arg, QStringLiteral("--config"))) {
-            if (!TakeValue(args, i, QStringLiteral("--config"), value, error))
-                return false;
-            options.config = value;
-        } else if (IsOption(arg, QStringLiteral("--tcp"))) {
-            if (!TakeValue(args, i, QStringLiteral("--tcp"), value, error))
-                return false;
-            const qsizetype colon = value.lastIndexOf(u':');
-            bool ok = false;
-            const int port = colon > 0 ? value.mid(colon + 1).toInt(&ok) : 0;
-            // The gateway is reached by its dotted IPv4 address only, never by a name.
-            QHostAddress host;
-            if (!ok || !host.setAddress(value.left(colon)) ||
-                host.protocol() != QAbstractSocket::IPv4Protocol) {
-                error = QStringLiteral("--tcp needs a dotted IPv4 address and a port, "
-                                       "e.g. 192.168.1.20:4001");
-                return false;
-            }
-            // A port beyond 16 bits would reach another port than the one named.
-            if (port < 1 || port > 65535) {
-                error = QStringLiteral("--tcp needs a port from 1 to 65535");
-                return false;
-            }
-            options.tcpHost = value.left(colon);
-            options.tcpPort = port;
-        } else if (IsOption(arg, QStringLiteral("--port"))) {
-            if (!TakeValue(args, i, QStringLiteral("--port"), value, error))
-                return false;
-            options.port = value;
-            serial = true;
-        } else if (IsOption(arg, QStringLiteral("--speed"))) {
-            if (!TakeValue(args, i, QStringLiteral("--speed"), value, error))
-                return false;
-            bool ok = false;
-            if (value.trimmed().toInt(&ok) <= 0 || !ok) {
-                error = QStringLiteral("--speed needs a whole number of baud, e.g. 19200");
-                return false;
-            }
-            options.speed = value;
-            serial = true;
-        } else if (IsOption(arg, QStringLiteral("--family"))) {
-            if (!TakeValue(args, i, QStringLiteral("--family"), value, error))
-                return false;
-            bool ok = false;
-            const int family = value.toInt(&ok);
-            if (!ok || family < 0 || family > 2) {
-                error = QStringLiteral("--family is 0, 1 or 2");
-                return false;
-            }
-            options.family = family;
-        } else if (IsOption(arg, QStringLiteral("--addresses"))) {
-            if (!TakeValue(args, i, QStringLiteral("--addresses"), value, error))
-                return false;
-            const AddressParseResult parsed = ParseAddressList(value);
-            if (!parsed.Ok()) {
-                error = QStringLiteral("--addresses: ") + parsed.error;
-                return false;
-            }
-            options.addresses = value;
-        } else if (IsOption(arg, QStringLiteral("--from"))) {
-            if (!TakeFromDate(args, i, options.from, error))
-                return false;
-        } else if (IsOption(arg, QStringLiteral("--archives"))) {
-            QStringList list;
-            if (!TakeValue(args, i, QStringLiteral("--archives"), value, error) ||
-                !TakeList(QStringLiteral("--archives"), value,
-                          {QStringLiteral("hour"), QStringLiteral("day"), QStringLiteral("month"),
-                           QStringLiteral("integral"), QStringLiteral("emergency")},
-                          list, error))
-                return false;
-            options.archives = list;
-        } else if (IsOption(arg, QStringLiteral("--logs"))) {
-            QStringList list;
-            if (!TakeValue(args, i, QStringLiteral("--logs"), value, error) ||
-                !TakeList(QStringLiteral("--logs"), value,
-                          {QStringLiteral("event"), QStringLiteral("protected")}, list, error))
-                return false;
-            options.logs = list;
-        } else if (IsOption(arg, QStringLiteral("--modem"))) {
-            if (!TakeValue(args, i, QStringLiteral("--modem"), value, error))
-                return false;
-            options.dialString = value;
-        } else {
-            error = QStringLiteral("unknown argument: ") + arg;
+    QList<QCommandLineOption> options = {
+        HelpOption(),
+        QCommandLineOption(QStringLiteral("mbus")),
+        QCommandLineOption(QStringLiteral("show-log")),
+        ValueOption(QStringLiteral("home")),
+        ValueOption(QStringLiteral("config")),
+        ValueOption(QStringLiteral("tcp")),
+        ValueOption(QStringLiteral("port")),
+        ValueOption(QStringLiteral("speed")),
+        ValueOption(QStringLiteral("family")),
+        ValueOption(QStringLiteral("addresses")),
+        ValueOption(QStringLiteral("from")),
+        ValueOption(QStringLiteral("archives")),
+        ValueOption(QStringLiteral("logs")),
+        ValueOption(QStringLiteral("modem")),
+        ValueOption(QStringLiteral("send-pause")),
+        ValueOption(QStringLiteral("reply-pause")),
+        ValueOption(QStringLiteral("report")),
+    };
+    // For batch's read-outs only.
+    for (const QString& name : {QStringLiteral("log-prefix"), QStringLiteral("status")}) {
+        QCommandLineOption hidden = ValueOption(name);
+        hidden.setFlags(QCommandLineOption::HiddenFromHelp);
+        options.append(hidden);
+    }
+    return options;
+}
+
+bool TakeReadOptions(const QCommandLineParser& parser, ReadOptions& options, QString& error)
+{
+    options.help = parser.isSet(QStringLiteral("help"));
+    options.mbus = parser.isSet(QStringLiteral("mbus"));
+    options.showLog = parser.isSet(QStringLiteral("show-log"));
+    for (const QString& value : parser.values(QStringLiteral("home")))
+        options.home = value;
+    for (const QString& value : parser.values(QStringLiteral("log-prefix")))
+        options.logPrefix = value;
+    for (const QString& value : parser.values(QStringLiteral("status")))
+        options.status = value;
+    for (const QString& value : parser.values(QStringLiteral("report")))
+        options.report = value;
+    for (const QString& value : parser.values(QStringLiteral("config")))
+        options.config = value;
+    for (const QString& value : parser.values(QStringLiteral("modem")))
+        options.dialString = value;
+    for (const QString& value : parser.values(QStringLiteral("port")))
+        options.port = value;
+    if (!TakePauseOption(parser, QStringLiteral("send-pause"), options.sendPause, error) ||
+        !TakePauseOption(parser, QStringLiteral("reply-pause"), options.replyPause, error))
+        return false;
+    for (const QString& value : parser.values(QStringLiteral("tcp"))) {
+        const qsizetype colon = value.lastIndexOf(u':');
+        bool ok = false;
+        const int port = colon > 0 ? value.mid(colon + 1).toInt(&ok) : 0;
+        // The gateway is reached by its dotted IPv4 address only, never by a name.
+        QHostAddress host;
+        if (!ok || !host.setAddress(value.left(colon)) ||
+            host.protocol() != QAbstractSocket::IPv4Protocol) {
+            error = QStringLiteral("--tcp needs a dotted IPv4 address and a port, "
+                                   "e.g. 192.168.1.20:4001");
             return false;
         }
+        // A port beyond 16 bits would reach another port than the one named.
+        if (port < 1 || port > 65535) {
+            error = QStringLiteral("--tcp needs a port from 1 to 65535");
+            return false;
+        }
+        options.tcpHost = value.left(colon);
+        options.tcpPort = port;
     }
-    if (options.tcpHost && serial) {
+    for (const QString& value : parser.values(QStringLiteral("speed"))) {
+        bool ok = false;
+        if (value.trimmed().toInt(&ok) <= 0 || !ok) {
+            error = QStringLiteral("--speed needs a whole number of baud, e.g. 19200");
+            return false;
+        }
+        options.speed = value;
+    }
+    for (const QString& value : parser.values(QStringLiteral("family"))) {
+        bool ok = false;
+        const int family = value.toInt(&ok);
+        if (!ok || family < 0 || family > 2) {
+            error = QStringLiteral("--family is 0, 1 or 2");
+            return false;
+        }
+        options.family = family;
+    }
+    for (const QString& value : parser.values(QStringLiteral("addresses"))) {
+        const AddressParseResult parsed = ParseAddressList(value);
+        if (!parsed.Ok()) {
+            error = QStringLiteral("--addresses: ") + parsed.error;
+            return false;
+        }
+        options.addresses = value;
+    }
+    if (!TakeFromOption(parser, options.from, error))
+        return false;
+    for (const QString& value : parser.values(QStringLiteral("archives"))) {
+        QStringList list;
+        if (!TakeList(QStringLiteral("--archives"), value,
+                      {QStringLiteral("hour"), QStringLiteral("day"), QStringLiteral("month"),
+                       QStringLiteral("integral"), QStringLiteral("emergency")},
+                      list, error))
+            return false;
+        options.archives = list;
+    }
+    for (const QString& value : parser.values(QStringLiteral("logs"))) {
+        QStringList list;
+        if (!TakeList(QStringLiteral("--logs"), value,
+                      {QStringLiteral("event"), QStringLiteral("protected")}, list, error))
+            return false;
+        options.logs = list;
+    }
+    if (options.tcpHost && (options.port || options.speed)) {
         error = QStringLiteral("--tcp and --port/--speed exclude each other");
         return false;
     }
     return true;
+}
+
+bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error)
+{
+    QCommandLineParser parser;
+    const QString unknown = QStringLiteral("unknown argument: ");
+    if (!ParseArguments(parser, ReadCommandOptions(), args, unknown, error))
+        return false;
+    if (!parser.positionalArguments().isEmpty()) {
+        error = unknown + parser.positionalArguments().first();
+        return false;
+    }
+    return TakeReadOptions(parser, options, error);
 }
 
 bool BuildReadSettings(const ReadOptions& options, const IniFile& ini,

@@ -2,6 +2,7 @@
 
 #include "ReadoutFrontEnd.h"
 
+#include <QCommandLineOption>
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -11,6 +12,7 @@
 #include <optional>
 
 class IniFile;
+class QCommandLineParser;
 struct GeneralSettings;
 
 // `orvekdata read`: the Read button without the window. Options are kept as given so
@@ -41,20 +43,34 @@ struct ReadOptions
     std::optional<QString> status;
 };
 
-// Options of the headless commands: "--name value" or "--name=value".
-bool IsOption(const QString& arg, const QString& name);
-// The value of the option at args[i], the next argument unless given after "=";
-// i moves past it. False with a message when none follows.
-bool TakeValue(const QStringList& args, qsizetype& i, const QString& name, QString& value,
-               QString& error);
+// The commands parse with Qt's parser, one per command. An option that takes a value
+// is given as "--name value" or "--name=value"; its value name is what the message of
+// a missing value says it needs ("--home needs a folder").
+QCommandLineOption ValueOption(const QString& name, const QString& needs = QStringLiteral("value"));
+// -h and --help.
+QCommandLineOption HelpOption();
 
-// --from's value: a date YYYY-MM-DD in the years the meters hold.
-bool TakeFromDate(const QStringList& args, qsizetype& i, std::optional<QDate>& from,
-                  QString& error);
+// Declares options to parser and parses args, the arguments after the command's name
+// ("-name" is "--name"). False with a message for the user: the first argument the
+// parser refused, as given, after unknownText ("unknown argument: --colour"), or
+// "--NAME needs a value".
+bool ParseArguments(QCommandLineParser& parser, const QList<QCommandLineOption>& options,
+                    const QStringList& args, const QString& unknownText, QString& error);
 
-// A pause option's value: a whole number of milliseconds, 0 to 60000.
-bool TakePause(const QStringList& args, qsizetype& i, const QString& name,
-               std::optional<int>& pause, QString& error);
+// --from's values: dates YYYY-MM-DD in the years the meters hold; the last one counts.
+bool TakeFromOption(const QCommandLineParser& parser, std::optional<QDate>& from, QString& error);
+
+// A pause option's values: whole numbers of milliseconds, 0 to 60000; the last counts.
+bool TakePauseOption(const QCommandLineParser& parser, const QString& name,
+                     std::optional<int>& pause, QString& error);
+
+// The options of read (also those batch passes on to its read-outs, hidden from the
+// usage); scan parses with them too and refuses those that do not set the line.
+QList<QCommandLineOption> ReadCommandOptions();
+
+// read's options from a parse, into options; every value of a repeated option is
+// checked and the last one counts. False with a message for the user on a bad value.
+bool TakeReadOptions(const QCommandLineParser& parser, ReadOptions& options, QString& error);
 
 // The arguments after "read". False with a message for the user on bad usage.
 bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error);

@@ -10,6 +10,7 @@
 #include "ReadoutJob.h"
 #include "TextFormat.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 
@@ -49,38 +50,44 @@ bool IsTerminal(FILE* stream)
 
 } // namespace
 
-int RunScanCommand(const QStringList& argsIn, const QString& home, FILE* out, FILE* err,
+QList<QCommandLineOption> ScanCommandOptions()
+{
+    return ReadCommandOptions() << ValueOption(QStringLiteral("wait"));
+}
+
+bool ParseScanOptions(const QStringList& args, ScanOptions& options, QString& error)
+{
+    QCommandLineParser parser;
+    const QString unknown = QStringLiteral("unknown argument: ");
+    if (!ParseArguments(parser, ScanCommandOptions(), args, unknown, error))
+        return false;
+    if (!parser.positionalArguments().isEmpty()) {
+        error = unknown + parser.positionalArguments().first();
+        return false;
+    }
+    if (!TakePauseOption(parser, QStringLiteral("wait"), options.waitMs, error) ||
+        (options.waitMs && *options.waitMs < 1)) {
+        error = QStringLiteral("--wait is a whole number of milliseconds, 1 to 60000");
+        return false;
+    }
+    ReadOptions& line = options.line;
+    if (!TakeReadOptions(parser, line, error))
+        return false;
+    if (line.family || line.from || line.archives || line.logs || line.dialString || line.report ||
+        line.replyPause) {
+        error = QStringLiteral("scan takes the line's options, --addresses, --send-pause and "
+                               "--wait only");
+        return false;
+    }
+    return true;
+}
+
+int RunScanCommand(const ScanOptions& scanOptions, FILE* out, FILE* err,
                    const std::function<bool()>& interrupted)
 {
-    // --wait is the scan's own; the rest are read's line options.
-    QStringList args;
-    int waitMs = BusScan::DefaultWaitMs;
+    const ReadOptions& options = scanOptions.line;
+    const int waitMs = scanOptions.waitMs.value_or(BusScan::DefaultWaitMs);
     QString error;
-    for (qsizetype i = 0; i < argsIn.size(); ++i) {
-        if (!IsOption(argsIn[i], QStringLiteral("--wait"))) {
-            args.append(argsIn[i]);
-            continue;
-        }
-        std::optional<int> wait;
-        if (!TakePause(argsIn, i, QStringLiteral("--wait"), wait, error) || *wait < 1) {
-            Write(err, QStringLiteral("orvekdata: --wait is a whole number of milliseconds, "
-                                      "1 to 60000\n"));
-            return 2;
-        }
-        waitMs = *wait;
-    }
-    ReadOptions options;
-    options.home = home;
-    if (!ParseReadOptions(args, options, error)) {
-        Write(err, QStringLiteral("orvekdata: ") + error + u'\n');
-        return 2;
-    }
-    if (options.family || options.from || options.archives || options.logs || options.dialString ||
-        options.report || options.replyPause) {
-        Write(err, QStringLiteral("orvekdata: scan takes the line's options, --addresses, "
-                                  "--send-pause and --wait only\n"));
-        return 2;
-    }
     const QString programDir = ProgramDir(options.home);
     QString unusable;
     if (!PrepareProgramDir(programDir, unusable)) {

@@ -323,6 +323,8 @@ private slots:
     void savedPortOutOfRange();
     void badUsage_data();
     void badUsage();
+    void usage_data();
+    void usage();
     void interruptAborts();
     void twoReadoutsOneFolder();
     void batchReadsLinesSideBySide();
@@ -509,10 +511,11 @@ void TestCliRead::savedConfiguration()
                             .arg(simulator.tcpPort);
     QVERIFY(WriteFile(home + QStringLiteral("/OrvekData.ini"), EncodeAnsi(ini)));
 
-    // A speed alone leaves the configuration on its gateway.
-    const RunResult run =
-        Run(Program, {"read", "--home", home, "--config", "котельная №2", "--addresses", "7",
-                      "--archives", "hour", "--from", "2026-12-08", "--speed", "9600"});
+    // A speed alone leaves the configuration on its gateway. Values after "=" too; the
+    // last of a repeated option counts.
+    const RunResult run = Run(Program, {"read", "--home", home, "--config=котельная №2",
+                                        "--addresses=9", "--addresses", "7", "--archives=hour",
+                                        "--from", "2026-12-08", "--speed=9600"});
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
     const QStringList files = FilesBelow(home + QStringLiteral("/Data"));
@@ -528,7 +531,7 @@ void TestCliRead::savedConfiguration()
     QVERIFY(QDir(home + QStringLiteral("/Reports")).removeRecursively());
     QVERIFY(WriteFile(home + QStringLiteral("/Reports"), "in the way"));
     const RunResult lost =
-        Run(Program, {"read", "--home", home, "--config", "котельная №2", "--addresses", "7",
+        Run(Program, {"--home=" + home, "read", "--config", "котельная №2", "--addresses", "7",
                       "--archives", "none", "--logs", "none", "--from", "2026-12-08"});
     QCOMPARE(lost.exitCode, 0);
     QVERIFY2(lost.err.contains(QStringLiteral("report could not be written")),
@@ -648,6 +651,12 @@ void TestCliRead::badUsage_data()
     QTest::addColumn<QString>("message");
 
     QTest::newRow("unknown option") << QStringList{"--colour"} << "unknown argument: --colour";
+    QTest::newRow("one dash, one word") << QStringList{"-colour"} << "unknown argument: -colour";
+    QTest::newRow("switch with a value") << QStringList{"--mbus=1"} << "unknown argument: --mbus=1";
+    QTest::newRow("stray word") << QStringList{"7"} << "unknown argument: 7";
+    QTest::newRow("value after =") << QStringList{"--family=3"} << "--family is 0, 1 or 2";
+    QTest::newRow("repeated, the first bad")
+        << QStringList{"--send-pause", "-1", "--send-pause", "5"} << "--send-pause";
     QTest::newRow("family out of range") << QStringList{"--family", "3"} << "--family";
     QTest::newRow("negative pause") << QStringList{"--send-pause", "-1"} << "--send-pause";
     QTest::newRow("pause not a number") << QStringList{"--reply-pause", "fast"} << "--reply-pause";
@@ -684,6 +693,90 @@ void TestCliRead::badUsage()
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(run.out, QString());
     QVERIFY(!QDir(home.filePath(QStringLiteral("Protocols"))).exists());
+}
+
+void TestCliRead::usage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    // What the run prints: the same as another's, its start, a part of its errors.
+    QTest::addColumn<QStringList>("sameAs");
+    QTest::addColumn<QString>("outStart");
+    QTest::addColumn<QString>("errPart");
+
+    QTest::newRow("help read") << QStringList{"help", "read"} << 0 << QStringList{"read", "--help"}
+                               << "Usage:\n  orvekdata read ["
+                               << "";
+    QTest::newRow("help batch") << QStringList{"help", "batch"} << 0 << QStringList{"batch", "-h"}
+                                << "Usage:\n  orvekdata batch ["
+                                << "";
+    QTest::newRow("help scan") << QStringList{"help", "scan"} << 0 << QStringList{"scan", "--help"}
+                               << "Usage:\n  orvekdata scan ["
+                               << "";
+    // No window: the help is all it does.
+    QTest::newRow("help view") << QStringList{"help", "view"} << 0 << QStringList{"view", "--help"}
+                               << "Usage:\n  orvekdata view FILE.dat"
+                               << "";
+    QTest::newRow("help alone") << QStringList{"help"} << 0 << QStringList{"--help"}
+                                << "Usage:\n  orvekdata [--home DIR]"
+                                << "";
+    QTest::newRow("help on no command") << QStringList{"help", "nosuch"} << 2 << QStringList() << ""
+                                        << "unknown command: nosuch";
+    QTest::newRow("unknown batch option")
+        << QStringList{"batch", "--colour", "--all"} << 2 << QStringList() << ""
+        << "unknown batch option: --colour";
+    QTest::newRow("unknown scan option")
+        << QStringList{"scan", "--colour"} << 2 << QStringList() << ""
+        << "unknown argument: --colour";
+    QTest::newRow("unknown view option")
+        << QStringList{"view", "--colour", "a.dat"} << 2 << QStringList() << ""
+        << "unknown argument: --colour";
+    QTest::newRow("dat2csv, two files")
+        << QStringList{"dat2csv", "a.dat", "b.dat"} << 2 << QStringList() << ""
+        << "unknown argument: b.dat";
+}
+
+void TestCliRead::usage()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, sameAs);
+    QFETCH(QString, outStart);
+    QFETCH(QString, errPart);
+    // A window would need a display; a run that tried to open one fails here.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    const auto run = [&](const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(Program, arguments);
+        RunResult result;
+        if (process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit)
+            result.exitCode = process.exitCode();
+        result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        result.err = QString::fromLocal8Bit(process.readAllStandardError());
+        return result;
+    };
+    const RunResult result = run(args);
+    QCOMPARE(result.exitCode, exitCode);
+    if (errPart.isEmpty()) {
+        QVERIFY2(result.out.startsWith(outStart), qPrintable(result.out));
+        QCOMPARE(result.err, QString());
+    } else {
+        // The message, then the usage.
+        QVERIFY2(result.err.startsWith(QStringLiteral("orvekdata: ") + errPart + u'\n'),
+                 qPrintable(result.err));
+        QVERIFY(result.err.contains(QStringLiteral("Usage:")));
+        QCOMPARE(result.out, QString());
+    }
+    if (!sameAs.isEmpty()) {
+        const RunResult same = run(sameAs);
+        QCOMPARE(same.exitCode, exitCode);
+        QCOMPARE(same.out, result.out);
+        QCOMPARE(same.err, result.err);
+    }
 }
 
 void TestCliRead::interruptAborts()
@@ -866,8 +959,8 @@ void TestCliRead::batchReadsLinesSideBySide()
     QVERIFY(rig.ok);
     const QString report = rig.work.filePath(QStringLiteral("all.csv"));
     const RunResult run = Run(Program,
-                              {"batch", "--home", rig.Home(), "--from", "2026-12-01", "--report",
-                               report, "котельная", "Подстанция", "Школа"},
+                              {"batch", "--home", rig.Home(), "--from", "2026-12-01",
+                               "--report=" + report, "котельная", "Подстанция", "Школа"},
                               120000);
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
@@ -966,7 +1059,7 @@ void TestCliRead::batchFailures()
 
     // A silent address fails its configuration alone.
     run = Run(Program,
-              {"batch", "--home", rig.Home(), "--from", "2026-12-07", "Пустой адрес", "Школа"},
+              {"batch", "--home=" + rig.Home(), "--from=2026-12-07", "Пустой адрес", "Школа"},
               120000);
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(QStringLiteral("[Пустой адрес] Нет ответа")), qPrintable(run.err));
@@ -1052,10 +1145,10 @@ void TestCliRead::scanFindsTheMeters()
             qPrintable(rows[4]));
     }
 
-    // No meter in the range; bad usage.
-    RunResult run =
-        Run(Program, {"scan", "--home", home, "--tcp",
-                      QStringLiteral("127.0.0.1:%1").arg(plain.tcpPort), "--addresses", "50-52"});
+    // No meter in the range (the values after "="); bad usage.
+    RunResult run = Run(Program, {"scan", "--home=" + home,
+                                  QStringLiteral("--tcp=127.0.0.1:%1").arg(plain.tcpPort),
+                                  "--addresses=50-52"});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.out, QStringLiteral("address;family;device;serial;clock;drift\n"));
     for (const QStringList& args :
