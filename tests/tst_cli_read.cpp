@@ -331,6 +331,8 @@ private slots:
     void batchFailures();
     void batchInterrupted();
     void scanFindsTheMeters();
+    void unusableProgramFolder_data();
+    void unusableProgramFolder();
 };
 
 void TestCliRead::readsLikeTheMeters_data()
@@ -1157,6 +1159,32 @@ void TestCliRead::scanFindsTheMeters()
         run = Run(Program, args);
         QCOMPARE(run.exitCode, 2);
     }
+}
+
+void TestCliRead::unusableProgramFolder_data()
+{
+    QTest::addColumn<QStringList>("args"); // after the command, before --home
+    QTest::newRow("read") << QStringList{"read", "--tcp", "127.0.0.1:1"};
+    QTest::newRow("scan") << QStringList{"scan", "--tcp", "127.0.0.1:1"};
+    QTest::newRow("batch") << QStringList{"batch", "--all"};
+}
+
+// A program folder that cannot be made (here below a file) is named before anything is
+// begun, and nothing is written anywhere.
+void TestCliRead::unusableProgramFolder()
+{
+    QFETCH(QStringList, args);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QVERIFY(WriteFile(work.filePath(QStringLiteral("file")), "x"));
+    const QString home = work.filePath(QStringLiteral("file/OrvekData"));
+    const RunResult run = Run(Program, args + QStringList{"--home", home});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("orvekdata: Нет доступа на запись в папку данных программы ") +
+                          QDir::toNativeSeparators(home + u'/') +
+                          QStringLiteral(": проверьте права на папку и место на диске\n"));
+    QCOMPARE(run.out, QString());
+    QCOMPARE(FilesBelow(work.path()), QStringList{"file"});
 }
 
 QTEST_MAIN(TestCliRead)
