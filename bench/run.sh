@@ -11,7 +11,8 @@
 #            chart of 4 columns, peak memory; then a copy of about 50 MB (about 30 seconds)
 #   batch    8 saved configurations on 4 stand-in gateways read by orvekdata batch,
 #            against each gateway's share read alone: time ratio and CPU (about 2 minutes)
-#   scan     orvekdata scan of 247 addresses over a stand-in gateway with 3 meters
+#   scan     orvekdata scan of 247 addresses with 3 meters, over a stand-in gateway and
+#            over a pseudo-terminal paced as 19200 baud (about 1 minute)
 # BUILD_DIR names the build folder to use (default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
