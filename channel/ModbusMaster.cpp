@@ -76,24 +76,38 @@ ResultCode ModbusMaster::ReceiveReply()
     int expected = ReplyLimit;
     int skip = EchoSkip ? RequestLength : 0;
     QDeadlineTimer deadline = DeadlineIn(GlobalTimeOut);
+    // The wait that follows the last byte taken; the deadline is set from it only when
+    // the buffer runs dry, since reading the clock at every byte costs more than the
+    // byte's whole handling.
+    int silence = -1;
 
-    while (!deadline.hasExpired()) {
-        PumpEvents();
+    for (;;) {
         quint8 byte = 0;
-        const LineRead got = m_channel.ReadByte(byte);
+        LineRead got = m_channel.ReadByte(byte);
+        if (got == LineRead::Nothing) {
+            // Only the event loop moves what the system holds into the line's buffer.
+            PumpEvents();
+            got = m_channel.ReadByte(byte);
+        }
         if (got == LineRead::Failed)
             return Rc::PortReadError;
         if (got == LineRead::Nothing) {
+            if (silence >= 0) {
+                deadline = DeadlineIn(silence);
+                silence = -1;
+            }
+            if (deadline.hasExpired())
+                break;
             m_channel.WaitForInput(deadline);
             continue;
         }
         if (skip > 0) {
             --skip; // echo bytes are dropped, not compared
-            deadline = DeadlineIn(skip > 0 ? LocalTimeOut : GlobalTimeOut);
+            silence = skip > 0 ? LocalTimeOut : GlobalTimeOut;
             continue;
         }
         if (ReplyLength == 0 && byte == 0xFF) {
-            deadline = DeadlineIn(LocalTimeOut); // line noise before a reply
+            silence = LocalTimeOut; // line noise before a reply
             continue;
         }
         ReplyFrame[ReplyLength] = byte;
@@ -112,7 +126,7 @@ ResultCode ModbusMaster::ReceiveReply()
             PumpEvents();
             break;
         }
-        deadline = DeadlineIn(LocalTimeOut);
+        silence = LocalTimeOut;
     }
 
     if (ShowLog > 0) {
