@@ -54,7 +54,9 @@ ResultCode ModbusMaster::ModbusTransaction(Attempts attempts)
     const int sends = attempts == Attempts::Once ? 1 : qMax(GlobalTry, 1);
     for (int attempt = 1; attempt <= sends; ++attempt) {
         m_channel.PurgeInput();
-        Pause(SendPauseMs);
+        // Purging has just let the event loop run: a pause of 0 need not run it again.
+        if (SendPauseMs > 0)
+            Pause(SendPauseMs);
         if (ShowLog > 0)
             m_log.AddLogLine(HexDump(">> ", RequestFrame.data(), RequestLength));
         const ResultCode sent = m_channel.SendBytes(RequestFrame.data(), RequestLength);
@@ -140,7 +142,9 @@ ResultCode ModbusMaster::ReceiveReply()
         return Rc::CrcError;
     if (ReplyLength == 5 && (ReplyFrame[1] & 0x80))
         return ResultCode::Exception(ReplyFrame[2]);
-    Pause(ReplyDelay);
+    // The reply's last byte has just let the event loop run.
+    if (ReplyDelay > 0)
+        Pause(ReplyDelay);
     return Rc::Ok;
 }
 
