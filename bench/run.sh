@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks; bench/run.sh [line|readout|ini|viewer|batch|scan], all
-# when none is named.
+# Builds and runs the benchmarks; bench/run.sh [line|readout|ini|viewer|batch|scan|peer],
+# all when none is named.
 #   line     the master's pace against the protocol's own pauses and its CPU cost, over
 #            TCP and a pseudo-terminal, against a peer process that answers at once
 #            (about 70 seconds)
@@ -11,15 +11,19 @@
 #            chart of 4 columns, peak memory; then a copy of about 50 MB (about 30 seconds)
 #   batch    8 saved configurations on 4 stand-in gateways read by orvekdata batch,
 #            against each gateway's share read alone: time ratio and CPU (about 2 minutes)
-#   scan     orvekdata scan of 247 addresses over a stand-in gateway with 3 meters
+#   scan     orvekdata scan of 247 addresses with 3 meters, over a stand-in gateway and
+#            over a pseudo-terminal paced as 19200 baud (about 1 minute)
+#   peer     a 200-record hourly archive read with both pauses 0 against libmodbus sending
+#            the same requests to the same stand-in meter: time ratio and CPU per transaction
+#            (about 10 seconds)
 # BUILD_DIR names the build folder to use (default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 which=${1:-all}
 case "$which" in
-  line | readout | ini | viewer | batch | scan | all) ;;
+  line | readout | ini | viewer | batch | scan | peer | all) ;;
   *)
-    echo "usage: bench/run.sh [line|readout|ini|viewer|batch|scan]" >&2
+    echo "usage: bench/run.sh [line|readout|ini|viewer|batch|scan|peer]" >&2
     exit 2
     ;;
 esac
@@ -63,5 +67,10 @@ if [[ $which == scan || $which == all ]]; then
   [[ $which == all ]] && echo
   cmake --build "$build" --target orvekdata orvek-metersim >/dev/null
   bench/bench_scan.sh "$build" || status=1
+fi
+if [[ $which == peer || $which == all ]]; then
+  [[ $which == all ]] && echo
+  cmake --build "$build" --target bench_peer orvek-metersim >/dev/null
+  "$build"/bin/bench_peer --metersim "$build"/bin/orvek-metersim || status=1
 fi
 exit $status

@@ -54,7 +54,9 @@ ResultCode ModbusMaster::ModbusTransaction(Attempts attempts)
     const int sends = attempts == Attempts::Once ? 1 : qMax(GlobalTry, 1);
     for (int attempt = 1; attempt <= sends; ++attempt) {
         m_channel.PurgeInput();
-        m_channel.Pause(SendPauseMs);
+        // Purging has just let the event loop run: a pause of 0 need not run it again.
+        if (SendPauseMs > 0)
+            m_channel.Pause(SendPauseMs);
         if (ShowLog > 0)
             m_log.AddLogLine(HexDump(">> ", RequestFrame.data(), RequestLength));
         const ResultCode sent = m_channel.SendBytes(RequestFrame.data(), RequestLength);
@@ -76,24 +78,38 @@ ResultCode ModbusMaster::ReceiveReply()
     int expected = ReplyLimit;
     int skip = EchoSkip ? RequestLength : 0;
     QDeadlineTimer deadline = DeadlineIn(GlobalTimeOut);
+    // The wait that follows the last byte taken; the deadline is set from it only when
+    // the buffer runs dry, since reading the clock at every byte costs more than the
+    // byte's whole handling.
+    int silence = -1;
 
-    while (!deadline.hasExpired()) {
-        PumpEvents();
+    for (;;) {
         quint8 byte = 0;
-        const LineRead got = m_channel.ReadByte(byte);
+        LineRead got = m_channel.ReadByte(byte);
+        if (got == LineRead::Nothing) {
+            // Only the event loop moves what the system holds into the line's buffer.
+            PumpEvents();
+            got = m_channel.ReadByte(byte);
+        }
         if (got == LineRead::Failed)
             return Rc::PortReadError;
         if (got == LineRead::Nothing) {
+            if (silence >= 0) {
+                deadline = DeadlineIn(silence);
+                silence = -1;
+            }
+            if (deadline.hasExpired())
+                break;
             m_channel.WaitForInput(deadline);
             continue;
         }
         if (skip > 0) {
             --skip; // echo bytes are dropped, not compared
-            deadline = DeadlineIn(skip > 0 ? LocalTimeOut : GlobalTimeOut);
+            silence = skip > 0 ? LocalTimeOut : GlobalTimeOut;
             continue;
         }
         if (ReplyLength == 0 && byte == 0xFF) {
-            deadline = DeadlineIn(LocalTimeOut); // line noise before a reply
+            silence = LocalTimeOut; // line noise before a reply
             continue;
         }
         ReplyFrame[ReplyLength] = byte;
@@ -112,7 +128,7 @@ ResultCode ModbusMaster::ReceiveReply()
             PumpEvents();
             break;
         }
-        deadline = DeadlineIn(LocalTimeOut);
+        silence = LocalTimeOut;
     }
 
     if (ShowLog > 0) {
@@ -126,7 +142,9 @@ ResultCode ModbusMaster::ReceiveReply()
         return Rc::CrcError;
     if (ReplyLength == 5 && (ReplyFrame[1] & 0x80))
         return ResultCode::Exception(ReplyFrame[2]);
-    m_channel.Pause(ReplyDelay);
+    // The reply's last byte has just let the event loop run.
+    if (ReplyDelay > 0)
+        m_channel.Pause(ReplyDelay);
     return Rc::Ok;
 }
 

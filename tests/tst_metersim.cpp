@@ -117,6 +117,8 @@ private slots:
     void echoingLine();
     void droppedConnectionComesBack();
     void unknownAddressIsQuiet();
+    void pacedPty_data();
+    void pacedPty();
     void modem_data();
     void modem();
     void usageNamesEveryOption();
@@ -274,6 +276,53 @@ void TestMeterSim::unknownAddressIsQuiet()
     QCOMPARE(sim.Read(999, 1), ResultCode::Exception(2));
 }
 
+void TestMeterSim::pacedPty_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("registers");
+    QTest::addColumn<bool>("echo");
+    QTest::newRow("19200, longest reply") << 19200 << 125 << false;
+    QTest::newRow("1200, a byte every 8 ms") << 1200 << 4 << false;
+    QTest::newRow("19200, echoing line") << 19200 << 60 << true;
+}
+
+// Replies that leave byte by byte at the line's pace still reach the master whole and
+// in order, one after another, and requests are still taken in.
+void TestMeterSim::pacedPty()
+{
+    QFETCH(int, baud);
+    QFETCH(int, registers);
+    QFETCH(bool, echo);
+
+    SimServer server;
+    server.AddMeter(std::make_unique<PlainMeter>(7));
+    server.SetBaud(baud);
+    server.SetEcho(echo);
+    QString error;
+    QVERIFY2(server.OpenPty(QString(), error), qPrintable(error));
+    QTemporaryDir home;
+    ExchangeLog log(home.path() + u'/');
+    Channel channel(log);
+    channel.ComPortName = server.PtyPath();
+    ModbusMaster master(channel, log);
+    master.GlobalTimeOut = 1000;
+    master.LocalTimeOut = 50;
+    master.GlobalTry = 1;
+    master.ReplyDelay = 0;
+    master.SendPauseMs = 0;
+    master.EchoSkip = echo;
+
+    for (const int first : {40, 1000}) {
+        std::array<quint8, 255> buffer{};
+        quint16 count = quint16(registers);
+        QCOMPARE(master.ReadHoldingRegisters(7, quint16(first), count, buffer), Rc::Ok);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(buffer.data()), count),
+                 Registers(first, registers));
+    }
+    const std::array<quint8, 4> value{0x12, 0x34, 0x56, 0x78};
+    QCOMPARE(master.WriteMultipleRegisters(7, 5, 2, value), Rc::Ok);
+}
+
 void TestMeterSim::modem_data()
 {
     QTest::addColumn<bool>("answersOk");
@@ -319,6 +368,7 @@ void TestMeterSim::usageNamesEveryOption()
     const QString usage = QString::fromUtf8(sim.readAllStandardOutput());
     for (const char* option : {"--pty",
                                "--tcp",
+                               "--baud",
                                "--meters",
                                "--print-demo",
                                "--echo",
@@ -342,9 +392,19 @@ void TestMeterSim::usageNamesEveryOption()
                                "--start-date-limit"})
         QVERIFY2(usage.contains(QLatin1String(option)), option);
 
-    sim.start(QStringLiteral(METERSIM_PATH), {QStringLiteral("--no-such-option")});
-    QVERIFY(sim.waitForFinished(10000));
-    QCOMPARE(sim.exitCode(), 2);
+    const QTemporaryDir dir;
+    const QString link = dir.path() + QStringLiteral("/line");
+    for (const QStringList& bad :
+         {QStringList{QStringLiteral("--no-such-option")},
+          // pacing only the gateway would pace nothing
+          QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0"),
+                      QStringLiteral("--baud"), QStringLiteral("9600")},
+          QStringList{QStringLiteral("--pty"), link, QStringLiteral("--baud"),
+                      QStringLiteral("300")}}) {
+        sim.start(QStringLiteral(METERSIM_PATH), bad);
+        QVERIFY(sim.waitForFinished(10000));
+        QVERIFY2(sim.exitCode() == 2, qPrintable(bad.join(u' ')));
+    }
 }
 
 namespace {

@@ -932,6 +932,8 @@ void TestReadout::lineSettings()
     Rig rig(QJsonArray{Orvek307(1, "11111111")});
     QVERIFY2(rig.ready, qPrintable(rig.error));
     QVERIFY2(rig.server.ListenTcp(QHostAddress::LocalHost, 0, rig.error), qPrintable(rig.error));
+    // An M-Bus line hands every request back ahead of the reply.
+    rig.server.SetEcho(echo);
     rig.settings.addressText = QStringLiteral("1");
     rig.settings.echo = echo;
     rig.settings.showLog = showLog;
@@ -942,6 +944,7 @@ void TestReadout::lineSettings()
 
     QCOMPARE(rig.frontEnd.errors, QStringList());
     QCOMPARE(rig.master.ReplyDelay, replyDelay);
+    QCOMPARE(rig.master.EchoSkip, echo);
     QCOMPARE(rig.master.ShowLog, frameDumps);
     const QStringList lines = rig.LogLines();
     const QString portLine =

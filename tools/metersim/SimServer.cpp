@@ -3,6 +3,7 @@
 #include "SimLine.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,7 +13,9 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <deque>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -23,6 +26,67 @@ namespace {
 constexpr int DropDelayMs = 50;
 
 } // namespace
+
+// One direction of a line at a baud rate: a byte takes 10 bit times (start, 8 data,
+// stop) after the one before it and is handed on only once it is through, so a frame
+// arrives whole no sooner than its length allows. Bytes given while others are still
+// on the wire queue behind them.
+class LinePacer : public QObject
+{
+public:
+    using Deliver = std::function<void(const QByteArray&)>;
+
+    LinePacer(int baud, Deliver deliver, QObject* parent)
+        : QObject(parent), m_nsPerByte(10'000'000'000LL / baud), m_deliver(std::move(deliver))
+    {
+        m_clock.start();
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        connect(&m_timer, &QTimer::timeout, this, &LinePacer::HandOn);
+    }
+
+    void Push(const QByteArray& bytes)
+    {
+        qint64 through = qMax(m_clock.nsecsElapsed(), m_lineFreeAt);
+        for (const char byte : bytes) {
+            through += m_nsPerByte;
+            m_queue.push_back({through, byte});
+        }
+        m_lineFreeAt = through;
+        if (!m_timer.isActive())
+            HandOn();
+    }
+
+private:
+    struct Pending
+    {
+        qint64 through; // on m_clock, in ns
+        char byte;
+    };
+
+    void HandOn()
+    {
+        const qint64 now = m_clock.nsecsElapsed();
+        QByteArray chunk;
+        while (!m_queue.empty() && m_queue.front().through <= now) {
+            chunk.append(m_queue.front().byte);
+            m_queue.pop_front();
+        }
+        // Timers count whole milliseconds: rounded up, no byte is ever early. Armed
+        // before handing on, since what is handed on may queue more.
+        if (!m_queue.empty())
+            m_timer.start(int((m_queue.front().through - now + 999'999) / 1'000'000));
+        if (!chunk.isEmpty())
+            m_deliver(chunk);
+    }
+
+    const qint64 m_nsPerByte;
+    Deliver m_deliver;
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    qint64 m_lineFreeAt = 0;
+    std::deque<Pending> m_queue;
+};
 
 SimServer::SimServer(QObject* parent) : QObject(parent) {}
 
@@ -122,24 +186,32 @@ bool SimServer::OpenPty(const QString& link, QString& error)
         m_ptyLink = link;
     }
     const int master = m_ptyMaster;
-    m_ptyLine = new SimLine(
-        *this,
-        [master](const QByteArray& bytes) {
-            qsizetype done = 0;
-            while (done < bytes.size()) {
-                const ssize_t n =
-                    ::write(master, bytes.constData() + done, size_t(bytes.size() - done));
-                if (n > 0) {
-                    done += n;
-                } else if (n < 0 && errno == EAGAIN) {
-                    pollfd p{master, POLLOUT, 0};
-                    ::poll(&p, 1, 100);
-                } else if (n < 0 && errno != EINTR) {
-                    return; // nobody on the other end
-                }
+    SimLine::Sender send = [master](const QByteArray& bytes) {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n =
+                ::write(master, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n > 0) {
+                done += n;
+            } else if (n < 0 && errno == EAGAIN) {
+                pollfd p{master, POLLOUT, 0};
+                ::poll(&p, 1, 100);
+            } else if (n < 0 && errno != EINTR) {
+                return; // nobody on the other end
             }
-        },
-        {}, this);
+        }
+    };
+    if (m_baud > 0) {
+        m_ptyOut = new LinePacer(m_baud, std::move(send), this);
+        send = [out = m_ptyOut](const QByteArray& bytes) {
+            out->Push(bytes);
+        };
+    }
+    m_ptyLine = new SimLine(*this, std::move(send), {}, this);
+    if (m_baud > 0) {
+        m_ptyIn = new LinePacer(
+            m_baud, [line = m_ptyLine](const QByteArray& bytes) { line->Receive(bytes); }, this);
+    }
     m_ptyNotifier = new QSocketNotifier(m_ptyMaster, QSocketNotifier::Read, this);
     connect(m_ptyNotifier, &QSocketNotifier::activated, this, &SimServer::ReadPty);
     return true;
@@ -149,7 +221,11 @@ void SimServer::ReadPty()
 {
     char buffer[4096];
     const ssize_t n = ::read(m_ptyMaster, buffer, sizeof buffer);
-    if (n > 0)
+    if (n <= 0)
+        return;
+    if (m_ptyIn)
+        m_ptyIn->Push(QByteArray(buffer, n));
+    else
         m_ptyLine->Receive(QByteArray(buffer, n));
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class LinePacer;
 class QTcpServer;
 class QSocketNotifier;
 class SimLine;
@@ -43,6 +44,9 @@ public:
     // One JSON object per line for every request received and every reply sent.
     bool SetTraceFile(const QString& path, QString& error);
 
+    // The pseudo-terminal as a line at this many baud (0: as fast as the system goes);
+    // set before OpenPty.
+    void SetBaud(int baud) { m_baud = baud; }
     // link: when not empty, a symbolic link to the terminal's device is made there.
     bool OpenPty(const QString& link, QString& error);
     QString PtyPath() const { return m_ptyPath; }
@@ -68,12 +72,15 @@ private:
     ModemOptions m_modem;
     QFile m_trace;
 
+    int m_baud = 0;
     int m_ptyMaster = -1;
     int m_ptySlave = -1;
     QString m_ptyPath;
     QString m_ptyLink;
     QSocketNotifier* m_ptyNotifier = nullptr;
     SimLine* m_ptyLine = nullptr;
+    LinePacer* m_ptyIn = nullptr;  // with a baud rate: requests on their way in
+    LinePacer* m_ptyOut = nullptr; // and replies on their way out
 
     QTcpServer* m_tcp = nullptr;
 };

@@ -24,6 +24,11 @@ const char kUsage[] =
     "  --tcp HOST:PORT         act as a serial-to-Ethernet gateway: raw RTU bytes over\n"
     "                          TCP, a new connection accepted after one is dropped;\n"
     "                          PORT 0 picks a free port\n"
+    "  --baud N                pace the pseudo-terminal as a line at N baud (1200 or\n"
+    "                          more): a byte takes 10 bit times both ways, a request\n"
+    "                          is taken in once its last byte is through, a reply\n"
+    "                          reaches the program byte by byte at that pace\n"
+    "                          (default: no pacing; the gateway is never paced)\n"
     "\n"
     "Meters:\n"
     "  --meters FILE           meter file (JSON); without it the built-in demo meters\n"
@@ -108,6 +113,7 @@ int main(int argc, char* argv[])
     ModemOptions modem;
     QString metersPath, ptyLink, tcp, tracePath, expectDir, fromText, todayText;
     bool faultsGiven = false;
+    int baud = 0;
 
     auto takeValue = [&args](qsizetype& i, QString& value) {
         if (i + 1 >= args.size())
@@ -139,6 +145,9 @@ int main(int argc, char* argv[])
             ok = takeValue(i, ptyLink);
         } else if (a == QLatin1String("--tcp")) {
             ok = takeValue(i, tcp);
+        } else if (a == QLatin1String("--baud")) {
+            // Slower, a byte would outlast the pause that ends a request.
+            ok = takeInt(i, baud) && baud >= 1200;
         } else if (a == QLatin1String("--meters")) {
             ok = takeValue(i, metersPath);
         } else if (a == QLatin1String("--trace")) {
@@ -210,6 +219,8 @@ int main(int argc, char* argv[])
         return Fail(QStringLiteral("--expect serves no line: leave out --pty and --tcp"));
     if (!expect && ptyLink.isEmpty() && tcp.isEmpty())
         return Fail(QStringLiteral("give --pty LINK and/or --tcp HOST:PORT (see --help)"));
+    if (baud > 0 && ptyLink.isEmpty())
+        return Fail(QStringLiteral("--baud paces the pseudo-terminal: give --pty LINK too"));
 
     QFile file(metersPath.isEmpty() ? QStringLiteral(":/metersim/demo-meters.json") : metersPath);
     if (!file.open(QIODevice::ReadOnly))
@@ -226,6 +237,7 @@ int main(int argc, char* argv[])
     if (faultsGiven)
         server.SetLineFaults(CombineFaults(faults, server.LineFaults()));
     server.SetModem(modem);
+    server.SetBaud(baud);
     if (!tracePath.isEmpty() && !server.SetTraceFile(tracePath, error))
         return Fail(QStringLiteral("trace file: ") + error);
 
