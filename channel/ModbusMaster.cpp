@@ -82,15 +82,13 @@ ResultCode ModbusMaster::ReceiveReply()
     // the buffer runs dry, since reading the clock at every byte costs more than the
     // byte's whole handling.
     int silence = -1;
+    bool lastLook = false;
 
     for (;;) {
         quint8 byte = 0;
-        LineRead got = m_channel.ReadByte(byte);
-        if (got == LineRead::Nothing) {
-            // Only the event loop moves what the system holds into the line's buffer.
-            PumpEvents();
-            got = m_channel.ReadByte(byte);
-        }
+        // Only the event loop moves what the system holds into the line's buffer; the
+        // wait below runs it when the buffer is dry.
+        const LineRead got = m_channel.ReadByte(byte);
         if (got == LineRead::Failed)
             return Rc::PortReadError;
         if (got == LineRead::Nothing) {
@@ -98,11 +96,19 @@ ResultCode ModbusMaster::ReceiveReply()
                 deadline = DeadlineIn(silence);
                 silence = -1;
             }
-            if (deadline.hasExpired())
-                break;
+            if (deadline.hasExpired()) {
+                // A last look at what the system holds: a reply that came as time ran
+                // out still counts.
+                if (lastLook)
+                    break;
+                lastLook = true;
+                PumpEvents();
+                continue;
+            }
             m_channel.WaitForInput(deadline);
             continue;
         }
+        lastLook = false;
         if (skip > 0) {
             --skip; // echo bytes are dropped, not compared
             silence = skip > 0 ? LocalTimeOut : GlobalTimeOut;
@@ -124,10 +130,8 @@ ResultCode ModbusMaster::ReceiveReply()
                 expected = 2;
         }
         ++ReplyLength;
-        if (expected == 0) {
-            PumpEvents();
+        if (expected == 0)
             break;
-        }
         silence = LocalTimeOut;
     }
 
