@@ -4,6 +4,7 @@
 //
 //   bench_line [LINE_PEER]     LINE_PEER defaults to line_peer beside this program
 
+#include "BenchSupport.h"
 #include "Channel.h"
 #include "ExchangeLog.h"
 #include "ModbusMaster.h"
@@ -31,21 +32,6 @@ constexpr int SilentTimeOutMs = 2000;
 constexpr double RatioGoal = 1.03;
 constexpr double ExchangeCpuGoal = 5.0; // percent of wall time
 constexpr double WaitCpuGoal = 2.0;
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) {
-        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-const char* Verdict(bool met)
-{
-    return met ? "met" : "MISSED";
-}
 
 // One line_peer process; its CPU time is its own, not ours.
 class Peer

@@ -18,8 +18,7 @@
 // stand-in received to the last reply it sent, from its trace (to the millisecond): the
 // rest of "wall" is opening the line and, for our read-out, its files put on the disk.
 
-#include "ExchangeLog.h"
-#include "ReadoutFrontEnd.h"
+#include "BenchSupport.h"
 #include "ReadoutJob.h"
 
 #include <QCoreApplication>
@@ -46,132 +45,6 @@ namespace {
 constexpr int Records = 200;
 constexpr double RatioGoal = 1.5;
 constexpr double CpuPerTransactionGoalUs = 100.0;
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) {
-        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-const char* Verdict(bool met)
-{
-    return met ? "met" : "MISSED";
-}
-
-class TextMemo : public LogMemo
-{
-public:
-    QString MemoText() const override { return m_text; }
-    void SetMemoText(const QString& text) override { m_text = text; }
-    void AddMemoLine(const QString& line) override
-    {
-        if (!m_text.isEmpty())
-            m_text += u'\n';
-        m_text += line;
-    }
-
-private:
-    QString m_text;
-};
-
-class CountingFrontEnd : public ReadoutFrontEnd
-{
-public:
-    void ShowError(const QString& text) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        ++failures;
-    }
-    void AppendToLastMemoLine(const QString&) override {}
-    void ShowIoError(int systemCode) override
-    {
-        std::fprintf(stderr, "I/O error %d\n", systemCode);
-        ++failures;
-    }
-
-    int failures = 0;
-};
-
-// The meter of bench_readout, so that the figures of the two can be set side by side.
-QByteArray MeterFile()
-{
-    const QJsonObject meter{
-        {"family", 0},
-        {"address", 1},
-        {"model", 307},
-        {"serial", "BENCH001"},
-        {"clock", "2026-12-10T10:15:42"},
-        {"layout", QJsonArray{0x11, 0x12, 0x31, 0x32, 0x41, 0x51, 0xB0, 0xC0}},
-        {"names", QJsonObject{{"0x201", "V1"},
-                              {"0x202", "V2"},
-                              {"0x301", "T1"},
-                              {"0x302", "T2"},
-                              {"0x401", "P1"},
-                              {"0x501", "Q1"}}},
-        {"depth", QJsonObject{{"hourly", Records}}},
-    };
-    return QJsonDocument(QJsonObject{{"meters", QJsonArray{meter}}}).toJson();
-}
-
-enum class Transport { Tcp, Pty };
-
-// The stand-in as a child process, on one line, tracing what it receives and sends.
-class MeterTool
-{
-public:
-    bool Start(const QString& program, Transport transport, const QString& dir)
-    {
-        trace = dir + QStringLiteral("/trace.jsonl");
-        QStringList args{QStringLiteral("--meters"), dir + QStringLiteral("/meters.json"),
-                         QStringLiteral("--trace"), trace};
-        if (transport == Transport::Tcp)
-            args << QStringLiteral("--tcp") << QStringLiteral("127.0.0.1:0");
-        else
-            args << QStringLiteral("--pty") << dir + QStringLiteral("/line");
-        m_process.setReadChannel(QProcess::StandardOutput);
-        m_process.start(program, args);
-        if (!m_process.waitForStarted(5000)) {
-            std::fprintf(stderr, "%s: %s\n", qPrintable(program),
-                         qPrintable(m_process.errorString()));
-            return false;
-        }
-        static const QRegularExpression tcpLine(QStringLiteral("^tcp (\\S+):(\\d+)$"));
-        static const QRegularExpression ptyLine(QStringLiteral("^pty (\\S+)$"));
-        while (m_process.waitForReadyRead(5000) || m_process.canReadLine()) {
-            while (m_process.canReadLine()) {
-                const QString line = QString::fromLocal8Bit(m_process.readLine()).trimmed();
-                if (const auto match = tcpLine.match(line); match.hasMatch())
-                    port = match.captured(2).toUShort();
-                if (const auto match = ptyLine.match(line); match.hasMatch())
-                    ptyPath = match.captured(1);
-                if (line == QLatin1String("ready"))
-                    return port != 0 || !ptyPath.isEmpty();
-            }
-        }
-        std::fprintf(stderr, "the meter tool did not get ready: %s\n",
-                     m_process.readAllStandardError().constData());
-        return false;
-    }
-    ~MeterTool()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    quint16 port = 0;
-    QString ptyPath;
-    QString trace;
-
-private:
-    QProcess m_process;
-};
 
 // One request as the stand-in received it, and what it answered.
 struct Request
@@ -244,13 +117,8 @@ Figures OurReadout(const QString& meterTool, Transport transport,
 {
     Figures figures;
     QTemporaryDir home;
-    {
-        QFile file(home.filePath(QStringLiteral("meters.json")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(MeterFile()) < 0)
-            return figures;
-    }
     MeterTool tool;
-    if (!tool.Start(meterTool, transport, home.path()))
+    if (!tool.Start(meterTool, transport, home.path(), Records))
         return figures;
 
     const QString programDir = home.path() + u'/';
@@ -334,13 +202,8 @@ Figures LibmodbusReplay(const QString& meterTool, const std::vector<Request>& se
 {
     Figures figures;
     QTemporaryDir dir;
-    {
-        QFile file(dir.filePath(QStringLiteral("meters.json")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(MeterFile()) < 0)
-            return figures;
-    }
     MeterTool tool;
-    if (!tool.Start(meterTool, Transport::Pty, dir.path()))
+    if (!tool.Start(meterTool, Transport::Pty, dir.path(), Records))
         return figures;
 
     int mismatches = 0;

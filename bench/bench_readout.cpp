@@ -10,8 +10,7 @@
 // fixed pauses cost: 100 ms before every request the meter received, plus ReplyDelay
 // after every good reply. The requests are counted from the meter tool's trace.
 
-#include "ExchangeLog.h"
-#include "ReadoutFrontEnd.h"
+#include "BenchSupport.h"
 #include "ReadoutJob.h"
 
 #include <QCoreApplication>
@@ -37,17 +36,6 @@ constexpr double RatioGoal = 1.03;
 constexpr double CpuGoal = 5.0;         // percent of wall time
 constexpr long FlatMemoryGoalKib = 512; // growth of the peak from the small to the large run
 
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) {
-        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// The process's peak resident size so far, in KiB.
 long PeakKib()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -61,112 +49,6 @@ long PeakKib()
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
-
-const char* Verdict(bool met)
-{
-    return met ? "met" : "MISSED";
-}
-
-// A memo as plain text that keeps its newest lines, the way the window's does.
-class TextMemo : public LogMemo
-{
-public:
-    QString MemoText() const override { return m_text; }
-    void SetMemoText(const QString& text) override { m_text = text; }
-    void AddMemoLine(const QString& line) override
-    {
-        if (!m_text.isEmpty())
-            m_text += u'\n';
-        m_text += line;
-    }
-
-private:
-    QString m_text;
-};
-
-class CountingFrontEnd : public ReadoutFrontEnd
-{
-public:
-    void ShowError(const QString& text) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        ++failures;
-    }
-    void AppendToLastMemoLine(const QString&) override {}
-    void ShowIoError(int systemCode) override
-    {
-        std::fprintf(stderr, "I/O error %d\n", systemCode);
-        ++failures;
-    }
-
-    int failures = 0;
-};
-
-QByteArray MeterFile(int records)
-{
-    const QJsonObject meter{
-        {"family", 0},
-        {"address", 1},
-        {"model", 307},
-        {"serial", "BENCH001"},
-        {"clock", "2026-12-10T10:15:42"},
-        {"layout", QJsonArray{0x11, 0x12, 0x31, 0x32, 0x41, 0x51, 0xB0, 0xC0}},
-        {"names", QJsonObject{{"0x201", "V1"},
-                              {"0x202", "V2"},
-                              {"0x301", "T1"},
-                              {"0x302", "T2"},
-                              {"0x401", "P1"},
-                              {"0x501", "Q1"}}},
-        {"depth", QJsonObject{{"hourly", records}}},
-    };
-    return QJsonDocument(QJsonObject{{"meters", QJsonArray{meter}}}).toJson();
-}
-
-// The meter tool as a child process; its CPU time is its own, not ours.
-class MeterTool
-{
-public:
-    bool Start(const QString& program, const QString& meters, const QString& trace)
-    {
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.setReadChannel(QProcess::StandardOutput);
-        m_process.start(program,
-                        {QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0"),
-                         QStringLiteral("--meters"), meters, QStringLiteral("--trace"), trace});
-        if (!m_process.waitForStarted(5000)) {
-            std::fprintf(stderr, "%s: %s\n", qPrintable(program),
-                         qPrintable(m_process.errorString()));
-            return false;
-        }
-        static const QRegularExpression tcpLine(QStringLiteral("^tcp (\\S+):(\\d+)$"));
-        while (m_process.waitForReadyRead(5000) || m_process.canReadLine()) {
-            while (m_process.canReadLine()) {
-                const QString line = QString::fromLocal8Bit(m_process.readLine()).trimmed();
-                const QRegularExpressionMatch match = tcpLine.match(line);
-                if (match.hasMatch())
-                    port = match.captured(2).toUShort();
-                if (line == QLatin1String("ready"))
-                    return port != 0;
-            }
-        }
-        std::fprintf(stderr, "the meter tool did not get ready: %s\n",
-                     m_process.readAllStandardError().constData());
-        return false;
-    }
-    ~MeterTool()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    quint16 port = 0;
-
-private:
-    QProcess m_process;
-};
 
 struct Traffic
 {
@@ -202,16 +84,10 @@ Traffic CountTraffic(const QString& trace)
 int OneReadout(const QString& meterTool, int records)
 {
     QTemporaryDir home;
-    const QString meters = home.filePath(QStringLiteral("meters.json"));
-    const QString trace = home.filePath(QStringLiteral("trace.jsonl"));
-    {
-        QFile file(meters);
-        if (!file.open(QIODevice::WriteOnly) || file.write(MeterFile(records)) < 0)
-            return 2;
-    }
     MeterTool tool;
-    if (!tool.Start(meterTool, meters, trace))
+    if (!tool.Start(meterTool, Transport::Tcp, home.path(), records))
         return 2;
+    const QString trace = tool.trace;
 
     const QString programDir = home.path() + u'/';
     TextMemo memo;

@@ -1,0 +1,147 @@
+#pragma once
+
+// What the benchmarks share: CPU time, the verdict words, a memo and a front end that
+// count, and the stand-in meter tool as a child process.
+
+#include "ExchangeLog.h"
+#include "ReadoutFrontEnd.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+// This process's own CPU time, user and system, s.
+inline double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) {
+        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+inline const char* Verdict(bool met)
+{
+    return met ? "met" : "MISSED";
+}
+
+// A memo as plain text, the way the window's keeps it.
+class TextMemo : public LogMemo
+{
+public:
+    QString MemoText() const override { return m_text; }
+    void SetMemoText(const QString& text) override { m_text = text; }
+    void AddMemoLine(const QString& line) override
+    {
+        if (!m_text.isEmpty())
+            m_text += u'\n';
+        m_text += line;
+    }
+
+private:
+    QString m_text;
+};
+
+class CountingFrontEnd : public ReadoutFrontEnd
+{
+public:
+    void ShowError(const QString& text) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        ++failures;
+    }
+    void AppendToLastMemoLine(const QString&) override {}
+    void ShowIoError(int systemCode) override
+    {
+        std::fprintf(stderr, "I/O error %d\n", systemCode);
+        ++failures;
+    }
+
+    int failures = 0;
+};
+
+enum class Transport { Tcp, Pty };
+
+// The stand-in meter tool as a child process, on one line, serving one ОРВЕК-307 at
+// address 1 with an hourly archive of the records asked for, tracing what it receives
+// and sends into dir/trace.jsonl. Its CPU time is its own, not ours.
+class MeterTool
+{
+public:
+    bool Start(const QString& program, Transport transport, const QString& dir, int records)
+    {
+        const QJsonObject meter{
+            {"family", 0},
+            {"address", 1},
+            {"model", 307},
+            {"serial", "BENCH001"},
+            {"clock", "2026-12-10T10:15:42"},
+            {"layout", QJsonArray{0x11, 0x12, 0x31, 0x32, 0x41, 0x51, 0xB0, 0xC0}},
+            {"names", QJsonObject{{"0x201", "V1"},
+                                  {"0x202", "V2"},
+                                  {"0x301", "T1"},
+                                  {"0x302", "T2"},
+                                  {"0x401", "P1"},
+                                  {"0x501", "Q1"}}},
+            {"depth", QJsonObject{{"hourly", records}}},
+        };
+        const QString meters = dir + QStringLiteral("/meters.json");
+        QFile file(meters);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(QJsonDocument(QJsonObject{{"meters", QJsonArray{meter}}}).toJson()) < 0)
+            return false;
+        file.close();
+        trace = dir + QStringLiteral("/trace.jsonl");
+        QStringList args{QStringLiteral("--meters"), meters, QStringLiteral("--trace"), trace};
+        if (transport == Transport::Tcp)
+            args << QStringLiteral("--tcp") << QStringLiteral("127.0.0.1:0");
+        else
+            args << QStringLiteral("--pty") << dir + QStringLiteral("/line");
+        m_process.setReadChannel(QProcess::StandardOutput);
+        m_process.start(program, args);
+        if (!m_process.waitForStarted(5000)) {
+            std::fprintf(stderr, "%s: %s\n", qPrintable(program),
+                         qPrintable(m_process.errorString()));
+            return false;
+        }
+        static const QRegularExpression tcpLine(QStringLiteral("^tcp (\\S+):(\\d+)$"));
+        static const QRegularExpression ptyLine(QStringLiteral("^pty (\\S+)$"));
+        while (m_process.waitForReadyRead(5000) || m_process.canReadLine()) {
+            while (m_process.canReadLine()) {
+                const QString line = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+                if (const auto match = tcpLine.match(line); match.hasMatch())
+                    port = match.captured(2).toUShort();
+                if (const auto match = ptyLine.match(line); match.hasMatch())
+                    ptyPath = match.captured(1);
+                if (line == QLatin1String("ready"))
+                    return port != 0 || !ptyPath.isEmpty();
+            }
+        }
+        std::fprintf(stderr, "the meter tool did not get ready: %s\n",
+                     m_process.readAllStandardError().constData());
+        return false;
+    }
+    ~MeterTool()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    quint16 port = 0;
+    QString ptyPath;
+    QString trace;
+
+private:
+    QProcess m_process;
+};
