@@ -157,8 +157,10 @@ bool BusScan::DetectEcho(int firstAddress)
     master.ReadHoldingRegisters(quint8(firstAddress), 1800, count, probe);
     if (!ReplyEchoesRequest(master))
         return false;
+    ReadoutSettings echoing = m_settings;
+    echoing.echo = true;
     master.EchoSkip = true;
-    master.ReplyDelay = m_settings.replyPause >= 0 ? m_settings.replyPause : 250;
+    master.ReplyDelay = echoing.ReplyPause();
     return true;
 }
 

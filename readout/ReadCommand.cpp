@@ -271,20 +271,18 @@ bool TakeReadOptions(const QCommandLineParser& parser, ReadOptions& options, QSt
     options.help = parser.isSet(QStringLiteral("help"));
     options.mbus = parser.isSet(QStringLiteral("mbus"));
     options.showLog = parser.isSet(QStringLiteral("show-log"));
-    for (const QString& value : parser.values(QStringLiteral("home")))
-        options.home = value;
-    for (const QString& value : parser.values(QStringLiteral("log-prefix")))
-        options.logPrefix = value;
-    for (const QString& value : parser.values(QStringLiteral("status")))
-        options.status = value;
-    for (const QString& value : parser.values(QStringLiteral("report")))
-        options.report = value;
-    for (const QString& value : parser.values(QStringLiteral("config")))
-        options.config = value;
-    for (const QString& value : parser.values(QStringLiteral("modem")))
-        options.dialString = value;
-    for (const QString& value : parser.values(QStringLiteral("port")))
-        options.port = value;
+    // Options without a check of their own: the last value given counts.
+    const auto takeLast = [&parser](const char* name, auto& target) {
+        if (parser.isSet(QLatin1String(name)))
+            target = parser.value(QLatin1String(name));
+    };
+    takeLast("home", options.home);
+    takeLast("log-prefix", options.logPrefix);
+    takeLast("status", options.status);
+    takeLast("report", options.report);
+    takeLast("config", options.config);
+    takeLast("modem", options.dialString);
+    takeLast("port", options.port);
     if (!TakePauseOption(parser, QStringLiteral("send-pause"), options.sendPause, error) ||
         !TakePauseOption(parser, QStringLiteral("reply-pause"), options.replyPause, error))
         return false;
@@ -358,17 +356,24 @@ bool TakeReadOptions(const QCommandLineParser& parser, ReadOptions& options, QSt
     return true;
 }
 
-bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error)
+bool ParseOptionsOnly(QCommandLineParser& parser, const QList<QCommandLineOption>& options,
+                      const QStringList& args, QString& error)
 {
-    QCommandLineParser parser;
     const QString unknown = QStringLiteral("unknown argument: ");
-    if (!ParseArguments(parser, ReadCommandOptions(), args, unknown, error))
+    if (!ParseArguments(parser, options, args, unknown, error))
         return false;
     if (!parser.positionalArguments().isEmpty()) {
         error = unknown + parser.positionalArguments().first();
         return false;
     }
-    return TakeReadOptions(parser, options, error);
+    return true;
+}
+
+bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error)
+{
+    QCommandLineParser parser;
+    return ParseOptionsOnly(parser, ReadCommandOptions(), args, error) &&
+           TakeReadOptions(parser, options, error);
 }
 
 bool BuildReadSettings(const ReadOptions& options, const IniFile& ini,

@@ -57,6 +57,10 @@ QCommandLineOption HelpOption();
 bool ParseArguments(QCommandLineParser& parser, const QList<QCommandLineOption>& options,
                     const QStringList& args, const QString& unknownText, QString& error);
 
+// ParseArguments for a command that takes options only: any other argument is unknown.
+bool ParseOptionsOnly(QCommandLineParser& parser, const QList<QCommandLineOption>& options,
+                      const QStringList& args, QString& error);
+
 // --from's values: dates YYYY-MM-DD in the years the meters hold; the last one counts.
 bool TakeFromOption(const QCommandLineParser& parser, std::optional<QDate>& from, QString& error);
 

@@ -58,13 +58,8 @@ QList<QCommandLineOption> ScanCommandOptions()
 bool ParseScanOptions(const QStringList& args, ScanOptions& options, QString& error)
 {
     QCommandLineParser parser;
-    const QString unknown = QStringLiteral("unknown argument: ");
-    if (!ParseArguments(parser, ScanCommandOptions(), args, unknown, error))
+    if (!ParseOptionsOnly(parser, ScanCommandOptions(), args, error))
         return false;
-    if (!parser.positionalArguments().isEmpty()) {
-        error = unknown + parser.positionalArguments().first();
-        return false;
-    }
     if (!TakePauseOption(parser, QStringLiteral("wait"), options.waitMs, error) ||
         (options.waitMs && *options.waitMs < 1)) {
         error = QStringLiteral("--wait is a whole number of milliseconds, 1 to 60000");
@@ -119,13 +114,10 @@ int RunScanCommand(const ScanOptions& scanOptions, FILE* out, FILE* err,
     job.master.ShowLog = settings.showLog ? 1 : 0;
     BusScan scan(job, settings, waitMs, options.sendPause.value_or(BusScan::DefaultSendPauseMs));
     const ResultCode opened = scan.Open();
-    if (opened == Rc::InvalidParameter) {
-        Write(err, QStringLiteral("orvekdata: ") + ResultCodeText(opened) + u'\n');
-        return 2;
-    }
     if (opened != Rc::Ok) {
         Write(err, QStringLiteral("orvekdata: ") + ResultCodeText(opened) + u'\n');
-        return 1;
+        // A port or speed the line cannot have is bad usage; a line that fails, not.
+        return opened == Rc::InvalidParameter ? 2 : 1;
     }
     const bool progress = IsTerminal(err);
     if (!parsed.addresses.isEmpty() && scan.DetectEcho(parsed.addresses.first())) {
