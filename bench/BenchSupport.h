@@ -5,6 +5,7 @@
 
 #include "ExchangeLog.h"
 #include "ReadoutFrontEnd.h"
+#include "ReadoutJob.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -144,4 +145,43 @@ public:
 
 private:
     QProcess m_process;
+};
+
+// One read-out of the meter tool's hourly archive from 2020-01-01, over the tool's line,
+// with the window's settings otherwise.
+struct HourlyReadout
+{
+    HourlyReadout(const QString& programDir, const MeterTool& tool, Transport transport)
+        : log(programDir), job(programDir, log, frontEnd, settings)
+    {
+        log.SetMemo(&memo);
+        settings.addressText = QStringLiteral("1");
+        if (transport == Transport::Tcp) {
+            settings.useTcp = true;
+            settings.tcpHost = QStringLiteral("127.0.0.1");
+            settings.tcpPort = tool.port;
+        } else {
+            settings.comPort = tool.ptyPath;
+            settings.comSpeed = QStringLiteral("115200");
+        }
+        settings.family = 0;
+        settings.startDate = QDate(2020, 1, 1);
+        settings.archiveHourly = true;
+    }
+
+    // The records of the hourly file, which is the last one the read-out made; -1 when
+    // it made none.
+    int HourlyRows()
+    {
+        QFile csv(job.files.ExportFile());
+        if (!csv.fileName().endsWith(QLatin1String("H0.csv")) || !csv.open(QIODevice::ReadOnly))
+            return -1;
+        return int(csv.readAll().count("\r\n")) - 4;
+    }
+
+    TextMemo memo;
+    ExchangeLog log;
+    CountingFrontEnd frontEnd;
+    ReadoutSettings settings;
+    ReadoutJob job;
 };

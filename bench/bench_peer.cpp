@@ -121,49 +121,29 @@ Figures OurReadout(const QString& meterTool, Transport transport,
     if (!tool.Start(meterTool, transport, home.path(), Records))
         return figures;
 
-    const QString programDir = home.path() + u'/';
-    TextMemo memo;
-    ExchangeLog log(programDir);
-    log.SetMemo(&memo);
-    CountingFrontEnd frontEnd;
-    ReadoutSettings settings;
-    ReadoutJob job(programDir, log, frontEnd, settings);
-    settings.addressText = QStringLiteral("1");
-    if (transport == Transport::Tcp) {
-        settings.useTcp = true;
-        settings.tcpHost = QStringLiteral("127.0.0.1");
-        settings.tcpPort = tool.port;
-    } else {
-        settings.comPort = tool.ptyPath;
-        settings.comSpeed = QStringLiteral("115200");
-    }
-    settings.family = 0;
-    settings.startDate = QDate(2020, 1, 1);
-    settings.archiveHourly = true;
-    settings.sendPause = 0;
-    settings.replyPause = 0;
+    HourlyReadout run(home.path() + u'/', tool, transport);
+    run.settings.sendPause = 0;
+    run.settings.replyPause = 0;
 
     const double cpuStart = CpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    job.readout.DoDevice();
+    run.job.readout.DoDevice();
     figures.wall = double(wall.nsecsElapsed()) / 1e9;
     figures.cpu = CpuSeconds() - cpuStart;
 
-    int rows = -1;
-    QFile csv(job.files.ExportFile());
-    if (csv.fileName().endsWith(QLatin1String("H0.csv")) && csv.open(QIODevice::ReadOnly))
-        rows = int(csv.readAll().count("\r\n")) - 4;
+    const int rows = run.HourlyRows();
     const Trace trace = ReadTrace(tool.trace);
     const std::vector<Request>& requests = trace.requests;
     figures.transactions = int(requests.size());
     figures.exchange = trace.spanMs / 1000.0;
     const bool answered = std::all_of(requests.begin(), requests.end(),
                                       [](const Request& r) { return !r.reply.isEmpty(); });
-    figures.ok = frontEnd.failures == 0 && rows == Records && answered;
+    figures.ok = run.frontEnd.failures == 0 && rows == Records && answered;
     if (!figures.ok)
-        std::fprintf(stderr, "our read-out: %d failure(s), %d of %d rows, %s\n", frontEnd.failures,
-                     rows, Records, answered ? "every request answered" : "a request unanswered");
+        std::fprintf(stderr, "our read-out: %d failure(s), %d of %d rows, %s\n",
+                     run.frontEnd.failures, rows, Records,
+                     answered ? "every request answered" : "a request unanswered");
     if (sequence)
         *sequence = requests;
     return figures;

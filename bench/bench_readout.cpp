@@ -89,43 +89,26 @@ int OneReadout(const QString& meterTool, int records)
         return 2;
     const QString trace = tool.trace;
 
-    const QString programDir = home.path() + u'/';
-    TextMemo memo;
-    ExchangeLog log(programDir);
-    log.SetMemo(&memo);
-    CountingFrontEnd frontEnd;
-    ReadoutSettings settings;
-    ReadoutJob job(programDir, log, frontEnd, settings);
-    settings.addressText = QStringLiteral("1");
-    settings.useTcp = true;
-    settings.tcpHost = QStringLiteral("127.0.0.1");
-    settings.tcpPort = tool.port;
-    settings.family = 0;
-    settings.startDate = QDate(2020, 1, 1);
-    settings.archiveHourly = true;
+    HourlyReadout run(home.path() + u'/', tool, Transport::Tcp);
 
     const double cpuStart = CpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    job.readout.DoDevice();
+    run.job.readout.DoDevice();
     const double wallSeconds = double(wall.nsecsElapsed()) / 1e9;
     const double cpuSeconds = CpuSeconds() - cpuStart;
     const long peak = PeakKib();
 
     // The trace is read only now, so that it adds nothing to the peak above.
     const Traffic traffic = CountTraffic(trace);
-    const double floorSeconds =
-        (traffic.requests * job.master.SendPauseMs + traffic.goodReplies * job.master.ReplyDelay) /
-        1000.0;
+    const double floorSeconds = (traffic.requests * run.job.master.SendPauseMs +
+                                 traffic.goodReplies * run.job.master.ReplyDelay) /
+                                1000.0;
     const double ratio = wallSeconds / floorSeconds;
     const double share = 100.0 * cpuSeconds / wallSeconds;
 
-    // The read-out must have read the whole archive, or the figures mean nothing. The
-    // hourly file is the last one it made.
-    int rows = -1;
-    QFile csv(job.files.ExportFile());
-    if (csv.fileName().endsWith(QLatin1String("H0.csv")) && csv.open(QIODevice::ReadOnly))
-        rows = int(csv.readAll().count("\r\n")) - 4;
+    // The read-out must have read the whole archive, or the figures mean nothing.
+    const int rows = run.HourlyRows();
 
     std::printf("%7d %9d %8.3f %8.3f %7.4f %-6s %7.3f %6.2f %% %-6s %8ld KiB\n", records,
                 traffic.requests, wallSeconds, floorSeconds, ratio, Verdict(ratio <= RatioGoal),
@@ -133,8 +116,8 @@ int OneReadout(const QString& meterTool, int records)
     std::fflush(stdout);
 
     bool ok = true;
-    if (frontEnd.failures > 0) {
-        std::printf("        the read-out reported %d failure(s)\n", frontEnd.failures);
+    if (run.frontEnd.failures > 0) {
+        std::printf("        the read-out reported %d failure(s)\n", run.frontEnd.failures);
         ok = false;
     }
     if (rows != records) {
