@@ -28,9 +28,8 @@ case "$which" in
     ;;
 esac
 build=${BUILD_DIR:-build}
-if [[ ! -f $build/build.ninja ]]; then
-  cmake -S . -B "$build" -G Ninja -DORVEK_WERROR=ON >/dev/null
-fi
+# The benchmarks are built on request only: turn them on in whatever build is used.
+cmake -S . -B "$build" -G Ninja -DORVEK_WERROR=ON -DORVEK_BENCH=ON >/dev/null
 status=0
 if [[ $which == line || $which == all ]]; then
   cmake --build "$build" --target bench_line line_peer >/dev/null

@@ -1,11 +1,15 @@
 # Fails when a C++ file of the tree is not formatted by the project's .clang-format.
 file(GLOB_RECURSE sources
   ${ROOT}/app/*.cpp ${ROOT}/app/*.h
-  ${ROOT}/common/*.cpp ${ROOT}/common/*.h
-  ${ROOT}/channel/*.cpp ${ROOT}/channel/*.h
-  ${ROOT}/drivers/*.cpp ${ROOT}/drivers/*.h
+  ${ROOT}/core/*.cpp ${ROOT}/core/*.h
+  ${ROOT}/settings/*.cpp ${ROOT}/settings/*.h
+  ${ROOT}/line/*.cpp ${ROOT}/line/*.h
+  ${ROOT}/modbus/*.cpp ${ROOT}/modbus/*.h
+  ${ROOT}/meters/*.cpp ${ROOT}/meters/*.h
+  ${ROOT}/storage/*.cpp ${ROOT}/storage/*.h
   ${ROOT}/readout/*.cpp ${ROOT}/readout/*.h
-  ${ROOT}/ui/*.cpp ${ROOT}/ui/*.h
+  ${ROOT}/cli/*.cpp ${ROOT}/cli/*.h
+  ${ROOT}/gui/*.cpp ${ROOT}/gui/*.h
   ${ROOT}/tools/*.cpp ${ROOT}/tools/*.h
   ${ROOT}/tests/*.cpp ${ROOT}/tests/*.h
   ${ROOT}/bench/*.cpp ${ROOT}/bench/*.h)

@@ -1,5 +1,7 @@
 #include "ReadoutJob.h"
 
+#include "ExchangeLog.h"
+
 ReadoutJob::ReadoutJob(const QString& programDir, ExchangeLog& log, ReadoutFrontEnd& frontEnd,
                        ReadoutSettings& settings, ExportFiles::Clock clock,
                        ExportFiles::TickSource tick)

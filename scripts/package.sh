@@ -2,7 +2,7 @@
 # Makes the Debian package: installs what is missing, builds a Release tree in
 # build-package, runs cpack there, then looks inside the package: its control fields, no
 # maintainer script (installing or upgrading never touches the user's files), and its
-# files unpacked into a temporary root and checked as tests/install_check.sh checks an
+# files unpacked into a temporary root and checked as tests/install/install_check.sh checks an
 # installed copy. Prints the package's path last.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,5 +34,5 @@ fi
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root"
-bash tests/install_check.sh "$root/usr"
+bash tests/install/install_check.sh "$root/usr"
 echo "$deb"

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build -G Ninja >/dev/null
+cmake -S . -B build -G Ninja -DORVEK_SCREENSHOT=ON >/dev/null
 cmake --build build --target orvekdata orvek-metersim orvek-screenshot >/dev/null
 source scripts/demo-meters.sh
 start_demo_meters

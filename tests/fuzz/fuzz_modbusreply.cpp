@@ -13,6 +13,7 @@
 // of registers asked for. Bit 2 damages the CRC, bit 3 puts the echo of the request in
 // front, bit 4 a byte of line noise (FFh) before the reply. When the input is used up,
 // the line takes no more requests.
+#include "Crc16.h"
 #include "DeviceDriver.h"
 #include "ExchangeLog.h"
 #include "FuzzCheck.h"

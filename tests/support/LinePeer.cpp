@@ -1,6 +1,6 @@
 #include "LinePeer.h"
 
-#include "ModbusMaster.h"
+#include "Crc16.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>

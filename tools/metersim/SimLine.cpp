@@ -1,6 +1,6 @@
 #include "SimLine.h"
 
-#include "ModbusMaster.h"
+#include "Crc16.h"
 #include "SimServer.h"
 
 #include <QJsonObject>

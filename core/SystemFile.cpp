@@ -1,0 +1,284 @@
+#include "SystemFile.h"
+
+#include <QDir>
+#include <QFile>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace SystemFile {
+
+#ifdef Q_OS_WIN
+
+namespace {
+
+const wchar_t* WidePath(const QString& nativePath)
+{
+    return reinterpret_cast<const wchar_t*>(nativePath.utf16());
+}
+
+int LastError()
+{
+    return static_cast<int>(GetLastError());
+}
+
+} // namespace
+
+int CreateFolder(const QString& path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    return CreateDirectoryW(WidePath(native), nullptr) ? 0 : LastError();
+}
+
+int Create(const QString& path, Handle& handle)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    const HANDLE file = CreateFileW(WidePath(native), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return LastError();
+    handle = reinterpret_cast<Handle>(file);
+    return 0;
+}
+
+int Write(Handle handle, QByteArrayView bytes)
+{
+    const char* data = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(qMin<qsizetype>(left, 1 << 30));
+        if (!WriteFile(reinterpret_cast<HANDLE>(handle), data, chunk, &written, nullptr))
+            return LastError();
+        data += written;
+        left -= written;
+    }
+    return 0;
+}
+
+int Close(Handle& handle)
+{
+    if (handle == ClosedHandle)
+        return 0;
+    const BOOL closed = CloseHandle(reinterpret_cast<HANDLE>(handle));
+    handle = ClosedHandle;
+    return closed ? 0 : LastError();
+}
+
+int Flush(Handle handle)
+{
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) ? 0 : LastError();
+}
+
+int ReadAll(const QString& path, QByteArray& bytes)
+{
+    // Sharing deletion lets another read-out rename its own file over this one meanwhile.
+    const QString native = QDir::toNativeSeparators(path);
+    const HANDLE file =
+        CreateFileW(WidePath(native), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return LastError();
+    bytes.clear();
+    char buffer[65536];
+    int error = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+            error = LastError();
+            break;
+        }
+        if (got == 0)
+            break;
+        bytes.append(buffer, got);
+    }
+    CloseHandle(file);
+    return error;
+}
+
+int CheckReplaceable(const QString& path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    const DWORD attributes = GetFileAttributesW(WidePath(native));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const int error = LastError();
+        return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    }
+    // What creating the file over a folder or a read-only file would have met.
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+        return ERROR_ACCESS_DENIED;
+    // A program that holds the file open without sharing its deletion (a spreadsheet
+    // showing it) would make the rename fail at the end of the export: say so now.
+    const HANDLE file = CreateFileW(WidePath(native), DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const int error = LastError();
+        return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    }
+    CloseHandle(file);
+    return 0;
+}
+
+int Replace(const QString& from, const QString& to)
+{
+    const QString nativeFrom = QDir::toNativeSeparators(from);
+    const QString nativeTo = QDir::toNativeSeparators(to);
+    return MoveFileExW(WidePath(nativeFrom), WidePath(nativeTo),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 0
+               : LastError();
+}
+
+int Remove(const QString& path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    return DeleteFileW(WidePath(native)) ? 0 : LastError();
+}
+
+#else
+
+namespace {
+
+QByteArray LocalPath(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+} // namespace
+
+int CreateFolder(const QString& path)
+{
+    return ::mkdir(LocalPath(path).constData(), 0777) == 0 ? 0 : errno;
+}
+
+int Create(const QString& path, Handle& handle)
+{
+    const int fd =
+        ::open(LocalPath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno;
+    handle = fd;
+    return 0;
+}
+
+int Write(Handle handle, QByteArrayView bytes)
+{
+    const char* data = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(static_cast<int>(handle), data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (written == 0)
+            return EIO; // no progress and no reason given
+        data += written;
+        left -= written;
+    }
+    return 0;
+}
+
+int Close(Handle& handle)
+{
+    if (handle == ClosedHandle)
+        return 0;
+    const int result = ::close(static_cast<int>(handle));
+    handle = ClosedHandle;
+    // After EINTR the descriptor is gone all the same and the data went to the system.
+    return result == 0 || errno == EINTR ? 0 : errno;
+}
+
+int Flush(Handle handle)
+{
+    if (::fsync(static_cast<int>(handle)) == 0)
+        return 0;
+    // A device or pipe in place of the file has nothing to hand to a disk.
+    return errno == EINVAL ? 0 : errno;
+}
+
+int ReadAll(const QString& path, QByteArray& bytes)
+{
+    const int fd = ::open(LocalPath(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    bytes.clear();
+    char buffer[65536];
+    int error = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            break;
+        }
+        if (got == 0)
+            break;
+        bytes.append(buffer, got);
+    }
+    ::close(fd);
+    return error;
+}
+
+int CheckReplaceable(const QString& path)
+{
+    const QByteArray local = LocalPath(path);
+    struct stat status;
+    if (::stat(local.constData(), &status) != 0)
+        return errno == ENOENT ? 0 : errno;
+    // What creating the file over a folder or a write-protected file would have met.
+    if (S_ISDIR(status.st_mode))
+        return EISDIR;
+    return ::faccessat(AT_FDCWD, local.constData(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+int Replace(const QString& from, const QString& to)
+{
+    return ::rename(LocalPath(from).constData(), LocalPath(to).constData()) == 0 ? 0 : errno;
+}
+
+int Remove(const QString& path)
+{
+    return ::unlink(LocalPath(path).constData()) == 0 ? 0 : errno;
+}
+
+#endif
+
+int WriteAll(const QString& path, QByteArrayView bytes)
+{
+    Handle handle = ClosedHandle;
+    if (const int error = Create(path, handle))
+        return error;
+    const int error = Write(handle, bytes);
+    const int closeError = Close(handle);
+    return error ? error : closeError;
+}
+
+int WriteAllVia(const QString& temporary, const QString& path, QByteArrayView bytes)
+{
+    Handle handle = ClosedHandle;
+    if (const int error = Create(temporary, handle))
+        return error;
+    int error = Write(handle, bytes);
+    if (error == 0)
+        error = Flush(handle);
+    const int closeError = Close(handle);
+    if (error == 0)
+        error = closeError;
+    if (error == 0)
+        error = Replace(temporary, path);
+    if (error != 0)
+        Remove(temporary);
+    return error;
+}
+
+} // namespace SystemFile
