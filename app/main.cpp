@@ -1,6 +1,7 @@
 #include "BatchCommand.h"
 #include "DatFile.h"
 #include "ExchangeLog.h"
+#include "Interrupts.h"
 #include "ProgramEnv.h"
 #include "ReadCommand.h"
 #include "ScanCommand.h"
@@ -55,22 +56,6 @@ QString CommandUsage(const QString& command)
     // dat2csv has no use for the program folder.
     return QStringLiteral("Usage:\n") + QString::fromUtf8(usage) +
            (command == QLatin1String("dat2csv") ? QString() : QString::fromUtf8(kHomeNote));
-}
-
-volatile std::sig_atomic_t interruptRequested = 0;
-volatile std::sig_atomic_t interruptCount = 0;
-
-// A batch counts the presses and stops its read-outs itself, at once on the second.
-extern "C" void OnBatchInterrupt(int)
-{
-    interruptCount = interruptCount + 1;
-}
-
-extern "C" void OnInterrupt(int)
-{
-    interruptRequested = 1;
-    // A second Ctrl+C stops the program at once.
-    std::signal(SIGINT, SIG_DFL);
 }
 
 void Print(FILE* stream, const QString& text)
@@ -228,21 +213,19 @@ int main(int argc, char* argv[])
         return ConvertDat(options.datFile);
     if (options.scan) {
         QCoreApplication app(argc, argv);
-        std::signal(SIGINT, OnInterrupt);
-        return RunScanCommand(options.scanOptions, stdout, stderr,
-                              [] { return interruptRequested != 0; });
+        InstallInterrupts();
+        return RunScanCommand(options.scanOptions, stdout, stderr);
     }
     if (options.batch) {
         QCoreApplication app(argc, argv);
-        std::signal(SIGINT, OnBatchInterrupt);
+        InstallCountingInterrupts();
         return RunBatchCommand(options.batchOptions, QCoreApplication::applicationFilePath(),
-                               stdout, stderr, [] { return int(interruptCount); });
+                               stdout, stderr, [] { return InterruptCount(); });
     }
     if (options.read) {
         QCoreApplication app(argc, argv);
-        std::signal(SIGINT, OnInterrupt);
-        return RunReadCommand(options.readOptions, stdout, stderr,
-                              [] { return interruptRequested != 0; });
+        InstallInterrupts();
+        return RunReadCommand(options.readOptions, stdout, stderr);
     }
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
@@ -275,6 +258,8 @@ int main(int argc, char* argv[])
     form.SetKeyDlg(&keyDlg);
     TDataForm dataForm;
     form.SetDataForm(&dataForm);
+    // The program ends with its main window, also while a data window is open.
+    QObject::connect(&form, &TForm1::closed, &dataForm, &QWidget::close);
     // Shown and hidden once, so that its window exists before the first message.
     keyDlg.show();
     keyDlg.hide();

@@ -4,7 +4,7 @@
 #include "ProgramEnv.h"
 #include "ProgramSettings.h"
 #include "ReadCommand.h"
-#include "ReadoutFrontEnd.h"
+#include "ReadoutSettings.h"
 
 #include <QCommandLineParser>
 #include <QDir>

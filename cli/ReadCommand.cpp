@@ -3,16 +3,18 @@
 #include "AddressList.h"
 #include "ExchangeLog.h"
 #include "IniFile.h"
+#include "Interrupts.h"
 #include "ProgramEnv.h"
 #include "ProgramSettings.h"
-#include "ReadoutJob.h"
+#include "ReadoutPlan.h"
+#include "ReadoutSession.h"
 #include "ReadoutSteps.h"
+#include "SessionEvents.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -175,14 +177,12 @@ bool TakeList(const QString& name, const QString& text, const QStringList& known
 // The Read button's view of a front end, on a console: the memo streams to out, each
 // line left open so that the dialing asterisks can still join it; errors go to err
 // and count as acknowledged at once.
-class ConsoleFrontEnd : public ReadoutFrontEnd, public LogMemo
+class ConsoleFrontEnd : public SessionEvents, public LogMemo
 {
 public:
     ConsoleFrontEnd(FILE* out, FILE* err) : m_out(out), m_err(err) {}
     ~ConsoleFrontEnd() override { EndLine(); }
 
-    QString MemoText() const override { return QString(); }
-    void SetMemoText(const QString&) override {}
     void AddMemoLine(const QString& line) override
     {
         if (m_lineOpen)
@@ -190,17 +190,14 @@ public:
         Write(m_out, line);
         m_lineOpen = true;
     }
-
-    void ShowError(const QString& text) override { Error(text); }
-    void AppendToLastMemoLine(const QString& text) override
+    void AppendToLastLine(const QString& text) override
     {
         Write(m_out, text);
         m_lineOpen = true;
     }
-    void ShowIoError(int systemCode) override
-    {
-        Error(QStringLiteral("I/O error %1").arg(systemCode));
-    }
+
+    void ShowError(const QString& text) override { Error(text); }
+    void ShowIoError(const QString& text) override { Error(text); }
 
     void Error(const QString& text)
     {
@@ -448,8 +445,7 @@ bool BuildReadSettings(const ReadOptions& options, const IniFile& ini,
     return true;
 }
 
-int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err,
-                   const std::function<bool()>& interrupted)
+int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err)
 {
     const QString programDir = ProgramDir(options.home);
     QString unusable;
@@ -471,36 +467,24 @@ int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err,
     ExchangeLog log(programDir);
     log.SetMemo(&console);
     log.FileLinePrefix = options.logPrefix;
-    ReadoutJob job(programDir, log, console, settings);
-    job.ClockDriftLimit = general.clockDriftLimit;
-    DropUnoffered(settings, job.DriverFor(settings.family));
-    ModbusMaster& master = job.master;
-    master.GlobalTimeOut = general.globalTimeOut;
-    master.LocalTimeOut = general.localTimeOut;
-    master.GlobalTry = general.globalTry;
-    // The M-Bus box's own handler sets the echo skipping, as loading a configuration does.
-    master.EchoSkip = settings.echo;
-    job.files.OnFailure = [&console](const QString& message) {
+    // What the family lacks is left out, as the window leaves it unticked.
+    const FamilyCatalogue families;
+    if (const DeviceDriver* driver = families.Find(settings.family))
+        DropUnoffered(settings, *driver);
+    const PlanSource plan(PlanFrom(settings));
+    ReadoutSession session(programDir, log, console, LineConfigFrom(settings, general), plan);
+    session.ClockDriftLimit = general.clockDriftLimit;
+    session.files.OnFailure = [&console](const QString& message) {
         console.Error(message);
     };
-    Readout& readout = job.readout;
 
-    bool aborted = false;
-    QTimer poll;
-    if (interrupted) {
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (!aborted && interrupted()) {
-                aborted = true;
-                readout.RequestAbort();
-            }
-        });
-        poll.start(50);
-    }
-    const int copyError = job.Run(options.report.value_or(QString()));
-    poll.stop();
+    SetInterruptTarget(&session);
+    const int copyError = session.Run(options.report.value_or(QString()));
+    SetInterruptTarget(nullptr);
+    const bool aborted = InterruptRequested() || session.AbortRequested();
     console.EndLine();
     // The meters were read all the same: a lost report is told, not counted as a failure.
-    if (job.ReportLost)
+    if (session.ReportLost)
         std::fputs(("orvekdata: the read-out report could not be written in " +
                     QDir::toNativeSeparators(ReportFolder(programDir)) + u'\n')
                        .toLocal8Bit()
@@ -510,7 +494,7 @@ int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err,
         console.Error(QStringLiteral("orvekdata: ") + *options.report +
                       QStringLiteral(": I/O error ") + QString::number(copyError));
     if (options.status) {
-        const ReadoutReport& report = readout.LastReport();
+        const ReadoutReport& report = session.LastReport();
         const QString result = aborted || report.Aborted() ? QStringLiteral("aborted")
                                : console.failed            ? QStringLiteral("failed")
                                                            : QStringLiteral("read");

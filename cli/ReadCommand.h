@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReadoutFrontEnd.h"
+#include "ReadoutSettings.h"
 
 #include <QCommandLineOption>
 #include <QDate>
@@ -91,8 +91,6 @@ extern const char ReadUsage[];
 
 // Runs one read-out in the program folder and returns the exit code: 0 when nothing
 // failed, 1 when a failure was reported or the read-out was interrupted, 2 on bad
-// usage. Memo lines go to out, error messages to err. interrupted is polled while the
-// read-out waits for the line; once it gives true the read-out is aborted as the
-// Abort button would.
-int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err,
-                   const std::function<bool()>& interrupted);
+// usage. Memo lines go to out, error messages to err. An interrupt (Interrupts.h) aborts
+// the read-out as the Abort button would.
+int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err);

@@ -4,10 +4,12 @@
 #include "BusScan.h"
 #include "ExchangeLog.h"
 #include "IniFile.h"
+#include "Interrupts.h"
 #include "ProgramEnv.h"
 #include "ProgramSettings.h"
-#include "ReadoutFrontEnd.h"
-#include "ReadoutJob.h"
+#include "ReadoutPlan.h"
+#include "ReadoutSession.h"
+#include "SessionEvents.h"
 #include "TextFormat.h"
 
 #include <QCommandLineParser>
@@ -77,8 +79,7 @@ bool ParseScanOptions(const QStringList& args, ScanOptions& options, QString& er
     return true;
 }
 
-int RunScanCommand(const ScanOptions& scanOptions, FILE* out, FILE* err,
-                   const std::function<bool()>& interrupted)
+int RunScanCommand(const ScanOptions& scanOptions, FILE* out, FILE* err)
 {
     const ReadOptions& options = scanOptions.line;
     const int waitMs = scanOptions.waitMs.value_or(BusScan::DefaultWaitMs);
@@ -103,17 +104,23 @@ int RunScanCommand(const ScanOptions& scanOptions, FILE* out, FILE* err,
         return 2;
     }
     ExchangeLog log(programDir);
-    struct Silent : ReadoutFrontEnd
+    struct Silent : SessionEvents
     {
         void ShowError(const QString&) override {}
-        void AppendToLastMemoLine(const QString&) override {}
-        void ShowIoError(int) override {}
+        void ShowIoError(const QString&) override {}
     } silent;
-    ReadoutJob job(programDir, log, silent, settings);
-    job.master.LocalTimeOut = general.localTimeOut;
-    job.master.ShowLog = settings.showLog ? 1 : 0;
-    BusScan scan(job, settings, waitMs, options.sendPause.value_or(BusScan::DefaultSendPauseMs));
+    const PlanSource plan;
+    const LineConfig line = LineConfigFrom(settings, general);
+    ReadoutSession session(programDir, log, silent, line, plan);
+    SetInterruptTarget(&session);
+    const struct Untarget
+    {
+        ~Untarget() { SetInterruptTarget(nullptr); }
+    } untarget;
+    BusScan scan(session, line, waitMs, options.sendPause.value_or(BusScan::DefaultSendPauseMs));
     const ResultCode opened = scan.Open();
+    if (opened == Rc::Aborted)
+        return 1;
     if (opened != Rc::Ok) {
         Write(err, QStringLiteral("orvekdata: ") + ResultCodeText(opened) + u'\n');
         // A port or speed the line cannot have is bad usage; a line that fails, not.
@@ -131,7 +138,7 @@ int RunScanCommand(const ScanOptions& scanOptions, FILE* out, FILE* err,
         return QDateTime::currentDateTime();
     };
     for (qsizetype i = 0; i < parsed.addresses.size(); ++i) {
-        if (interrupted && interrupted())
+        if (InterruptRequested())
             break;
         const int address = parsed.addresses[i];
         if (progress)

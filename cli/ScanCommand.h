@@ -26,5 +26,5 @@ QList<QCommandLineOption> ScanCommandOptions();
 bool ParseScanOptions(const QStringList& args, ScanOptions& options, QString& error);
 
 // Prints the meters found; 0 when one was, 1 when none, 2 on bad usage.
-int RunScanCommand(const ScanOptions& options, FILE* out, FILE* err,
-                   const std::function<bool()>& interrupted);
+// An interrupt (Interrupts.h) ends the scan at once.
+int RunScanCommand(const ScanOptions& options, FILE* out, FILE* err);

@@ -43,6 +43,8 @@ inline constexpr ResultCode InvalidParameter = ResultCode::Program(-6);
 inline constexpr ResultCode PortReadError = ResultCode::Program(-10);
 inline constexpr ResultCode PortWriteError = ResultCode::Program(-11);
 inline constexpr ResultCode ReceiveOverflow = ResultCode::Program(-14);
+// A wait on the line ended by an abort; the read-out logs the abort itself.
+inline constexpr ResultCode Aborted = ResultCode::Program(-15);
 inline constexpr ResultCode SocketStartFailed = ResultCode::Program(-28);
 inline constexpr ResultCode IpConnectionError = ResultCode::Program(-88);
 inline constexpr ResultCode LogDecodeError = ResultCode::Program(-90);

@@ -3,26 +3,58 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QThread>
 
-QString PlainTextMemo::MemoText() const
+namespace {
+
+void Append(QPlainTextEdit* edit, const QString& line)
 {
-    return m_edit->toPlainText();
+    edit->appendPlainText(line);
 }
 
-void PlainTextMemo::SetMemoText(const QString& text)
+void Join(QPlainTextEdit* edit, const QString& text)
 {
-    m_edit->setPlainText(text);
+    QTextCursor cursor(edit->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text);
+    edit->verticalScrollBar()->setValue(edit->verticalScrollBar()->maximum());
+}
+
+// On the control's thread at once, from any other thread in the order of the calls.
+template <class Step>
+void OnControlThread(const QPointer<QPlainTextEdit>& edit, Step step, const QString& text)
+{
+    QPlainTextEdit* control = edit.data();
+    if (!control)
+        return;
+    if (QThread::currentThread() == control->thread()) {
+        step(control, text);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        control,
+        [edit, step, text] {
+            if (edit)
+                step(edit.data(), text);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace
+
+PlainTextMemo::PlainTextMemo(QPlainTextEdit* edit) : m_edit(edit)
+{
+    // The newest lines and the one just added.
+    if (edit)
+        edit->setMaximumBlockCount(ExchangeLog::MemoLineLimit + 1);
 }
 
 void PlainTextMemo::AddMemoLine(const QString& line)
 {
-    m_edit->appendPlainText(line);
+    OnControlThread(m_edit, &Append, line);
 }
 
 void PlainTextMemo::AppendToLastLine(const QString& text)
 {
-    QTextCursor cursor(m_edit->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text);
-    m_edit->verticalScrollBar()->setValue(m_edit->verticalScrollBar()->maximum());
+    OnControlThread(m_edit, &Join, text);
 }

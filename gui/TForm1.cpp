@@ -3,6 +3,7 @@
 #include "AddressList.h"
 #include "AnsiCodec.h"
 #include "BusScan.h"
+#include "CancelToken.h"
 #include "ExchangeLog.h"
 #include "IniFile.h"
 #include "LayoutFont.h"
@@ -58,8 +59,7 @@ void SelectIgnoringCase(QComboBox* box, const QString& text)
 } // namespace
 
 TForm1::TForm1(ExchangeLog& log, QString programDir, QWidget* parent)
-    : QWidget(parent), m_log(log), m_programDir(std::move(programDir)), m_memo(nullptr),
-      m_job(m_programDir, log, *this, m_settings)
+    : QWidget(parent), m_log(log), m_programDir(std::move(programDir)), m_memo(nullptr)
 {
     EnsureLayoutFont();
     setupUi(this);
@@ -88,12 +88,29 @@ TForm1::TForm1(ExchangeLog& log, QString programDir, QWidget* parent)
     // No start date a meter cannot hold can be picked.
     dtBegin->setDateRange(QDate(MeterYearFirst, 1, 1), QDate(MeterYearLast, 12, 31));
 
+    // What a session has to show reaches the window as queued signals; an error box
+    // holds the session until the user closes it.
+    connect(&m_sessions, &SessionThread::errorRaised, this, [this](const QString& text) {
+        KeyDlg().ShowError(text);
+        m_sessions.Acknowledge();
+    });
+    connect(&m_sessions, &SessionThread::ioErrorRaised, this, [this](const QString& text) {
+        ShowApplicationError(text);
+        m_sessions.Acknowledge();
+    });
+    connect(&m_sessions, &SessionThread::finished, this, &TForm1::SessionEnded);
+
     ConnectHandlers();
     FormCreate();
 }
 
 TForm1::~TForm1()
 {
+    // A window going away with a session still running stops it first: the session
+    // logs through this window's memo.
+    if (m_session)
+        m_session->RequestAbort();
+    m_sessions.Join();
     if (m_log.Memo() == &m_memo)
         m_log.SetMemo(nullptr);
 }
@@ -172,7 +189,6 @@ void TForm1::ConnectHandlers()
         connect(box, &QComboBox::editTextChanged, this, sync);
     }
     connect(cbDevice, &QComboBox::currentIndexChanged, this, sync);
-    connect(sePort, &QSpinBox::valueChanged, this, [this] { m_heldPort.reset(); });
     connect(sePort, &QSpinBox::valueChanged, this, sync);
     connect(dtBegin, &QDateEdit::dateChanged, this, sync);
 }
@@ -183,7 +199,7 @@ void TForm1::ControlsToSettings()
     s.addressText = edAddress->text();
     s.useTcp = cbTCP->isChecked();
     s.tcpHost = edADDR->text();
-    s.tcpPort = m_heldPort.value_or(sePort->value());
+    s.tcpPort = sePort->value();
     s.comPort = cbCOM->currentText();
     s.comSpeed = cbSpeed->currentText();
     s.echo = cbEcho->isChecked();
@@ -199,6 +215,8 @@ void TForm1::ControlsToSettings()
     s.archiveEmergency = cbArcEDay->isChecked();
     s.eventLog = cbLog->isChecked();
     s.protectedLog = cbLogZ->isChecked();
+    // A running read-out takes the plan afresh for every device still to come.
+    m_plan.Update(PlanFrom(s));
 }
 
 void TForm1::SettingsToControls(const ReadoutSettings& s)
@@ -255,14 +273,10 @@ void TForm1::FormCreate()
 
     const IniFile ini(m_iniPath);
     FillConfigurationList();
-    const GeneralSettings general = ReadGeneralSettings(ini);
-    m_job.master.ShowLog = general.showLog;
+    m_general = ReadGeneralSettings(ini);
+    const GeneralSettings& general = m_general;
     if (general.showLog > 0)
         cbShowLog->setChecked(true);
-    m_job.master.GlobalTimeOut = general.globalTimeOut;
-    m_job.master.LocalTimeOut = general.localTimeOut;
-    m_job.master.GlobalTry = general.globalTry;
-    m_job.ClockDriftLimit = general.clockDriftLimit;
     m_settings.sendPause = general.sendPause;
     m_settings.replyPause = general.replyPause;
     SelectIgnoringCase(cbCOM, general.comPort);
@@ -324,6 +338,7 @@ void TForm1::closeEvent(QCloseEvent* e)
     }
     FormDestroy();
     e->accept();
+    emit closed();
 }
 
 void TForm1::FormDestroy()
@@ -332,11 +347,7 @@ void TForm1::FormDestroy()
         return;
     m_destroyed = true;
     IniFile ini(m_iniPath);
-    GeneralSettings general;
-    general.showLog = m_job.master.ShowLog;
-    general.globalTimeOut = m_job.master.GlobalTimeOut;
-    general.localTimeOut = m_job.master.LocalTimeOut;
-    general.globalTry = m_job.master.GlobalTry;
+    GeneralSettings general = m_general;
     general.comPort = cbCOM->currentText();
     general.comSpeed = cbSpeed->currentText();
     if (!WriteGeneralSettings(ini, general)) {
@@ -412,11 +423,10 @@ void TForm1::IniRead(const QString& section)
     ReadoutSettings loaded = m_settings;
     ReadConfiguration(IniFile(m_iniPath), section, loaded);
     m_settings.configuration = loaded.configuration;
+    // The box shows the port a read-out will use, also one it will refuse (0, or beyond
+    // 65535): showing the nearest port the box holds would hide why it is refused.
+    sePort->setRange(std::min(1, loaded.tcpPort), std::max(65535, loaded.tcpPort));
     SettingsToControls(loaded);
-    m_heldPort.reset();
-    if (loaded.tcpPort < sePort->minimum() || loaded.tcpPort > sePort->maximum())
-        m_heldPort = loaded.tcpPort;
-    m_job.master.EchoSkip = cbEcho->isChecked();
     cbTCPClick();
     ControlsToSettings();
 }
@@ -454,7 +464,9 @@ void TForm1::cbTCPClick()
 
 void TForm1::cbDeviceChange()
 {
-    const DeviceDriver& driver = m_job.DriverFor(std::max(cbDevice->currentIndex(), 0));
+    const DeviceDriver* driver = m_families.Find(std::max(cbDevice->currentIndex(), 0));
+    if (!driver)
+        return;
     const std::pair<QCheckBox*, ReadoutBox> boxes[] = {
         {cbArcHour, ReadoutBox::Hourly},    {cbArcDay, ReadoutBox::Daily},
         {cbArcMonth, ReadoutBox::Monthly},  {cbArcInt, ReadoutBox::Integral},
@@ -462,7 +474,7 @@ void TForm1::cbDeviceChange()
         {cbLogZ, ReadoutBox::ProtectedLog},
     };
     for (const auto& [box, kind] : boxes) {
-        const bool offered = BoxOffered(driver, kind);
+        const bool offered = BoxOffered(*driver, kind);
         box->setEnabled(offered);
         if (!offered)
             box->setChecked(false);
@@ -471,12 +483,14 @@ void TForm1::cbDeviceChange()
 
 void TForm1::cbEchoClick()
 {
-    m_job.master.EchoSkip = cbEcho->isChecked();
+    // The M-Bus box's echo skipping and reply pause go with the line of the next read-out.
+    ControlsToSettings();
 }
 
 void TForm1::cbShowLogClick()
 {
-    m_job.master.ShowLog = cbShowLog->isChecked() ? 1 : 0;
+    m_general.showLog = cbShowLog->isChecked() ? 1 : 0;
+    ControlsToSettings();
 }
 
 void TForm1::cbCOMDropDown()
@@ -486,15 +500,30 @@ void TForm1::cbCOMDropDown()
 
 // The read-out
 
-void TForm1::RunWithAbort(const std::function<void()>& run)
+std::unique_ptr<ReadoutSession> TForm1::MakeSession(const LineConfig& line)
 {
-    m_job.context.AbortRequested = false;
+    auto session = std::make_unique<ReadoutSession>(m_programDir, m_log, m_sessions, line, m_plan);
+    session->ClockDriftLimit = m_general.clockDriftLimit;
+    return session;
+}
+
+void TForm1::StartSession(std::function<void()> work, std::function<void()> done)
+{
     m_readState = ReadState::Running;
     btnDoDevice->setText(AbortCaption);
-    run();
+    m_sessionDone = std::move(done);
+    m_sessions.Start(std::move(work));
+}
+
+void TForm1::SessionEnded()
+{
+    if (m_sessionDone)
+        std::exchange(m_sessionDone, nullptr)();
+    m_session.reset();
     m_readState = ReadState::Idle;
     btnDoDevice->setText(ReadCaption);
     btnDoDevice->setEnabled(true);
+    emit sessionFinished();
     if (m_closePending) {
         m_closePending = false;
         close();
@@ -504,18 +533,21 @@ void TForm1::RunWithAbort(const std::function<void()>& run)
 void TForm1::btnDoDeviceClick()
 {
     if (m_readState == ReadState::Idle) {
-        RunWithAbort([this] {
-            ControlsToSettings();
-            m_job.Run();
-            if (!m_job.ReportPath.isEmpty())
-                m_log.AddLogLine(QStringLiteral("Отчет о чтении: ") +
-                                 QDir::toNativeSeparators(m_job.ReportPath));
-            else if (m_job.ReportLost)
-                m_log.AddLogLine(QStringLiteral("Отчет о чтении не записан в ") +
-                                 QDir::toNativeSeparators(ReportFolder(m_programDir)));
-        });
+        ControlsToSettings();
+        m_session = MakeSession(CurrentLine());
+        ReadoutSession* session = m_session.get();
+        StartSession([session] { session->Run(); },
+                     [this, session] {
+                         if (!session->ReportPath.isEmpty())
+                             m_log.AddLogLine(QStringLiteral("Отчет о чтении: ") +
+                                              QDir::toNativeSeparators(session->ReportPath));
+                         else if (session->ReportLost)
+                             m_log.AddLogLine(QStringLiteral("Отчет о чтении не записан в ") +
+                                              QDir::toNativeSeparators(ReportFolder(m_programDir)));
+                     });
     } else if (m_readState == ReadState::Running) {
-        m_job.readout.RequestAbort();
+        if (m_session)
+            m_session->RequestAbort();
         m_readState = ReadState::Aborting;
         btnDoDevice->setText(WaitCaption);
         btnDoDevice->setEnabled(false);
@@ -561,82 +593,94 @@ void TForm1::FindMeters(const QString& addressText)
         ShowError(QStringLiteral("Поиск приборов через модем не выполняется"));
         return;
     }
-    RunWithAbort([&] {
-        m_log.AddLogLine(QString(39, u'='));
-        m_log.AddLogLine(QStringLiteral("Поиск приборов по адресам \"") + addressText + u'"');
-        m_log.AddLogLine(LineLogText(m_settings));
-        BusScan scan(m_job, m_settings);
-        const ResultCode opened = scan.Open();
-        if (opened != Rc::Ok) {
-            m_log.AddLogLine(ResultCodeText(opened));
-            ShowError(ResultCodeText(opened));
-            return;
-        }
-        const bool echo = scan.DetectEcho(parsed.addresses.first());
-        if (echo)
-            m_log.AddLogLine(QStringLiteral("Линия возвращает запросы программы: нужна отметка "
-                                            "\"M-Bus\""));
+    // What the scan found, handed to the window when it has ended.
+    struct Outcome
+    {
         QList<int> found;
         std::optional<int> family;
         bool oneFamily = true;
-        const qsizetype count = parsed.addresses.size();
-        // Progress in tenths of the list; a short list needs none.
-        const qsizetype step = count > 20 ? (count + 9) / 10 : count + 1;
-        for (qsizetype i = 0; i < count; ++i) {
-            if (m_job.context.AbortRequested)
-                break;
-            if (i > 0 && i % step == 0)
-                m_log.AddLogLine(QStringLiteral("Опрошено адресов: %1 из %2").arg(i).arg(count));
-            FoundMeter meter;
-            if (!scan.Identify(parsed.addresses[i], meter))
-                continue;
-            found.append(meter.address);
-            if (meter.family < 0 || (family && *family != meter.family))
-                oneFamily = false;
-            family = meter.family;
-            QString line = QStringLiteral("Адрес %1: ").arg(meter.address);
-            if (meter.family < 0) {
-                line += QStringLiteral("прибор не опознан (") + meter.device + u')';
-            } else {
-                line += meter.device + QStringLiteral(", зав. № ") + meter.serial;
-                if (meter.clockRead)
-                    line += QStringLiteral(", часы ") + FormatDateTimeSeconds(meter.clock) +
-                            QStringLiteral(", расхождение %1 с").arg(meter.drift);
+        bool echo = false;
+        bool complete = false;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    const LineConfig line = CurrentLine();
+    m_session = MakeSession(line);
+    ReadoutSession* session = m_session.get();
+    ExchangeLog& log = m_log;
+    SessionEvents& events = m_sessions;
+    const QList<quint8> addresses = parsed.addresses;
+    StartSession(
+        [session, line, addresses, addressText, outcome, &log, &events] {
+            log.AddLogLine(QString(39, u'='));
+            log.AddLogLine(QStringLiteral("Поиск приборов по адресам \"") + addressText + u'"');
+            log.AddLogLine(line.logText);
+            BusScan scan(*session, line);
+            const ResultCode opened = scan.Open();
+            if (opened == Rc::Aborted) {
+                log.AddLogLine(QStringLiteral("Операция прервана"));
+                return;
             }
-            m_log.AddLogLine(line);
-        }
-        const bool aborted = m_job.context.AbortRequested;
-        if (aborted)
-            m_log.AddLogLine(QStringLiteral("Операция прервана"));
-        m_log.AddLogLine(found.isEmpty()
-                             ? QStringLiteral("Приборы не найдены")
-                             : QStringLiteral("Найдено приборов: %1").arg(found.size()));
-        // An aborted scan leaves the user's list: the addresses after it were not asked.
-        if (aborted || found.isEmpty())
-            return;
-        edAddress->setText(AddressListText(found));
-        if (echo)
-            cbEcho->setChecked(true);
-        if (oneFamily && family && *family != cbDevice->currentIndex()) {
-            cbDevice->setCurrentIndex(*family);
-            cbDeviceChange();
-        }
-    });
+            if (opened != Rc::Ok) {
+                log.AddLogLine(ResultCodeText(opened));
+                events.ShowError(ResultCodeText(opened));
+                return;
+            }
+            outcome->echo = scan.DetectEcho(addresses.first());
+            if (outcome->echo)
+                log.AddLogLine(QStringLiteral("Линия возвращает запросы программы: нужна отметка "
+                                              "\"M-Bus\""));
+            const qsizetype count = addresses.size();
+            // Progress in tenths of the list; a short list needs none.
+            const qsizetype step = count > 20 ? (count + 9) / 10 : count + 1;
+            for (qsizetype i = 0; i < count; ++i) {
+                if (session->AbortRequested())
+                    break;
+                if (i > 0 && i % step == 0)
+                    log.AddLogLine(QStringLiteral("Опрошено адресов: %1 из %2").arg(i).arg(count));
+                FoundMeter meter;
+                if (!scan.Identify(addresses[i], meter))
+                    continue;
+                outcome->found.append(meter.address);
+                if (meter.family < 0 || (outcome->family && *outcome->family != meter.family))
+                    outcome->oneFamily = false;
+                outcome->family = meter.family;
+                QString text = QStringLiteral("Адрес %1: ").arg(meter.address);
+                if (meter.family < 0) {
+                    text += QStringLiteral("прибор не опознан (") + meter.device + u')';
+                } else {
+                    text += meter.device + QStringLiteral(", зав. № ") + meter.serial;
+                    if (meter.clockRead)
+                        text += QStringLiteral(", часы ") + FormatDateTimeSeconds(meter.clock) +
+                                QStringLiteral(", расхождение %1 с").arg(meter.drift);
+                }
+                log.AddLogLine(text);
+            }
+            const bool aborted = session->AbortRequested();
+            if (aborted)
+                log.AddLogLine(QStringLiteral("Операция прервана"));
+            log.AddLogLine(outcome->found.isEmpty()
+                               ? QStringLiteral("Приборы не найдены")
+                               : QStringLiteral("Найдено приборов: %1").arg(outcome->found.size()));
+            outcome->complete = !aborted;
+        },
+        [this, outcome] {
+            // An aborted scan leaves the user's list: the addresses after it were not asked.
+            if (!outcome->complete || outcome->found.isEmpty())
+                return;
+            edAddress->setText(AddressListText(outcome->found));
+            if (outcome->echo)
+                cbEcho->setChecked(true);
+            if (outcome->oneFamily && outcome->family &&
+                *outcome->family != cbDevice->currentIndex()) {
+                cbDevice->setCurrentIndex(*outcome->family);
+                cbDeviceChange();
+            }
+        });
 }
 
 void TForm1::ShowError(const QString& text)
 {
     KeyDlg().ShowError(text);
-}
-
-void TForm1::AppendToLastMemoLine(const QString& text)
-{
-    m_memo.AppendToLastLine(text);
-}
-
-void TForm1::ShowIoError(int systemCode)
-{
-    ShowApplicationError(QStringLiteral("I/O error %1").arg(systemCode));
 }
 
 void TForm1::ShowApplicationError(const QString& text)
@@ -692,54 +736,55 @@ void TForm1::ShowHexAsSingle(const QString& answer)
 
 void TForm1::SpeedButton2Click()
 {
-    m_job.master.ShowLog = cbShowLog->isChecked() ? 1 : 0;
+    if (m_readState != ReadState::Idle)
+        return;
+    ControlsToSettings();
     QString text = edAddress->text();
     int address = 0;
     if (!TakeNumberToken(text, address)) {
         KeyDlg().ShowError(QStringLiteral("Нет допустимых адресов"));
         return;
     }
-
-    if (cbTCP->isChecked()) {
-        m_job.channel.TcpHost = edADDR->text();
-        m_job.channel.TcpPort = quint16(sePort->value());
-        m_log.AddLogLine(QStringLiteral("Порт ") + QString::number(sePort->value()) +
-                         QStringLiteral(" по IP адресу ") + edADDR->text());
-    } else {
-        bool ok = false;
-        const int speed = cbSpeed->currentText().trimmed().toInt(&ok);
-        if (!ok) {
-            ShowApplicationError(QStringLiteral("Неверная скорость порта: ") +
-                                 cbSpeed->currentText());
-            return;
-        }
-        m_job.channel.TcpHost.clear();
-        m_job.channel.ComPortName = cbCOM->currentText();
-        m_job.channel.BaudRate = speed;
-        m_log.AddLogLine(QStringLiteral("Порт ") + cbCOM->currentText() +
-                         QStringLiteral(" скорость ") + cbSpeed->currentText());
-    }
-    m_job.master.SendPauseMs = m_settings.sendPause;
-    m_job.master.ReplyDelay = m_settings.ReplyPause();
-
-    const ResultCode opened = m_job.channel.OpenChannel();
-    if (opened != Rc::Ok) {
-        const QString message = ResultCodeText(opened);
-        KeyDlg().ShowError(message);
-        m_log.AddLogLine(message);
+    const LineConfig line = CurrentLine();
+    if (!line.tcp && line.baudRate <= 0) {
+        ShowApplicationError(QStringLiteral("Неверная скорость порта: ") + cbSpeed->currentText());
         return;
     }
-    const int first = SpinEdit1->value();
-    for (int reg = first; reg <= first + 99; ++reg) {
-        quint16 count = 1;
-        std::array<quint8, 2> data{};
-        if (m_job.master.ReadHoldingRegisters(quint16(address), quint16(reg), count, data) !=
-            Rc::Ok)
-            continue;
-        m_log.AddLogLine(QString::number(reg) + QStringLiteral(" = ") +
-                         QString::number((data[0] << 8) | data[1]));
+    if (!LineConfigUsable(line)) {
+        KeyDlg().ShowError(ResultCodeText(Rc::InvalidParameter));
+        return;
     }
-    m_job.channel.CloseChannel();
+    m_log.AddLogLine(line.logText);
+    m_session = MakeSession(line);
+    ReadoutSession* session = m_session.get();
+    ExchangeLog& log = m_log;
+    SessionEvents& events = m_sessions;
+    const int first = SpinEdit1->value();
+    StartSession(
+        [session, line, address, first, &log, &events] {
+            session->line.Configure(line);
+            session->master.Configure(line);
+            const ResultCode opened = session->line.OpenChannel();
+            if (opened != Rc::Ok) {
+                if (opened == Rc::Aborted)
+                    return;
+                const QString message = ResultCodeText(opened);
+                events.ShowError(message);
+                log.AddLogLine(message);
+                return;
+            }
+            for (int reg = first; reg <= first + 99 && !session->AbortRequested(); ++reg) {
+                quint16 count = 1;
+                std::array<quint8, 2> data{};
+                if (session->master.ReadHoldingRegisters(quint16(address), quint16(reg), count,
+                                                         data) != Rc::Ok)
+                    continue;
+                log.AddLogLine(QString::number(reg) + QStringLiteral(" = ") +
+                               QString::number((data[0] << 8) | data[1]));
+            }
+            session->line.CloseChannel();
+        },
+        nullptr);
 }
 
 // The file viewer
@@ -770,7 +815,7 @@ bool TForm1::ReportDatStatus(const DatContent& content)
         return false;
     case DatStatus::ReadFailed:
     case DatStatus::WriteFailed:
-        ShowIoError(content.systemError);
+        ShowApplicationError(QStringLiteral("I/O error %1").arg(content.systemError));
         return false;
     }
     return false;

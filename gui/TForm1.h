@@ -1,14 +1,12 @@
 #pragma once
 
-#include "Channel.h"
 #include "DatFile.h"
-#include "DeviceDriver.h"
-#include "ExportFiles.h"
-#include "ModbusMaster.h"
-#include "Modem.h"
 #include "PlainTextMemo.h"
-#include "ReadoutFrontEnd.h"
-#include "ReadoutJob.h"
+#include "ProgramSettings.h"
+#include "ReadoutPlan.h"
+#include "ReadoutSession.h"
+#include "ReadoutSteps.h"
+#include "SessionThread.h"
 #include "ui_TForm1.h"
 
 #include <QWidget>
@@ -27,9 +25,10 @@ class TKeyDlg;
 // button and the log memo. Its controls are the members of the form (cbCOM, btnDoDevice,
 // memLog, …), each with an object name equal to its member name.
 //
-// The window owns the line and the read-out; everything runs on the UI thread, and a
-// read-out runs inside btnDoDeviceClick, with the other handlers nested in its waits.
-class TForm1 : public QWidget, public Ui::TForm1, public ReadoutFrontEnd
+// A read-out (or a scan, or the register request) runs as a session on a thread of its
+// own; the window hears of it through queued signals and stays free meanwhile. Changes
+// of the family and the boxes reach the devices still to come.
+class TForm1 : public QWidget, public Ui::TForm1
 {
     Q_OBJECT
 
@@ -105,15 +104,22 @@ public:
 
     // What a read-out sees of the controls; kept in step with them as they change.
     const ReadoutSettings& Settings() const { return m_settings; }
-    ModbusMaster& Master() { return m_job.master; }
-    Channel& LineChannel() { return m_job.channel; }
+    // [General] as the window keeps it: the line's time-outs and attempts, and ShowLog.
+    const GeneralSettings& General() const { return m_general; }
+    // The line of a read-out started now.
+    LineConfig CurrentLine() const { return LineConfigFrom(m_settings, m_general); }
     bool ReadoutRunning() const { return m_readState != ReadState::Idle; }
     QString SettingsFilePath() const { return m_iniPath; }
+    // The thread the sessions run on (tests follow it).
+    SessionThread& Sessions() { return m_sessions; }
 
-    // ReadoutFrontEnd
-    void ShowError(const QString& text) override;
-    void AppendToLastMemoLine(const QString& text) override;
-    void ShowIoError(int systemCode) override;
+    void ShowError(const QString& text);
+
+signals:
+    // A session has ended (the Read button reads "Читать" again).
+    void sessionFinished();
+    // The window has closed: the program ends with it.
+    void closed();
 
 protected:
     bool event(QEvent* e) override;
@@ -123,9 +129,13 @@ protected:
 
 private:
     void ConnectHandlers();
-    // The Read button's run: "Прервать" while run() goes on, then "Читать" again, and a
-    // close asked for meanwhile carried out.
-    void RunWithAbort(const std::function<void()>& run);
+    // The Read button's run: "Прервать" while work goes on on the session's thread, then
+    // done on the window's thread, "Читать" again, and a close asked for meanwhile
+    // carried out.
+    void StartSession(std::function<void()> work, std::function<void()> done);
+    void SessionEnded();
+    // A session over the window's line and plan, with the window's events.
+    std::unique_ptr<ReadoutSession> MakeSession(const LineConfig& line);
     void ControlsToSettings();
     void SettingsToControls(const ReadoutSettings& settings);
     void FillConfigurationList();
@@ -143,7 +153,12 @@ private:
     PlainTextMemo m_memo;
 
     ReadoutSettings m_settings;
-    ReadoutJob m_job;
+    GeneralSettings m_general;
+    PlanSource m_plan;
+    FamilyCatalogue m_families;
+    SessionThread m_sessions;
+    std::unique_ptr<ReadoutSession> m_session;
+    std::function<void()> m_sessionDone;
 
     TKeyDlg* m_keyDlg = nullptr;
     TDataForm* m_dataForm = nullptr;
@@ -160,7 +175,4 @@ private:
     bool m_closePending = false;
     bool m_destroyed = false;
     bool m_loading = false;
-    // A loaded port the port box cannot show: the read-out refuses it rather than use
-    // the nearest port the box holds. Any change of the box drops it.
-    std::optional<int> m_heldPort;
 };

@@ -1,6 +1,12 @@
 #include "MemoryLine.h"
 
-#include <thread>
+ResultCode MemoryLine::OpenChannel()
+{
+    if (Cancelled())
+        return Rc::Aborted;
+    ++m_opened;
+    return Rc::Ok;
+}
 
 void MemoryLine::PurgeInput()
 {
@@ -32,16 +38,20 @@ LineRead MemoryLine::ReadByte(quint8& byte)
     return LineRead::Byte;
 }
 
-void MemoryLine::WaitForInput(const QDeadlineTimer& deadline)
+LineWait MemoryLine::WaitForInput(qint64 deadlineMs)
 {
     if (m_read < m_input.size())
-        return;
-    const auto left = deadline.remainingTimeAsDuration();
-    m_now += std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
-    std::this_thread::sleep_for(left);
+        return LineWait::Input;
+    if (Cancelled())
+        return LineWait::Cancelled;
+    m_now = qMax(m_now, deadlineMs);
+    return LineWait::Timeout;
 }
 
-void MemoryLine::Pause(int ms)
+bool MemoryLine::Pause(int ms)
 {
+    if (Cancelled())
+        return false;
     m_now += qMax(ms, 0);
+    return true;
 }

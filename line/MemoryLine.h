@@ -13,9 +13,9 @@
 // kept and answered with the next scripted reply, or with what the responder makes of
 // the request. Once neither has anything left, a request fails as on a line that is
 // gone (Rc::PortWriteError, or what SetGoneResult names). A reply is there the moment its
-// request is sent. The line keeps time of its own: pauses pass on it at once, and a wait
-// with nothing to read sleeps until the deadline, both counted in Now(); with short
-// time-outs a transaction takes no longer than its time-outs.
+// request is sent. The line keeps time of its own: pauses and waits with nothing to read
+// pass at once, each moving its clock on, so a transaction costs no real time whatever
+// its time-outs.
 class MemoryLine : public Line
 {
 public:
@@ -36,13 +36,18 @@ public:
     qint64 Now() const { return m_now; }
     // The line's time as each request of Sent() went out, its reply with it.
     const QList<qint64>& SentAt() const { return m_sentAt; }
+    // How often the line was opened and closed.
+    int Opened() const { return m_opened; }
+    int Closed() const { return m_closed; }
 
-    ResultCode OpenChannel() override { return Rc::Ok; }
+    ResultCode OpenChannel() override;
+    void CloseChannel() override { ++m_closed; }
     void PurgeInput() override;
     ResultCode SendBytes(const quint8* bytes, int length) override;
     LineRead ReadByte(quint8& byte) override;
-    void WaitForInput(const QDeadlineTimer& deadline) override;
-    void Pause(int ms) override;
+    LineWait WaitForInput(qint64 deadlineMs) override;
+    bool Pause(int ms) override;
+    qint64 NowMs() const override { return m_now; }
 
 private:
     QList<QByteArray> m_replies;
@@ -53,4 +58,6 @@ private:
     qint64 m_now = 0;
     QByteArray m_input;
     qsizetype m_read = 0;
+    int m_opened = 0;
+    int m_closed = 0;
 };

@@ -28,15 +28,28 @@ QString DeviceDriver::FlagsText(quint32) const
 }
 
 DriverSet::DriverSet(DriverContext& context)
-    : m_drivers{MakeOrvek307Driver(context), MakeIlmDriver(context), MakeOrvek213Driver(context)}
-{}
+{
+    for (const FamilyEntry& family : Families()) {
+        const size_t slot = size_t(family.number);
+        if (m_drivers.size() <= slot)
+            m_drivers.resize(slot + 1);
+        m_drivers[slot] = family.make(context);
+    }
+}
 
 DriverSet::~DriverSet() = default;
 
+DeviceDriver* DriverSet::Find(int family) const
+{
+    return family >= 0 && size_t(family) < m_drivers.size() ? m_drivers[size_t(family)].get()
+                                                            : nullptr;
+}
+
 DeviceDriver& DriverSet::For(DeviceFamily family) const
 {
-    const int index = family >= FamilyOrvek307 && family <= FamilyOrvek213 ? int(family) : 0;
-    return *m_drivers[size_t(index)];
+    DeviceDriver* driver = Find(family);
+    Q_ASSERT(driver);
+    return *driver;
 }
 
 float ReplyBlock::FloatLE(int at) const

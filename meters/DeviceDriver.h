@@ -8,7 +8,10 @@
 #include <QString>
 
 #include <array>
+#include <atomic>
 #include <memory>
+#include <span>
+#include <vector>
 
 class LogSink;
 
@@ -73,7 +76,7 @@ inline constexpr PeriodCode Monthly = 109; // 'm'
 } // namespace Period
 
 // What every driver operation works with: the master of the line, the exchange log,
-// and the state the read-out shares with the drivers. A read-out job owns one.
+// and the state the read-out shares with the drivers. A read-out session owns one.
 struct DriverContext
 {
     DriverContext(ModbusMaster& master, LogSink& log) : Master(master), Log(log) {}
@@ -82,11 +85,26 @@ struct DriverContext
     LogSink& Log;
     // The bus address of the device being read; set by the read-out.
     BusAddress DeviceAddress = 0;
-    // Set by the Abort button while a read-out runs.
-    bool AbortRequested = false;
+    // Set by the Abort button (another thread) while a read-out runs.
+    std::atomic<bool> AbortRequested{false};
     // A description of the record that failed to decode (-90, -91), where a family
     // sets one; empty at start.
     QString DecodeErrorText;
+};
+
+// What a device answered to its family's identification.
+struct Identity
+{
+    enum class Outcome {
+        Known,        // a model of the family
+        Unnamed,      // the model register is unknown to the meter: an early model
+        UnknownModel, // a model number the family does not know
+        Failed,       // the request failed (no answer, an exception, a damaged reply)
+    };
+    Outcome outcome = Outcome::Failed;
+    // The display name: the model's, the family's fallback, or "ID = " and the number.
+    QString name;
+    ResultCode code;
 };
 
 // One device family. Every operation addresses DeviceAddress through the master and
@@ -97,7 +115,14 @@ public:
     explicit DeviceDriver(DriverContext& context) : m_context(context) {}
     virtual ~DeviceDriver() = default;
 
-    virtual ResultCode IdentifyDevice(QString& name) = 0;
+    virtual Identity Identify() = 0;
+    // The contract's form of Identify: the name, and Ok, Rc::UnknownDevice or the failure.
+    ResultCode IdentifyDevice(QString& name)
+    {
+        const Identity identity = Identify();
+        name = identity.name;
+        return identity.code;
+    }
     virtual ResultCode ReadDeviceClock(QDateTime& clock) = 0;
     virtual ResultCode ReadSerialNumber(QString& serial) = 0;
     // Sets every slot to 0 before filling.
@@ -143,7 +168,20 @@ private:
     DriverContext& m_context;
 };
 
-// The drivers of the three families; the read-out picks one by DeviceFamily at each
+// The meter families the program knows. Each has its number (the family box's item,
+// the saved configuration's cbDevice, --family), its name and its driver; a family is
+// added with a folder of its own and one line of the registry.
+struct FamilyEntry
+{
+    DeviceFamily number;
+    const char16_t* name;
+    std::unique_ptr<DeviceDriver> (*make)(DriverContext& context);
+};
+std::span<const FamilyEntry> Families();
+// Nothing for a number no family has.
+const FamilyEntry* FindFamily(int number);
+
+// One driver of every registered family; the read-out picks one by DeviceFamily at each
 // call, and each keeps its own state between calls.
 class DriverSet
 {
@@ -151,16 +189,14 @@ public:
     explicit DriverSet(DriverContext& context);
     ~DriverSet();
 
+    // Nothing for a family number that is not registered.
+    DeviceDriver* Find(int family) const;
+    // A registered family's driver.
     DeviceDriver& For(DeviceFamily family) const;
 
 private:
-    std::array<std::unique_ptr<DeviceDriver>, 3> m_drivers;
+    std::vector<std::unique_ptr<DeviceDriver>> m_drivers;
 };
-
-// The family factories.
-std::unique_ptr<DeviceDriver> MakeOrvek307Driver(DriverContext& context);
-std::unique_ptr<DeviceDriver> MakeIlmDriver(DriverContext& context);
-std::unique_ptr<DeviceDriver> MakeOrvek213Driver(DriverContext& context);
 
 // Reply data as the drivers read it: a field beyond the received bytes reads as zero,
 // so no read runs past the block.

@@ -1,30 +1,22 @@
 #include "ModbusMaster.h"
 
 #include "Crc16.h"
+#include "HexDump.h"
 #include "Line.h"
-#include "LineWait.h"
 #include "LogSink.h"
 
 #include <cstring>
 
-ModbusMaster::ModbusMaster(Line& channel, LogSink& log) : m_channel(channel), m_log(log) {}
+ModbusMaster::ModbusMaster(Line& line, LogSink& log) : m_line(line), m_log(log) {}
 
-QString ModbusMaster::HexDump(const char* prefix, const quint8* bytes, int length)
+void ModbusMaster::Configure(const LineConfig& config)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    QString text = QString::fromLatin1(prefix);
-    text.reserve(text.size() + 3 * length);
-    for (int i = 0; i < length; ++i) {
-        text += u' ';
-        text += QLatin1Char(digits[bytes[i] >> 4]);
-        text += QLatin1Char(digits[bytes[i] & 0x0F]);
-    }
-    return text;
+    m_config = config;
 }
 
 ResultCode ModbusMaster::ModbusTransaction(Attempts attempts)
 {
-    ResultCode r = m_channel.OpenChannel();
+    ResultCode r = m_line.OpenChannel();
     if (r != Rc::Ok)
         return r;
 
@@ -35,104 +27,135 @@ ResultCode ModbusMaster::ModbusTransaction(Attempts attempts)
 
     // At least one attempt: without one no reply would be checked and the previous
     // exchange's frame could pass for this one's.
-    const int sends = attempts == Attempts::Once ? 1 : qMax(GlobalTry, 1);
+    const int sends = attempts == Attempts::Once ? 1 : qMax(m_config.globalTry, 1);
     for (int attempt = 1; attempt <= sends; ++attempt) {
-        m_channel.PurgeInput();
-        // Purging has just let the event loop run: a pause of 0 need not run it again.
-        if (SendPauseMs > 0)
-            m_channel.Pause(SendPauseMs);
-        if (ShowLog > 0)
+        // A gateway that dropped the connection during the last attempt is connected
+        // again for this one.
+        if (attempt > 1) {
+            r = m_line.OpenChannel();
+            if (r != Rc::Ok)
+                return r;
+        }
+        m_line.PurgeInput();
+        if (!m_line.Pause(m_config.sendPause))
+            return Rc::Aborted;
+        if (m_config.showLog > 0)
             m_log.AddLogLine(HexDump(">> ", RequestFrame.data(), RequestLength));
-        const ResultCode sent = m_channel.SendBytes(RequestFrame.data(), RequestLength);
+        const ResultCode sent = m_line.SendBytes(RequestFrame.data(), RequestLength);
         if (sent != Rc::Ok)
             return sent;
         r = ReceiveReply();
         // A meter that answers with an exception has understood the request: asking
         // again would get the same answer.
-        if (r == Rc::Ok || (r.IsException() && r.number() >= 1 && r.number() <= 9))
+        if (r == Rc::Ok || r == Rc::Aborted ||
+            (r.IsException() && r.number() >= 1 && r.number() <= 9))
             return r;
-        m_channel.Pause(RetryPauseMs);
+        if (!m_line.Pause(m_config.retryPause))
+            return Rc::Aborted;
     }
     return r;
 }
 
-ResultCode ModbusMaster::ReceiveReply()
+bool ModbusMaster::AnswersRequest() const
 {
-    ReplyLength = 0;
-    int expected = ReplyLimit;
-    int skip = EchoSkip ? RequestLength : 0;
-    QDeadlineTimer deadline = DeadlineIn(GlobalTimeOut);
-    // The wait that follows the last byte taken; the deadline is set from it only when
-    // the buffer runs dry, since reading the clock at every byte costs more than the
-    // byte's whole handling.
-    int silence = -1;
-    bool lastLook = false;
+    if (ReplyFrame[0] != RequestFrame[0] || (ReplyFrame[1] & 0x7F) != RequestFrame[1])
+        return false;
+    if (ReplyFrame[1] & 0x80)
+        return ReplyLength == 5;
+    // A write is answered by the echo of its first six bytes.
+    if (RequestFrame[1] == 16)
+        return ReplyLength == 8 && std::memcmp(ReplyFrame.data(), RequestFrame.data(), 6) == 0;
+    return true;
+}
 
-    for (;;) {
-        quint8 byte = 0;
-        // Only the event loop moves what the system holds into the line's buffer; the
-        // wait below runs it when the buffer is dry.
-        const LineRead got = m_channel.ReadByte(byte);
-        if (got == LineRead::Failed)
-            return Rc::PortReadError;
-        if (got == LineRead::Nothing) {
-            if (silence >= 0) {
-                deadline = DeadlineIn(silence);
-                silence = -1;
-            }
-            if (deadline.hasExpired()) {
-                // A last look at what the system holds: a reply that came as time ran
-                // out still counts.
-                if (lastLook)
-                    break;
-                lastLook = true;
-                PumpEvents();
-                continue;
-            }
-            m_channel.WaitForInput(deadline);
-            continue;
-        }
-        lastLook = false;
-        if (skip > 0) {
-            --skip; // echo bytes are dropped, not compared
-            silence = skip > 0 ? LocalTimeOut : GlobalTimeOut;
-            continue;
-        }
-        if (ReplyLength == 0 && byte == 0xFF) {
-            silence = LocalTimeOut; // line noise before a reply
-            continue;
-        }
-        ReplyFrame[ReplyLength] = byte;
-        --expected;
-        if (ReplyLength == 2) {
-            const quint8 function = ReplyFrame[1];
-            if (function == 3 || function == 4)
-                expected = byte + 2;
-            else if (function == 16)
-                expected = 5;
-            else if (function >= 0x83 && function <= 0x90)
-                expected = 2;
-        }
-        ++ReplyLength;
-        if (expected == 0)
-            break;
-        silence = LocalTimeOut;
-    }
-
-    if (ShowLog > 0) {
+void ModbusMaster::DumpReply() const
+{
+    if (m_config.showLog > 0)
         m_log.AddLogLine(ReplyLength > 0 ? HexDump("<< ", ReplyFrame.data(), ReplyLength)
                                          : QStringLiteral("<< нет ответа"));
+}
+
+ResultCode ModbusMaster::ReceiveReply()
+{
+    const int skipEcho = m_config.echo ? RequestLength : 0;
+    // A whole frame with a good CRC that answers another request (another address, a
+    // late answer to an earlier request) is dropped, and the wait goes on to the reply's
+    // own deadline.
+    const qint64 replyDeadline = m_line.NowMs() + m_config.globalTimeOut;
+    bool foreign = false;
+
+    for (int skip = skipEcho;; skip = 0) {
+        ReplyLength = 0;
+        int expected = ReplyLimit;
+        qint64 deadline = replyDeadline;
+        // The wait that follows the last byte taken; the deadline is set from it only when
+        // the buffer runs dry, since reading the clock at every byte costs more than the
+        // byte's whole handling.
+        int silence = -1;
+        for (;;) {
+            quint8 byte = 0;
+            const LineRead got = m_line.ReadByte(byte);
+            if (got == LineRead::Failed)
+                return Rc::PortReadError;
+            if (got == LineRead::Nothing) {
+                if (silence >= 0) {
+                    deadline = m_line.NowMs() + silence;
+                    silence = -1;
+                }
+                const LineWait waited = m_line.WaitForInput(deadline);
+                if (waited == LineWait::Input)
+                    continue;
+                if (waited == LineWait::Cancelled)
+                    return Rc::Aborted;
+                if (waited == LineWait::Closed && m_line.ReadByte(byte) == LineRead::Failed)
+                    return Rc::PortReadError;
+                break; // the deadline, or a gateway that went away
+            }
+            if (skip > 0) {
+                --skip; // echo bytes are dropped, not compared
+                silence = skip > 0 ? m_config.localTimeOut : m_config.globalTimeOut;
+                continue;
+            }
+            if (ReplyLength == 0 && byte == 0xFF) {
+                silence = m_config.localTimeOut; // line noise before a reply
+                continue;
+            }
+            ReplyFrame[ReplyLength] = byte;
+            --expected;
+            if (ReplyLength == 2) {
+                const quint8 function = ReplyFrame[1];
+                if (function == 3 || function == 4)
+                    expected = byte + 2;
+                else if (function == 16)
+                    expected = 5;
+                else if (function >= 0x83 && function <= 0x90)
+                    expected = 2;
+            }
+            ++ReplyLength;
+            if (expected == 0)
+                break;
+            silence = m_config.localTimeOut;
+        }
+
+        DumpReply();
+        if (ReplyLength < 5)
+            return foreign ? Rc::UnknownReply : Rc::NoReply;
+        const quint16 crc = Crc16(ReplyFrame.data(), ReplyLength - 2);
+        if (ReplyFrame[ReplyLength - 2] != (crc & 0xFF) ||
+            ReplyFrame[ReplyLength - 1] != (crc >> 8))
+            return Rc::CrcError;
+        if (!AnswersRequest()) {
+            foreign = true;
+            if (m_line.NowMs() < replyDeadline)
+                continue;
+            return Rc::UnknownReply;
+        }
+        if (ReplyLength == 5 && (ReplyFrame[1] & 0x80))
+            return ResultCode::Exception(ReplyFrame[2]);
+        break;
     }
-    if (ReplyLength < 5)
-        return Rc::NoReply;
-    const quint16 crc = Crc16(ReplyFrame.data(), ReplyLength - 2);
-    if (ReplyFrame[ReplyLength - 2] != (crc & 0xFF) || ReplyFrame[ReplyLength - 1] != (crc >> 8))
-        return Rc::CrcError;
-    if (ReplyLength == 5 && (ReplyFrame[1] & 0x80))
-        return ResultCode::Exception(ReplyFrame[2]);
-    // The reply's last byte has just let the event loop run.
-    if (ReplyDelay > 0)
-        m_channel.Pause(ReplyDelay);
+    if (!m_line.Pause(m_config.ReplyPause()))
+        return Rc::Aborted;
     return Rc::Ok;
 }
 
@@ -142,9 +165,6 @@ ResultCode ModbusMaster::ReadRegisters(quint8 function, quint16 address, quint16
     // The reply's byte count could not announce more.
     if (count > MaxReadRegisters)
         return Rc::InvalidParameter;
-    if (m_busy)
-        return Rc::PortWriteError;
-    BusyScope busy(*this);
     RequestFrame[0] = static_cast<quint8>(address & 0xFF);
     RequestFrame[1] = function;
     RequestFrame[2] = static_cast<quint8>(firstRegister >> 8);
@@ -155,6 +175,7 @@ ResultCode ModbusMaster::ReadRegisters(quint8 function, quint16 address, quint16
     const ResultCode r = ModbusTransaction(attempts);
     if (r != Rc::Ok)
         return r;
+    // An address beyond 8 bits went out as its low byte, and no reply can carry it.
     if (ReplyFrame[0] != address || ReplyFrame[1] != function)
         return Rc::UnknownReply;
     const int bytes = ReplyFrame[2];
@@ -186,9 +207,6 @@ ResultCode ModbusMaster::WriteMultipleRegisters(quint16 address, quint16 firstRe
     // announced, would put a malformed frame on the line.
     if (count > MaxWriteRegisters || data.size() < 2u * count)
         return Rc::InvalidParameter;
-    if (m_busy)
-        return Rc::PortWriteError;
-    BusyScope busy(*this);
     RequestFrame[0] = static_cast<quint8>(address & 0xFF);
     RequestFrame[1] = 16;
     RequestFrame[2] = static_cast<quint8>(firstRegister >> 8);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LineConfig.h"
 #include "ResultCode.h"
 
 #include <QtGlobal>
@@ -13,23 +14,17 @@ class Line;
 inline constexpr int FrameSize = 3001;
 
 // The line's one ModBus RTU master: one request at a time to one device, replies
-// validated by length, CRC, exception bit and function.
+// validated by length, CRC, address, function and exception bit.
 class ModbusMaster
 {
 public:
-    ModbusMaster(Line& channel, LogSink& log);
+    ModbusMaster(Line& line, LogSink& log);
 
-    // Line settings; they take effect at the next transaction.
-    int GlobalTimeOut = 1200; // ms until the first byte of a reply
-    int LocalTimeOut = 50;    // ms of silence that ends a reply
-    int GlobalTry = 5;        // send attempts; below 1 counts as 1
-    int ShowLog = 0;          // > 0: every frame dumped in hex into the exchange log
-    bool EchoSkip = false;    // the line returns our own transmission ahead of the reply
-    int ReplyDelay = 50;      // ms paused after every good reply
+    // The time-outs, attempts, pauses, echo and dump switch of the line; they take
+    // effect at the next transaction.
+    void Configure(const LineConfig& config);
+    const LineConfig& Config() const { return m_config; }
 
-    // The pauses of every attempt: before the request, and after a failed one.
-    int SendPauseMs = 100;
-    int RetryPauseMs = 200;
     // A reply never grows past this many bytes.
     static constexpr int ReplyLimit = 1000;
     // The byte-count field is 8 bits wide: a read reply carries at most 125 registers
@@ -61,35 +56,22 @@ public:
 
     // Sends RequestFrame[0..RequestLength-1] with its CRC appended; the reply, CRC
     // included, is left in ReplyFrame / ReplyLength. Once: a single send, whatever
-    // GlobalTry says.
+    // the attempts of the line say. Rc::Aborted as soon as an abort ends a wait.
     ResultCode ModbusTransaction(Attempts attempts = Attempts::Repeat);
     ResultCode ReceiveReply();
 
-    Line& LineChannel() { return m_channel; }
+    Line& LineChannel() { return m_line; }
     LogSink& Log() { return m_log; }
-
-    // True while a transaction or modem exchange runs; a handler nested in one of its
-    // waits gets Rc::PortWriteError instead of a second exchange that would overwrite
-    // the frames in use.
-    bool Busy() const { return m_busy; }
-    class BusyScope
-    {
-    public:
-        explicit BusyScope(ModbusMaster& master) : m_master(master) { m_master.m_busy = true; }
-        ~BusyScope() { m_master.m_busy = false; }
-
-    private:
-        ModbusMaster& m_master;
-    };
-
-    // ">> " or "<< " followed by " XX" per byte.
-    static QString HexDump(const char* prefix, const quint8* bytes, int length);
 
 private:
     ResultCode ReadRegisters(quint8 function, quint16 address, quint16 firstRegister,
                              quint16& count, std::span<quint8> buffer, Attempts attempts);
+    // Whether the frame in ReplyFrame is an answer to the request in RequestFrame: from
+    // its address, to its function (or its exception), a write's echo of the registers.
+    bool AnswersRequest() const;
+    void DumpReply() const;
 
-    Line& m_channel;
+    Line& m_line;
     LogSink& m_log;
-    bool m_busy = false;
+    LineConfig m_config;
 };

@@ -1,20 +1,12 @@
 #include "BusScan.h"
 
-#include "Channel.h"
 #include "DeviceDriver.h"
 #include "ModbusMaster.h"
-#include "ProgramSettings.h"
-#include "ReadoutJob.h"
+#include "ReadoutPlan.h"
+#include "ReadoutSession.h"
 
 #include <algorithm>
 #include <array>
-
-namespace {
-
-// The ОРВЕК families' name when the model register answers exception 2.
-const QString UnnamedModel = QStringLiteral("ОРВЕК-30x");
-
-} // namespace
 
 bool ReplyEchoesRequest(const ModbusMaster& master)
 {
@@ -33,41 +25,49 @@ bool IdentifyAddress(DriverSet& drivers, DriverContext& context, int address,
     DeviceDriver& orvek = drivers.For(FamilyOrvek307);
     DeviceDriver& orvek213 = drivers.For(FamilyOrvek213);
     DeviceDriver& ilm = drivers.For(FamilyIlm);
+    using Outcome = Identity::Outcome;
 
-    QString name;
-    const ResultCode first = orvek.IdentifyDevice(name);
-    if (first == Rc::NoReply)
+    const Identity first = orvek.Identify();
+    if (first.code == Rc::NoReply || first.code == Rc::Aborted)
         return false; // one short wait for a silent address
-    const QString firstName = name;
-    if (first == Rc::Ok && name != UnnamedModel) {
+    Identity named = first;
+    if (first.outcome == Outcome::Known) {
         found.family = FamilyOrvek307;
-    } else if (first == Rc::UnknownDevice) {
+    } else if (first.outcome == Outcome::UnknownModel) {
         // Another model number: an ОРВЕК-213/223 names itself through its own driver.
-        if (orvek213.IdentifyDevice(name) == Rc::Ok && name != UnnamedModel)
+        const Identity other = orvek213.Identify();
+        if (other.outcome == Outcome::Known) {
             found.family = FamilyOrvek213;
+            named = other;
+        }
     }
-    if (found.family < 0 && ilm.IdentifyDevice(name) == Rc::Ok) {
-        found.family = FamilyIlm;
-    } else if (found.family < 0 && first == Rc::Ok) {
+    if (found.family < 0) {
+        const Identity own = ilm.Identify();
+        if (own.outcome == Outcome::Known) {
+            found.family = FamilyIlm;
+            named = own;
+        }
+    }
+    if (found.family < 0 && first.outcome == Outcome::Unnamed) {
         // The model register is unknown to the meter: an early meter of either ОРВЕК
         // family. Their serial numbers sit in different registers.
         QString serial;
         if (orvek.ReadSerialNumber(serial) == Rc::Ok) {
             found.family = FamilyOrvek307;
-        } else if (orvek213.IdentifyDevice(name) == Rc::Ok &&
+        } else if (orvek213.Identify().code == Rc::Ok &&
                    orvek213.ReadSerialNumber(serial) == Rc::Ok) {
             found.family = FamilyOrvek213;
         }
-        name = UnnamedModel;
+        named = first;
     }
     if (found.family < 0) {
-        found.device = ResultCodeText(first);
-        if (first == Rc::UnknownDevice)
-            found.device += QStringLiteral(": ") + firstName;
+        found.device = ResultCodeText(first.code);
+        if (first.code == Rc::UnknownDevice)
+            found.device += QStringLiteral(": ") + first.name;
         return true;
     }
     DeviceDriver& driver = drivers.For(DeviceFamily(found.family));
-    found.device = name;
+    found.device = named.name;
     driver.ReadSerialNumber(found.serial);
     QDateTime clock;
     if (driver.ReadDeviceClock(clock) == Rc::Ok) {
@@ -80,93 +80,52 @@ bool IdentifyAddress(DriverSet& drivers, DriverContext& context, int address,
     return true;
 }
 
-QString LineLogText(const ReadoutSettings& settings)
-{
-    if (settings.useTcp)
-        return QStringLiteral("Порт ") + QString::number(settings.tcpPort) +
-               QStringLiteral(" по IP адресу ") + settings.tcpHost;
-    return QStringLiteral("Порт ") + settings.comPort + QStringLiteral(" скорость ") +
-           settings.comSpeed;
-}
-
-ResultCode ApplyLineSettings(const ReadoutSettings& settings, Channel& channel,
-                             ModbusMaster& master)
-{
-    if (settings.useTcp) {
-        // A port beyond 16 bits would reach another port than the log names.
-        if (settings.tcpPort < 1 || settings.tcpPort > 65535)
-            return Rc::InvalidParameter;
-        channel.TcpHost = settings.tcpHost;
-        channel.TcpPort = quint16(settings.tcpPort);
-    } else {
-        // A speed that is no whole number would open the port at some arbitrary rate.
-        bool ok = false;
-        const int speed = settings.comSpeed.trimmed().toInt(&ok);
-        if (!ok || speed <= 0)
-            return Rc::InvalidParameter;
-        channel.TcpHost.clear();
-        channel.ComPortName = settings.comPort;
-        channel.BaudRate = speed;
-    }
-    master.SendPauseMs = settings.sendPause;
-    master.ReplyDelay = settings.ReplyPause();
-    master.EchoSkip = settings.echo;
-    return Rc::Ok;
-}
-
-BusScan::BusScan(ReadoutJob& job, const ReadoutSettings& settings, int waitMs, int sendPauseMs)
-    : m_job(job), m_settings(settings), m_waitMs(waitMs), m_sendPauseMs(sendPauseMs)
-{
-    const ModbusMaster& master = job.master;
-    m_saved = {master.GlobalTimeOut, master.GlobalTry,  master.SendPauseMs,
-               master.RetryPauseMs,  master.ReplyDelay, master.EchoSkip};
-}
+BusScan::BusScan(ReadoutSession& session, const LineConfig& line, int waitMs, int sendPauseMs)
+    : m_session(session), m_line(ScanLine(line, waitMs, sendPauseMs))
+{}
 
 BusScan::~BusScan()
 {
-    m_job.channel.CloseChannel();
-    ModbusMaster& master = m_job.master;
-    master.GlobalTimeOut = m_saved.globalTimeOut;
-    master.GlobalTry = m_saved.globalTry;
-    master.SendPauseMs = m_saved.sendPause;
-    master.RetryPauseMs = m_saved.retryPause;
-    master.ReplyDelay = m_saved.replyDelay;
-    master.EchoSkip = m_saved.echoSkip;
+    m_session.line.CloseChannel();
+}
+
+LineConfig BusScan::ScanLine(const LineConfig& line, int waitMs, int sendPauseMs)
+{
+    LineConfig scan = line;
+    scan.globalTimeOut = waitMs;
+    scan.globalTry = 1;
+    scan.sendPause = sendPauseMs;
+    scan.retryPause = 0;
+    return scan;
 }
 
 ResultCode BusScan::Open()
 {
-    ModbusMaster& master = m_job.master;
-    const ResultCode applied = ApplyLineSettings(m_settings, m_job.channel, master);
-    if (applied != Rc::Ok)
-        return applied;
-    master.GlobalTimeOut = m_waitMs;
-    master.GlobalTry = 1;
-    master.SendPauseMs = m_sendPauseMs;
-    master.RetryPauseMs = 0;
-    return m_job.channel.OpenChannel();
+    if (!LineConfigUsable(m_line))
+        return Rc::InvalidParameter;
+    m_session.line.Configure(m_line);
+    m_session.master.Configure(m_line);
+    return m_session.line.OpenChannel();
 }
 
 bool BusScan::DetectEcho(int firstAddress)
 {
-    ModbusMaster& master = m_job.master;
-    if (master.EchoSkip)
+    ModbusMaster& master = m_session.master;
+    if (m_line.echo)
         return false;
     std::array<quint8, 8> probe{};
     quint16 count = 1;
     master.ReadHoldingRegisters(quint8(firstAddress), 1800, count, probe);
     if (!ReplyEchoesRequest(master))
         return false;
-    ReadoutSettings echoing = m_settings;
-    echoing.echo = true;
-    master.EchoSkip = true;
-    master.ReplyDelay = echoing.ReplyPause();
+    m_line.echo = true;
+    master.Configure(m_line);
     return true;
 }
 
 bool BusScan::Identify(int address, FoundMeter& found, const std::function<QDateTime()>& now)
 {
-    return IdentifyAddress(m_job.drivers, m_job.context, address, now, found);
+    return IdentifyAddress(m_session.drivers, m_session.context, address, now, found);
 }
 
 QString AddressListText(const QList<int>& addresses)

@@ -7,12 +7,12 @@
 
 #include <functional>
 
-class Channel;
+#include "LineConfig.h"
+
 class DriverSet;
 class ModbusMaster;
-class ReadoutJob;
+class ReadoutSession;
 struct DriverContext;
-struct ReadoutSettings;
 
 // What answers at one address.
 struct FoundMeter
@@ -37,32 +37,26 @@ bool IdentifyAddress(DriverSet& drivers, DriverContext& context, int address,
 // True when the master's last reply began with its own request: a line that echoes.
 bool ReplyEchoesRequest(const ModbusMaster& master);
 
-// The log's line naming the line: "Порт 5020 по IP адресу 10.0.0.7", "Порт COM3 скорость
-// 9600".
-QString LineLogText(const ReadoutSettings& settings);
-
-// Sets the line of a job from the settings: the gateway or the serial port and its
-// speed, the pauses and whether the line echoes. InvalidParameter, with nothing changed, for a TCP
-// port beyond 1..65535 or a speed that is no whole number above 0.
-ResultCode ApplyLineSettings(const ReadoutSettings& settings, Channel& channel,
-                             ModbusMaster& master);
-
-// A scan of a bus over a job's line: short waits and one try per address, so that a
-// silent address costs one wait. The master's own waits come back when the scan ends,
-// as the window's job goes on to read-outs.
+// A scan of a bus over a session's line: short waits and one try per address, so that a
+// silent address costs one wait. The session serves the scan alone and closes its line
+// when the scan ends.
 class BusScan
 {
 public:
     static constexpr int DefaultWaitMs = 100;
     static constexpr int DefaultSendPauseMs = 10;
 
-    BusScan(ReadoutJob& job, const ReadoutSettings& settings, int waitMs = DefaultWaitMs,
+    BusScan(ReadoutSession& session, const LineConfig& line, int waitMs = DefaultWaitMs,
             int sendPauseMs = DefaultSendPauseMs);
     ~BusScan();
     BusScan(const BusScan&) = delete;
     BusScan& operator=(const BusScan&) = delete;
 
-    // Applies the line settings and opens the line.
+    // The line's own settings with the scan's waits.
+    static LineConfig ScanLine(const LineConfig& line, int waitMs, int sendPauseMs);
+
+    // Sets the line up and opens it: InvalidParameter for a port or speed that cannot be,
+    // Rc::Aborted when the abort ended the connect.
     ResultCode Open();
     // An echoing line hands back every request ahead of any answer, whether or not a
     // meter is there, and its echo could pass for an answer later; one request at the
@@ -73,15 +67,8 @@ public:
                   const std::function<QDateTime()>& now = &QDateTime::currentDateTime);
 
 private:
-    ReadoutJob& m_job;
-    const ReadoutSettings& m_settings;
-    int m_waitMs;
-    int m_sendPauseMs;
-    struct Saved
-    {
-        int globalTimeOut, globalTry, sendPause, retryPause, replyDelay;
-        bool echoSkip;
-    } m_saved;
+    ReadoutSession& m_session;
+    LineConfig m_line;
 };
 
 // "5 17 200", runs of three or more as "6-11": a text the address field reads back.

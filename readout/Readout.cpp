@@ -1,19 +1,18 @@
 #include "Readout.h"
 
 #include "AddressList.h"
-#include "BusScan.h"
-#include "Channel.h"
+#include "CancelToken.h"
 #include "ExchangeLog.h"
 #include "ExportFiles.h"
+#include "Line.h"
 #include "ModbusMaster.h"
 #include "Modem.h"
-#include "ReadoutFrontEnd.h"
 #include "ReadoutSteps.h"
+#include "SessionEvents.h"
 #include "TextFormat.h"
 
+#include <QDir>
 #include <QLocale>
-
-#include <functional>
 
 namespace {
 
@@ -61,83 +60,21 @@ const QString Aborted = QStringLiteral("Операция прервана");
 
 } // namespace
 
-// One archive or log as the device serves it, and what the read-out has written of it
-// so far: enough to find the place again after a lost read.
-struct Readout::RecordSource
-{
-    std::function<ResultCode(const QDateTime& start)> setStart;
-    std::function<ResultCode(bool first)> read; // into the record in hand
-    std::function<bool()> none;                 // the record in hand is the end mark
-    std::function<QDateTime()> time;
-    std::function<QString()> text; // logs; archives are told apart by time
-    QDateTime startDate;
-    bool hourly = false;
-
-    bool written = false;
-    QDateTime lastTime;
-    // Logs: the texts written at lastTime, in order. Events may share a time, so a text
-    // tells which of them the device has handed out already.
-    QStringList textsAtLast;
-
-    void NoteWritten()
-    {
-        const QDateTime t = time();
-        if (!written || t != lastTime)
-            textsAtLast.clear();
-        if (text)
-            textsAtLast.append(text());
-        written = true;
-        lastTime = t;
-    }
-    bool Logs() const { return bool(text); }
-    // Whether the record in hand lies before the place where reading goes on. An archive
-    // record is told by its time alone; log records at lastTime are matched by text.
-    bool BeforeResumePoint() const
-    {
-        if (!written)
-            return false;
-        return Logs() ? time() < lastTime : time() <= lastTime;
-    }
-    bool Matches(qsizetype at) const
-    {
-        return at < textsAtLast.size() && time() == lastTime && text() == textsAtLast.at(at);
-    }
-    // Logs resume at the time of the last record (more events may share it); an archive
-    // after it, so that the first-record read alone, which is safe to repeat, returns the
-    // next record.
-    QDateTime ResumeFrom() const
-    {
-        if (!written)
-            return startDate;
-        if (Logs())
-            return lastTime;
-        return hourly ? lastTime.addSecs(3600)
-                      : CalendarDateTime(lastTime.date().addDays(1), QTime(0, 0));
-    }
-};
-
-Readout::Readout(ExchangeLog& log, Channel& channel, ModbusMaster& master, Modem& modem,
-                 DriverContext& context, DriverSet& drivers, ExportFiles& files,
-                 ReadoutFrontEnd& frontEnd, ReadoutSettings& settings, Clock clock)
-    : m_log(log), m_channel(channel), m_master(master), m_modem(modem), m_context(context),
-      m_drivers(drivers), m_files(files), m_frontEnd(frontEnd), m_settings(settings),
+Readout::Readout(const Parts& parts, const LineConfig& line, const PlanSource& plan, Clock clock)
+    : m_log(parts.log), m_line(parts.line), m_master(parts.master), m_modem(parts.modem),
+      m_context(parts.context), m_drivers(parts.drivers), m_files(parts.files),
+      m_events(parts.events), m_cancel(parts.cancel), m_lineConfig(line), m_planSource(plan),
       m_clock(std::move(clock))
 {}
 
-void Readout::RequestAbort()
-{
-    m_context.AbortRequested = true;
-}
-
 DeviceDriver& Readout::Driver() const
 {
-    // The family is taken at every call: the user may change it while a read-out runs.
-    return m_drivers.For(DeviceFamily(m_settings.family));
+    return m_drivers.For(DeviceFamily(m_plan.family));
 }
 
 QDateTime Readout::StartDate() const
 {
-    return CalendarDateTime(m_settings.startDate, QTime(0, 0));
+    return CalendarDateTime(m_plan.startDate, QTime(0, 0));
 }
 
 QString Readout::ClockText(const QDateTime& clock)
@@ -179,7 +116,7 @@ QString Readout::TypeWord(ParameterKind kind)
 
 void Readout::ShowAndLog(const QString& text)
 {
-    m_frontEnd.ShowError(text);
+    m_events.ShowError(text);
     m_log.AddLogLine(text);
     NoteFailure(text);
 }
@@ -233,27 +170,48 @@ void Readout::Report(ResultCode code)
 
 void Readout::IoFailure(int systemCode)
 {
-    NoteFailure(QStringLiteral("I/O error ") + QString::number(systemCode));
-    m_frontEnd.ShowIoError(systemCode);
+    // The file named, with the system's own words: "I/O error 28" alone told the user
+    // nothing of which file or why.
+    QString text = QStringLiteral("I/O error ") + QString::number(systemCode);
+    if (!m_files.ExportFile().isEmpty())
+        text += QStringLiteral(": ") + QDir::toNativeSeparators(m_files.ExportFile());
+    const QString reason = SystemErrorText(systemCode);
+    if (!reason.isEmpty())
+        text += QStringLiteral(" (") + reason + u')';
+    m_log.AddLogLine(text);
+    NoteFailure(text);
+    m_events.ShowIoError(text);
+}
+
+bool Readout::CloseFile()
+{
+    const int error = m_files.CloseExportFile();
+    if (error != 0)
+        IoFailure(error);
+    return error == 0;
 }
 
 void Readout::EndReadout()
 {
     if (m_files.IsExportFileOpen())
         m_files.CloseExportFile(); // the read-out ends anyway; its error changes nothing
-    m_channel.CloseChannel();
+    m_line.CloseChannel();
+}
+
+RecordLoop Readout::Loop()
+{
+    return RecordLoop(
+        m_log, m_context.AbortRequested,
+        [this](bool first) { return Driver().ReadMovesDevice(first); }, m_lineConfig.globalTry);
 }
 
 void Readout::DoDevice()
 {
-    // Pressing Read starts afresh: an abort left from the last read-out does not count.
-    m_context.AbortRequested = false;
+    m_plan = m_planSource.Snapshot();
     m_report = ReadoutReport();
-    m_report.configuration = m_settings.configuration;
+    m_report.configuration = m_plan.configuration;
     m_report.started = m_clock();
-    m_report.line = m_settings.useTcp
-                        ? m_settings.tcpHost + u':' + QString::number(m_settings.tcpPort)
-                        : m_settings.comPort + u' ' + m_settings.comSpeed;
+    m_report.line = m_lineConfig.reportText;
     m_device = nullptr;
     m_readoutFailure.clear();
     ReadDevices();
@@ -262,11 +220,10 @@ void Readout::DoDevice()
 
 void Readout::ReadDevices()
 {
-    m_master.ShowLog = m_settings.showLog ? 1 : 0;
-    const QString addressText = m_settings.addressText;
+    const QString addressText = m_plan.addressText;
     const AddressParseResult parsed = ParseAddressList(addressText);
     if (!parsed.Ok()) {
-        m_frontEnd.ShowError(parsed.error);
+        m_events.ShowError(parsed.error);
         EndReadout();
         return;
     }
@@ -287,35 +244,46 @@ void Readout::ReadDevices()
     };
     m_log.AddLogLine(QString(39, u'='));
     m_log.AddLogLine(QStringLiteral("Адреса приборов: \"") + addressText + u'"');
+    m_log.AddLogLine(m_lineConfig.logText);
 
-    m_log.AddLogLine(LineLogText(m_settings));
-    // A bad port or speed is refused before anything is opened.
-    const ResultCode applied = ApplyLineSettings(m_settings, m_channel, m_master);
-    if (applied != Rc::Ok) {
-        Report(applied);
+    // A bad port or speed, or a family no driver serves, is refused before anything is
+    // opened.
+    if (!LineConfigUsable(m_lineConfig)) {
+        Report(Rc::InvalidParameter);
         endUnreached(0);
         return;
     }
-    const bool modem = m_settings.modem;
-    const QString dialString = m_settings.dialString;
+    if (!m_drivers.Find(m_plan.family)) {
+        ShowAndLog(ResultCodeText(Rc::UnknownDevice) + QStringLiteral(": ") +
+                   QString::number(m_plan.family));
+        endUnreached(0);
+        return;
+    }
+    m_line.Configure(m_lineConfig);
+    m_master.Configure(m_lineConfig);
+    m_modem.Configure(m_lineConfig.localTimeOut, m_lineConfig.showLog);
 
-    const ResultCode opened = m_channel.OpenChannel();
+    const ResultCode opened = m_line.OpenChannel();
+    if (opened == Rc::Aborted) {
+        NoteAborted();
+        endUnreached(0);
+        return;
+    }
     if (opened != Rc::Ok) {
         Report(opened);
         endUnreached(0);
         return;
     }
-    if (modem) {
-        if (!Dial(dialString)) {
-            endUnreached(0);
-            return;
-        }
+    if (m_plan.modem && !Dial(m_plan.dialString)) {
+        endUnreached(0);
+        return;
     }
     qsizetype next = 0;
     while (next < m_report.devices.size()) {
         m_device = &m_report.devices[next++];
         const Outcome outcome = ReadOneDevice(quint8(m_device->address));
         m_device->files = m_files.TakeWritten();
+        m_events.DeviceDone(*m_device);
         m_device = nullptr;
         if (outcome == Outcome::End)
             break;
@@ -325,19 +293,35 @@ void Readout::ReadDevices()
 
 bool Readout::Dial(const QString& dialString)
 {
+    // The results of the commands tell nothing the answers do not, except that the line
+    // itself failed, or the abort ended the wait.
+    const auto lineFailed = [this](ResultCode r) {
+        if (r == Rc::Aborted) {
+            NoteAborted();
+            return true;
+        }
+        if (r == Rc::Ok || r == Rc::NoReply)
+            return false;
+        Report(r);
+        return true;
+    };
     m_log.AddLogLine(QStringLiteral(">> AT"));
-    m_modem.ModemCommand(QStringLiteral("AT\r\n"));
+    ResultCode r = m_modem.ModemCommand(QStringLiteral("AT\r\n"));
+    if (lineFailed(r))
+        return false;
     if (!m_modem.ModemReply.isEmpty())
         m_log.AddLogLine(QStringLiteral("<< ") + TrimLineBreaks(m_modem.ModemReply));
     if (!m_modem.ModemReply.contains(QStringLiteral("OK"))) {
         const QString text = QStringLiteral("Нет ответа от модема");
         m_log.AddLogLine(text);
-        m_frontEnd.ShowError(text);
+        m_events.ShowError(text);
         NoteFailure(text);
         return false;
     }
     m_log.AddLogLine(QStringLiteral(">> ") + dialString);
-    m_modem.ModemCommand(dialString + QStringLiteral("\r\n"));
+    r = m_modem.ModemCommand(dialString + QStringLiteral("\r\n"));
+    if (r != Rc::Aborted && lineFailed(r))
+        return false;
     // No overall limit: the user ends a dial that never connects with the Abort button.
     for (;;) {
         if (m_context.AbortRequested) {
@@ -347,20 +331,39 @@ bool Readout::Dial(const QString& dialString)
         if (!m_modem.ModemReply.isEmpty())
             m_log.AddLogLine(QStringLiteral("<< ") + TrimLineBreaks(m_modem.ModemReply));
         else
-            m_frontEnd.AppendToLastMemoLine(QStringLiteral(" *"));
+            m_log.AppendToLastMemoLine(QStringLiteral(" *"));
         if (m_modem.ModemReply.contains(QStringLiteral("CONNECT")))
             return true;
-        m_modem.ReceiveModemReply();
+        r = m_modem.ReceiveModemReply();
+        // A line gone during the dial would answer every wait at once, forever.
+        if (r != Rc::Aborted && lineFailed(r))
+            return false;
     }
 }
 
 Readout::Outcome Readout::ReadOneDevice(quint8 address)
 {
+    // The plan as it stands now serves this device to its end.
+    m_plan = m_planSource.Snapshot();
+    if (!m_drivers.Find(m_plan.family)) {
+        ShowAndLog(ResultCodeText(Rc::UnknownDevice) + QStringLiteral(": ") +
+                   QString::number(m_plan.family));
+        return Outcome::End;
+    }
     m_log.AddLogLine(QStringLiteral("******* прибор по адресу ") + QString::number(address));
     m_context.DeviceAddress = address;
+    // An abort that ended a wait of this device ends the read-out here and now.
+    const auto aborted = [this](ResultCode r) {
+        if (r != Rc::Aborted)
+            return false;
+        NoteAborted();
+        return true;
+    };
 
     m_log.AddLogLine(QStringLiteral("Определение типа прибора"));
     ResultCode r = Driver().IdentifyDevice(DeviceName);
+    if (aborted(r))
+        return Outcome::End;
     if (r != Rc::Ok) {
         QString text = ResultCodeText(r);
         if (r == Rc::UnknownDevice)
@@ -372,6 +375,8 @@ Readout::Outcome Readout::ReadOneDevice(quint8 address)
 
     m_log.AddLogLine(QStringLiteral("Чтение даты и времени"));
     r = Driver().ReadDeviceClock(DeviceClock);
+    if (aborted(r))
+        return Outcome::End;
     if (r != Rc::Ok) {
         Report(r);
         return Outcome::NextDevice;
@@ -381,6 +386,8 @@ Readout::Outcome Readout::ReadOneDevice(quint8 address)
 
     m_log.AddLogLine(QStringLiteral("Чтение заводского номера"));
     r = Driver().ReadSerialNumber(SerialNumber);
+    if (aborted(r))
+        return Outcome::End;
     if (r != Rc::Ok) {
         Report(r);
         return Outcome::NextDevice;
@@ -391,6 +398,8 @@ Readout::Outcome Readout::ReadOneDevice(quint8 address)
     m_log.AddLogLine(QStringLiteral("Чтение конфигурации архивов"));
     Layout.fill(Kind::None);
     r = Driver().ReadArchiveLayout(Layout);
+    if (aborted(r))
+        return Outcome::End;
     if (r != Rc::Ok) {
         Report(r);
         return Outcome::NextDevice;
@@ -400,7 +409,7 @@ Readout::Outcome Readout::ReadOneDevice(quint8 address)
 
     m_log.AddLogLine(QStringLiteral("Чтение имен параметров"));
     r = Driver().ReadParameterNames(Names);
-    if (m_context.AbortRequested) {
+    if (m_context.AbortRequested || r == Rc::Aborted) {
         NoteAborted();
         return Outcome::End;
     }
@@ -424,126 +433,24 @@ Readout::Outcome Readout::ReadOneDevice(quint8 address)
     if (ExportConfiguration() == Outcome::End)
         return Outcome::End;
 
-    // Each box is looked at when its step is due: the user may change them meanwhile.
     // What the family lacks is skipped quietly, as the window never offers its box.
     for (const ArchiveStep& step : ArchiveSteps()) {
-        if (!BoxIn(m_settings, step.box) || !Driver().HasArchive(step.kind))
+        if (!BoxIn(m_plan, step.box) || !Driver().HasArchive(step.kind))
             continue;
         const Outcome outcome = ExportArchive(step.kind);
         if (outcome != Outcome::GoOn)
             return outcome;
     }
-    if (BoxIn(m_settings, ReadoutBox::EventLog) && Driver().HasEventLog()) {
+    if (BoxIn(m_plan, ReadoutBox::EventLog) && Driver().HasEventLog()) {
         const Outcome outcome = ExportLog(false);
         if (outcome != Outcome::GoOn)
             return outcome;
     }
-    if (BoxIn(m_settings, ReadoutBox::ProtectedLog) && Driver().HasProtectedLog()) {
+    if (BoxIn(m_plan, ReadoutBox::ProtectedLog) && Driver().HasProtectedLog()) {
         if (ExportLog(true) == Outcome::End)
             return Outcome::End;
     }
     return Outcome::NextDevice;
-}
-
-bool Readout::PositionLost(ResultCode code, bool first) const
-{
-    if (code == Rc::Ok || !Driver().ReadMovesDevice(first))
-        return false;
-    // An exception or an undecodable record came whole from the device: the reply was
-    // not lost. Everything else may have moved the device unseen.
-    return !code.IsException() && code != Rc::LogDecodeError && code != Rc::ArchiveDecodeError &&
-           code != Rc::UnknownDevice;
-}
-
-ResultCode Readout::ReadRecord(RecordSource& source, bool first)
-{
-    const ResultCode r = source.read(first);
-    return PositionLost(r, first) ? Reposition(source, r) : r;
-}
-
-ResultCode Readout::Reposition(RecordSource& source, ResultCode lost)
-{
-    // Each round costs the device a start date and a first read: as many rounds as a
-    // request has attempts.
-    const int rounds = qMax(m_master.GlobalTry, 1);
-    // The caller shows the failure as that of the read; the log tells what it ended.
-    const auto notRecovered = [this](ResultCode code) {
-        m_log.AddLogLine(QStringLiteral("Позиция чтения не восстановлена"));
-        return code;
-    };
-    for (int round = 0; round < rounds; ++round) {
-        const QDateTime start = source.ResumeFrom();
-        m_log.AddLogLine(QStringLiteral("Восстановление позиции чтения с ") +
-                         FormatDateTimeMinutes(start));
-        ResultCode r = source.setStart(start);
-        if (r != Rc::Ok)
-            return notRecovered(r);
-        r = source.read(true);
-        if (PositionLost(r, true)) {
-            lost = r;
-            continue;
-        }
-        if (r != Rc::Ok)
-            return r;
-        bool positionLost = false;
-        r = SkipWritten(source, positionLost);
-        if (!positionLost)
-            return r;
-        lost = r;
-    }
-    return notRecovered(lost);
-}
-
-ResultCode Readout::SkipWritten(RecordSource& source, bool& lost)
-{
-    // seen: how many of the texts written at the last time the device has handed out
-    // again. After a lost read the device has moved on by none or one record; the record
-    // that follows tells which, as long as the one that may be missing is known.
-    qsizetype seen = 0;
-    bool skippedOne = false;
-    ResultCode lostCode = Rc::Ok;
-    const qsizetype known = source.textsAtLast.size();
-    const auto positionLost = [&]() {
-        lost = true;
-        return lostCode;
-    };
-    for (;;) {
-        // The export loop sees the abort before it writes anything of this record.
-        if (m_context.AbortRequested)
-            return Rc::Ok;
-        if (source.none()) {
-            // A record lost on the way was the last one written, or a new one.
-            return skippedOne && seen + 1 != known ? positionLost() : Rc::Ok;
-        }
-        if (source.BeforeResumePoint()) {
-            skippedOne = false; // whatever was skipped lay before this record: written
-        } else if (source.Matches(seen)) {
-            // After a lost read this may also be a new record just like the last one.
-            if (skippedOne && (seen + 1 == known || source.Matches(seen + 1)))
-                return positionLost();
-            ++seen;
-            skippedOne = false;
-        } else if (skippedOne && source.Matches(seen + 1)) {
-            seen += 2;
-            skippedOne = false;
-        } else {
-            // A new record. After a lost read it is the next one only when what the lost
-            // read returned was the last record written.
-            return skippedOne && seen + 1 != known ? positionLost() : Rc::Ok;
-        }
-        for (;;) {
-            const ResultCode r = source.read(false);
-            if (!PositionLost(r, false)) {
-                if (r != Rc::Ok)
-                    return r;
-                break;
-            }
-            lostCode = r;
-            if (skippedOne)
-                return positionLost(); // two in a row: the position is anybody's guess
-            skippedOne = true;
-        }
-    }
 }
 
 Readout::Outcome Readout::ExportConfiguration()
@@ -592,16 +499,8 @@ Readout::Outcome Readout::ExportLog(bool protectedLog)
         IoFailure(error);
         return Outcome::End;
     }
-    int n = 0;
     m_log.AddLogLine(protectedLog ? QStringLiteral("Чтение защищенного журнала")
                                   : QStringLiteral("Чтение журнала событий"));
-
-    const auto closeFile = [this]() {
-        const int closeError = m_files.CloseExportFile();
-        if (closeError != 0)
-            IoFailure(closeError);
-        return closeError == 0;
-    };
 
     RecordSource source;
     source.setStart = [this](const QDateTime& start) {
@@ -626,51 +525,48 @@ Readout::Outcome Readout::ExportLog(bool protectedLog)
     };
     source.startDate = StartDate();
 
-    ResultCode r = source.setStart(source.startDate);
-    if (r != Rc::Ok) {
-        Report(r);
-        return closeFile() ? Outcome::NextDevice : Outcome::End;
-    }
-    r = ReadRecord(source, true);
-    if (r != Rc::Ok) {
-        QString text = ResultCodeText(r);
-        if (!protectedLog && r == Rc::LogDecodeError)
+    const RecordLoopEnd end = Loop().Run(source, [&](int n) {
+        const QString t = protectedLog ? FormatDate(m_logRecord.recordTime.date())
+                                       : FormatDateTimeSeconds(m_logRecord.recordTime);
+        m_log.AddMemoMark(t + QStringLiteral(" --> ") + QString::number(n));
+        const int written = m_files.WriteLine(t + u';' + m_logRecord.text + u';');
+        if (written == 0)
+            report.Add(m_logRecord.recordTime);
+        return written;
+    });
+
+    switch (end.how) {
+    case RecordLoopEnd::How::Aborted:
+        // The file keeps the records so far; the end of the read-out closes it.
+        NoteAborted();
+        return Outcome::End;
+    case RecordLoopEnd::How::WriteFailed:
+        IoFailure(end.writeError);
+        return Outcome::End;
+    case RecordLoopEnd::How::StartFailed:
+        Report(end.code);
+        return CloseFile() ? Outcome::NextDevice : Outcome::End;
+    case RecordLoopEnd::How::FirstFailed: {
+        QString text = ResultCodeText(end.code);
+        if (!protectedLog && end.code == Rc::LogDecodeError)
             text += QStringLiteral(": ") + m_context.DecodeErrorText;
         ShowAndLog(text);
-        return closeFile() ? Outcome::NextDevice : Outcome::End;
+        return CloseFile() ? Outcome::NextDevice : Outcome::End;
     }
-    bool written = false;
-    if (m_logRecord.recordIndex == NoMoreRecords) {
+    case RecordLoopEnd::How::NoRecords:
         m_log.AddLogLine(QStringLiteral("Нет данных в журнале"));
-    } else {
-        do {
-            if (m_context.AbortRequested) {
-                NoteAborted();
-                return Outcome::End;
-            }
-            ++n;
-            written = true;
-            const QString t = protectedLog ? FormatDate(m_logRecord.recordTime.date())
-                                           : FormatDateTimeSeconds(m_logRecord.recordTime);
-            m_log.AddMemoMark(t + QStringLiteral(" --> ") + QString::number(n));
-            error = m_files.WriteLine(t + u';' + m_logRecord.text + u';');
-            if (error != 0) {
-                IoFailure(error);
-                return Outcome::End;
-            }
-            report.Add(m_logRecord.recordTime);
-            source.NoteWritten();
-            r = ReadRecord(source, false);
-            if (r != Rc::Ok) {
-                Report(r);
-                break;
-            }
-        } while (m_logRecord.recordIndex != NoMoreRecords);
+        break;
+    case RecordLoopEnd::How::NextFailed:
+        // The plain message: the decoding detail goes with a first record only.
+        Report(end.code);
+        break;
+    case RecordLoopEnd::How::Read:
+        break;
     }
-    if (!closeFile())
+    if (!CloseFile())
         return Outcome::End;
-    if (written)
-        m_log.AddLogLine(QStringLiteral("Выполнено ") + QString::number(n));
+    if (end.written > 0)
+        m_log.AddLogLine(QStringLiteral("Выполнено ") + QString::number(end.written));
     // A failed later record still lets the next log of this device be read.
     return Outcome::GoOn;
 }
@@ -680,7 +576,6 @@ Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
     const ArchiveInfo* info = FindArchive(kind);
     if (!info)
         return Outcome::NextDevice;
-    // Every driver call below takes the family anew: the user may change it meanwhile.
     if (!m_files.CreateArchiveFile(Text(info->title), Text(info->suffix))) {
         NoteFailure(m_files.LastFailure);
         return Outcome::End;
@@ -688,12 +583,6 @@ Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
     SourceReport& report = BeginSource(Text(info->title), info->reportPeriod);
     m_log.AddLogLine(Text(info->logLine));
 
-    const auto closeFile = [this]() {
-        const int closeError = m_files.CloseExportFile();
-        if (closeError != 0)
-            IoFailure(closeError);
-        return closeError == 0;
-    };
     const auto recordFailure = [this](ResultCode code) {
         QString text = ResultCodeText(code);
         if (code == Rc::ArchiveDecodeError)
@@ -718,76 +607,71 @@ Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
     source.startDate = StartDate();
     source.hourly = kind == ArchiveKind::Hourly;
 
-    ResultCode r = source.setStart(source.startDate);
-    if (r != Rc::Ok) {
-        Report(r);
-        return closeFile() ? Outcome::NextDevice : Outcome::End;
-    }
-    r = ReadRecord(source, true);
-    if (r != Rc::Ok) {
-        recordFailure(r);
-        return closeFile() ? Outcome::NextDevice : Outcome::End;
-    }
-    Outcome result = Outcome::GoOn;
-    int n = 0;
-    bool written = false;
-    if (m_archiveRecord.recordIndex == NoMoreRecords) {
-        m_log.AddLogLine(QStringLiteral("Нет данных в архиве"));
-    } else {
-        do {
-            if (m_context.AbortRequested) {
-                NoteAborted();
-                // The rows so far stay in the file, but an aborted archive gets no copy.
-                // The next device sees the abort once its names are read.
-                return closeFile() ? Outcome::NextDevice : Outcome::End;
+    // A named slot of kind 0 has a header column; where the family decodes it, its value
+    // goes under that heading, so that no later value slips one column left.
+    const bool namedCells = Driver().DecodesEveryNamedSlot();
+    const bool flagsText = Driver().HasFlagsText();
+    const RecordLoopEnd end = Loop().Run(source, [&](int n) {
+        const QString t = kind == ArchiveKind::Hourly
+                              ? FormatDateTimeMinutes(m_archiveRecord.recordTime)
+                              : FormatDate(m_archiveRecord.recordTime.date());
+        m_log.AddMemoMark(t + QStringLiteral(" --> ") + QString::number(n));
+        QString line = t + u';';
+        for (int i = 0; i < ArchiveSlots; ++i) {
+            const ParameterKind slotKind = Layout[size_t(i)];
+            if (slotKind == Kind::None && !(namedCells && !Names[size_t(i)].isEmpty()))
+                continue;
+            const double value = m_archiveRecord.values[size_t(i)];
+            if (slotKind == Kind::Flags) {
+                const qint64 flags = RoundHalfEven(value);
+                line += flagsText ? Driver().FlagsText(quint32(flags)) : FormatFlagsHex(flags);
+            } else {
+                line += FormatNumberCell(value);
             }
-            ++n;
-            written = true;
-            const QString t = kind == ArchiveKind::Hourly
-                                  ? FormatDateTimeMinutes(m_archiveRecord.recordTime)
-                                  : FormatDate(m_archiveRecord.recordTime.date());
-            m_log.AddMemoMark(t + QStringLiteral(" --> ") + QString::number(n));
-            QString line = t + u';';
-            // A named slot of kind 0 has a header column; where the family decodes it, its
-            // value goes under that heading, so that no later value slips one column left.
-            const bool namedCells = Driver().DecodesEveryNamedSlot();
-            for (int i = 0; i < ArchiveSlots; ++i) {
-                const ParameterKind slotKind = Layout[size_t(i)];
-                if (slotKind == Kind::None && !(namedCells && !Names[size_t(i)].isEmpty()))
-                    continue;
-                const double value = m_archiveRecord.values[size_t(i)];
-                if (slotKind == Kind::Flags) {
-                    const qint64 flags = RoundHalfEven(value);
-                    line += Driver().HasFlagsText() ? Driver().FlagsText(quint32(flags))
-                                                    : FormatFlagsHex(flags);
-                } else {
-                    line += FormatNumberCell(value);
-                }
-                line += u';';
-            }
-            const int error = m_files.WriteLine(line);
-            if (error != 0) {
-                IoFailure(error);
-                return Outcome::End;
-            }
+            line += u';';
+        }
+        const int written = m_files.WriteLine(line);
+        if (written == 0)
             report.Add(m_archiveRecord.recordTime);
-            source.NoteWritten();
-            r = ReadRecord(source, false);
-            if (r != Rc::Ok) {
-                recordFailure(r);
-                result = Outcome::NextDevice;
-                break;
-            }
-        } while (m_archiveRecord.recordIndex != NoMoreRecords);
+        return written;
+    });
+
+    Outcome result = Outcome::GoOn;
+    switch (end.how) {
+    case RecordLoopEnd::How::Aborted:
+        NoteAborted();
+        // The rows so far stay in the file, but an aborted archive gets no copy. The next
+        // device is read up to its names, where the abort is seen again: its waits must
+        // not end at once meanwhile.
+        m_cancel.Reset();
+        return CloseFile() ? Outcome::NextDevice : Outcome::End;
+    case RecordLoopEnd::How::WriteFailed:
+        IoFailure(end.writeError);
+        return Outcome::End;
+    case RecordLoopEnd::How::StartFailed:
+        Report(end.code);
+        return CloseFile() ? Outcome::NextDevice : Outcome::End;
+    case RecordLoopEnd::How::FirstFailed:
+        recordFailure(end.code);
+        return CloseFile() ? Outcome::NextDevice : Outcome::End;
+    case RecordLoopEnd::How::NoRecords:
+        m_log.AddLogLine(QStringLiteral("Нет данных в архиве"));
+        break;
+    case RecordLoopEnd::How::NextFailed:
+        recordFailure(end.code);
+        result = Outcome::NextDevice;
+        break;
+    case RecordLoopEnd::How::Read:
+        break;
     }
-    if (!closeFile())
+    if (!CloseFile())
         return Outcome::End;
     const int datError = m_files.WriteDatCopy(m_files.ExportFile());
     if (datError != 0) {
         IoFailure(datError);
         return Outcome::End;
     }
-    if (written)
-        m_log.AddLogLine(QStringLiteral("Выполнено ") + QString::number(n));
+    if (end.written > 0)
+        m_log.AddLogLine(QStringLiteral("Выполнено ") + QString::number(end.written));
     return result;
 }

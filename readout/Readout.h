@@ -1,7 +1,10 @@
 #pragma once
 
 #include "DeviceDriver.h"
+#include "LineConfig.h"
+#include "ReadoutPlan.h"
 #include "ReadoutReport.h"
+#include "RecordLoop.h"
 #include "ResultCode.h"
 
 #include <QDateTime>
@@ -9,34 +12,42 @@
 
 #include <functional>
 
-class Channel;
+class CancelToken;
 class ExchangeLog;
 class ExportFiles;
+class Line;
 class Modem;
 class ModbusMaster;
-class ReadoutFrontEnd;
-struct ReadoutSettings;
+class SessionEvents;
 
 // One press of the Read button: opens the line, dials when asked to, then reads every
-// device of the address list and writes its configuration, archives and logs. Owns
-// only the per-device tables; everything else belongs to its ReadoutJob.
+// device of the address list and writes its configuration, archives and logs. Owns only
+// the per-device tables; everything else belongs to its ReadoutSession.
 class Readout
 {
 public:
     using Clock = std::function<QDateTime()>;
 
+    struct Parts
+    {
+        ExchangeLog& log;
+        Line& line;
+        ModbusMaster& master;
+        Modem& modem;
+        DriverContext& context;
+        DriverSet& drivers;
+        ExportFiles& files;
+        SessionEvents& events;
+        CancelToken& cancel;
+    };
+
     // The clock is the computer's, as the report compares the meters' clocks with it.
-    Readout(ExchangeLog& log, Channel& channel, ModbusMaster& master, Modem& modem,
-            DriverContext& context, DriverSet& drivers, ExportFiles& files,
-            ReadoutFrontEnd& frontEnd, ReadoutSettings& settings,
+    Readout(const Parts& parts, const LineConfig& line, const PlanSource& plan,
             Clock clock = &QDateTime::currentDateTime);
 
     // Runs the whole read-out and returns when it has ended; the export file and the
-    // channel are closed however it ends. Clears the abort flag as it starts.
+    // line are closed however it ends.
     void DoDevice();
-    // The Abort button: seen in the dialing wait, after the parameter names and before
-    // each archive or log record.
-    void RequestAbort();
 
     // What the last read-out brought home: one row per device of its address list
     // (none when the list could not be read).
@@ -62,8 +73,6 @@ public:
     static QString TypeWord(ParameterKind kind);
 
 private:
-    struct RecordSource;
-
     void ReadDevices();
     bool Dial(const QString& dialString);
     // The report's part: the first failure shown for the current device (or the read-out
@@ -79,29 +88,28 @@ private:
     void EndReadout();
     void Report(ResultCode code);
     void ShowAndLog(const QString& text);
-    // A line of an export file could not be written or the file not closed.
+    // A file could not be written or closed, or its copy made.
     void IoFailure(int systemCode);
+    // False after an export file could not be closed (told already).
+    bool CloseFile();
     DeviceDriver& Driver() const;
     QDateTime StartDate() const;
-    // The first or the next record of an archive or log, exactly once: a lost read that
-    // moved the device is followed by positioning it again after the last record written.
-    ResultCode ReadRecord(RecordSource& source, bool first);
-    ResultCode Reposition(RecordSource& source, ResultCode lost);
-    // Reads past what was written already; lost is set when a read that moved the device
-    // failed in a way that leaves the position unknown.
-    ResultCode SkipWritten(RecordSource& source, bool& lost);
-    bool PositionLost(ResultCode code, bool first) const;
+    RecordLoop Loop();
 
     ExchangeLog& m_log;
-    Channel& m_channel;
+    Line& m_line;
     ModbusMaster& m_master;
     Modem& m_modem;
     DriverContext& m_context;
     DriverSet& m_drivers;
     ExportFiles& m_files;
-    ReadoutFrontEnd& m_frontEnd;
-    ReadoutSettings& m_settings;
+    SessionEvents& m_events;
+    CancelToken& m_cancel;
+    LineConfig m_lineConfig;
+    const PlanSource& m_planSource;
     Clock m_clock;
+    // The plan as the current device reads it.
+    ReadoutPlan m_plan;
     ArchiveRecord m_archiveRecord;
     LogRecord m_logRecord;
     ReadoutReport m_report;

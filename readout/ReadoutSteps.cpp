@@ -1,6 +1,9 @@
 #include "ReadoutSteps.h"
 
-#include "ReadoutFrontEnd.h"
+#include "LogSink.h"
+#include "MemoryLine.h"
+#include "ModbusMaster.h"
+#include "ReadoutSettings.h"
 
 namespace {
 
@@ -37,31 +40,32 @@ bool BoxOffered(const DeviceDriver& driver, ReadoutBox box)
     return false;
 }
 
-bool& BoxIn(ReadoutSettings& settings, ReadoutBox box)
-{
-    switch (box) {
-    case ReadoutBox::Hourly:
-        return settings.archiveHourly;
-    case ReadoutBox::Daily:
-        return settings.archiveDaily;
-    case ReadoutBox::Monthly:
-        return settings.archiveMonthly;
-    case ReadoutBox::Integral:
-        return settings.archiveIntegral;
-    case ReadoutBox::Emergency:
-        return settings.archiveEmergency;
-    case ReadoutBox::EventLog:
-        return settings.eventLog;
-    case ReadoutBox::ProtectedLog:
-        break;
-    }
-    return settings.protectedLog;
-}
-
 void DropUnoffered(ReadoutSettings& settings, const DeviceDriver& driver)
 {
     for (const ReadoutBox box : AllBoxes) {
         if (!BoxOffered(driver, box))
             BoxIn(settings, box) = false;
     }
+}
+
+struct FamilyCatalogue::Parts
+{
+    struct Quiet : LogSink
+    {
+        void AddLogLine(const QString&) override {}
+        void AddMemoMark(const QString&) override {}
+    } log;
+    MemoryLine line;
+    ModbusMaster master{line, log};
+    DriverContext context{master, log};
+    DriverSet drivers{context};
+};
+
+FamilyCatalogue::FamilyCatalogue() : d(std::make_unique<Parts>()) {}
+
+FamilyCatalogue::~FamilyCatalogue() = default;
+
+const DeviceDriver* FamilyCatalogue::Find(int family) const
+{
+    return d->drivers.Find(family);
 }

@@ -2,6 +2,7 @@
 
 #include "DeviceDriver.h"
 
+#include <memory>
 #include <span>
 
 struct ReadoutSettings;
@@ -23,7 +24,46 @@ std::span<const ArchiveStep> ArchiveSteps();
 // follow them.
 bool BoxOffered(const DeviceDriver& driver, ReadoutBox box);
 
-bool& BoxIn(ReadoutSettings& settings, ReadoutBox box);
+// The box's tick in the window's settings or in a read-out's plan, which name them alike.
+template <class Boxes>
+auto& BoxIn(Boxes& boxes, ReadoutBox box)
+{
+    switch (box) {
+    case ReadoutBox::Hourly:
+        return boxes.archiveHourly;
+    case ReadoutBox::Daily:
+        return boxes.archiveDaily;
+    case ReadoutBox::Monthly:
+        return boxes.archiveMonthly;
+    case ReadoutBox::Integral:
+        return boxes.archiveIntegral;
+    case ReadoutBox::Emergency:
+        return boxes.archiveEmergency;
+    case ReadoutBox::EventLog:
+        return boxes.eventLog;
+    case ReadoutBox::ProtectedLog:
+        break;
+    }
+    return boxes.protectedLog;
+}
 
 // Clears the boxes the family does not offer, as the window does when the family changes.
 void DropUnoffered(ReadoutSettings& settings, const DeviceDriver& driver);
+
+// The drivers of every family, idle, as a catalogue of what each family offers: for the
+// window's boxes and the command line's lists, before any line is opened.
+class FamilyCatalogue
+{
+public:
+    FamilyCatalogue();
+    ~FamilyCatalogue();
+    FamilyCatalogue(const FamilyCatalogue&) = delete;
+    FamilyCatalogue& operator=(const FamilyCatalogue&) = delete;
+
+    // Nothing for a number no family has.
+    const DeviceDriver* Find(int family) const;
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> d;
+};

@@ -32,30 +32,21 @@ void ExchangeLog::AddLogLine(const QString& text)
     const QString entry = NeedsStamp(text) ? QStringLiteral("---") + FormatStampTime(now.time()) +
                                                  QStringLiteral(": ") + text
                                            : text;
-    if (m_memo)
-        AppendMemoLine(entry);
+    if (LogMemo* memo = m_memo.load())
+        memo->AddMemoLine(entry);
     AppendToFile(now.date(), FileLinePrefix.isEmpty() ? entry : FileLinePrefix + entry);
-}
-
-void ExchangeLog::AppendMemoLine(const QString& entry)
-{
-    if (!m_memo)
-        return;
-    const QString text = m_memo->MemoText();
-    int breaks = 0;
-    for (qsizetype i = text.size() - 1; i >= 0; --i) {
-        if (text.at(i) == u'\n' && ++breaks == MemoLineLimit) {
-            m_memo->SetMemoText(text.mid(i + 1));
-            break;
-        }
-    }
-    m_memo->AddMemoLine(entry);
 }
 
 void ExchangeLog::AddMemoMark(const QString& mark)
 {
-    if (m_memo)
-        m_memo->AddMemoLine(mark);
+    if (LogMemo* memo = m_memo.load())
+        memo->AddMemoLine(mark);
+}
+
+void ExchangeLog::AppendToLastMemoLine(const QString& text)
+{
+    if (LogMemo* memo = m_memo.load())
+        memo->AppendToLastLine(text);
 }
 
 QString ExchangeLog::LogFolder() const

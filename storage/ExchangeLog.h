@@ -5,17 +5,19 @@
 #include <QDateTime>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
-// The window's log memo as the exchange log sees it: lines joined by '\n',
-// the last one without a line break.
+// The window's log memo as the exchange log sees it. A read-out calls it from its own
+// thread: an implementation that shows a widget hands the lines to the widget's thread.
+// The memo keeps its newest lines itself.
 class LogMemo
 {
 public:
     virtual ~LogMemo() = default;
-    virtual QString MemoText() const = 0;
-    virtual void SetMemoText(const QString& text) = 0;
     virtual void AddMemoLine(const QString& line) = 0;
+    // The dialing's " *" of every empty wait: joins the last line.
+    virtual void AppendToLastLine(const QString& text) = 0;
 };
 
 // Every step of the program's work on the line, shown in the memo (the newest lines)
@@ -30,18 +32,18 @@ public:
     // pin the time stamps and cross midnight.
     explicit ExchangeLog(QString programDir, Clock clock = &QDateTime::currentDateTime);
 
-    void SetMemo(LogMemo* memo) { m_memo = memo; }
+    void SetMemo(LogMemo* memo) { m_memo.store(memo); }
     // Put before every line of the file, not the memo: a batch names each
     // configuration's lines so in the day's common file.
     QString FileLinePrefix;
-    LogMemo* Memo() const { return m_memo; }
+    LogMemo* Memo() const { return m_memo.load(); }
 
+    // Safe from any thread: each entry is one append to the file and one memo line.
     void AddLogLine(const QString& text) override;
-    // The memo half of AddLogLine: keeps the memo to its newest lines, then adds entry.
-    void AppendMemoLine(const QString& entry);
-    // A progress mark or separator straight into the memo: never in the file, and
-    // trimming is left to the next AddLogLine.
+    // A progress mark or separator straight into the memo: never in the file.
     void AddMemoMark(const QString& mark) override;
+    // Joins the memo's last line; never in the file.
+    void AppendToLastMemoLine(const QString& text);
 
     QString LogFolder() const;
     QString LogFilePath(const QDate& date) const;
@@ -50,6 +52,7 @@ public:
     // one, everything but its first character) is non-empty and does not start "===".
     static bool NeedsStamp(const QString& text);
 
+    // The memo keeps this many lines before the newest one.
     static constexpr int MemoLineLimit = 300;
 
 private:
@@ -57,5 +60,5 @@ private:
 
     QString m_programDir;
     Clock m_clock;
-    LogMemo* m_memo = nullptr;
+    std::atomic<LogMemo*> m_memo{nullptr};
 };

@@ -112,14 +112,14 @@ ResultCode IlmDriver::Write(quint16 firstRegister, std::span<const quint8> data)
                                            data);
 }
 
-ResultCode IlmDriver::IdentifyDevice(QString& name)
+Identity IlmDriver::Identify()
 {
-    name = QStringLiteral("ИЛЬМ-x");
     ReplyBlock reply;
     const ResultCode r = ReadInput(kModelRegister, 1, reply);
-    if (r == Rc::Ok)
-        name = QStringLiteral("ИЛЬМ-") + QString::number(reply.Byte(1));
-    return r;
+    if (r != Rc::Ok)
+        return {Identity::Outcome::Failed, QStringLiteral("ИЛЬМ-x"), r};
+    return {Identity::Outcome::Known, QStringLiteral("ИЛЬМ-") + QString::number(reply.Byte(1)),
+            Rc::Ok};
 }
 
 ResultCode IlmDriver::ReadDeviceClock(QDateTime& clock)

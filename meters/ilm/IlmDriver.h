@@ -2,6 +2,8 @@
 
 #include "DeviceDriver.h"
 
+#include <memory>
+
 #include <array>
 #include <span>
 
@@ -14,7 +16,7 @@ class IlmDriver : public DeviceDriver
 public:
     explicit IlmDriver(DriverContext& context) : DeviceDriver(context) {}
 
-    ResultCode IdentifyDevice(QString& name) override;
+    Identity Identify() override;
     ResultCode ReadDeviceClock(QDateTime& clock) override;
     ResultCode ReadSerialNumber(QString& serial) override;
     ResultCode ReadArchiveLayout(ArchiveLayout& layout) override;
@@ -42,3 +44,6 @@ private:
     // The archive of the last start date: monthly records carry no day or hour.
     PeriodCode m_period = Period::None;
 };
+
+// The family's entry in the registry.
+std::unique_ptr<DeviceDriver> MakeIlmDriver(DriverContext& context);

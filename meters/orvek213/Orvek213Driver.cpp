@@ -1,5 +1,6 @@
 #include "Orvek213Driver.h"
 
+#include "AnsiCodec.h"
 #include "LayoutCodes.h"
 #include "ModbusMaster.h"
 #include "TextFormat.h"
@@ -157,24 +158,22 @@ ResultCode Orvek213Driver::ReadBlock(quint16 firstRegister, quint16 registers, i
     return Rc::Ok;
 }
 
-ResultCode Orvek213Driver::IdentifyDevice(QString& name)
+Identity Orvek213Driver::Identify()
 {
     ReplyBlock block;
     const ResultCode r = ReadBlock(ModelRegister, 1, ModelBlock, block);
-    name = kUnnamedModel;
     // A meter without the model register answers exception 2: no failure, and the
     // model of the previous device stays in force.
     if (r == Rc::IllegalDataAddress)
-        return Rc::Ok;
+        return {Identity::Outcome::Unnamed, kUnnamedModel, Rc::Ok};
     if (r != Rc::Ok)
-        return r;
+        return {Identity::Outcome::Failed, kUnnamedModel, r};
     m_modelNumber = block.U16LE(0);
-    if (m_modelNumber == Model213 || m_modelNumber == Model223) {
-        name = QStringLiteral("ОРВЕК-") + QString::number(m_modelNumber);
-        return Rc::Ok;
-    }
-    name = QStringLiteral("ID = ") + QString::number(m_modelNumber);
-    return Rc::UnknownDevice;
+    if (m_modelNumber == Model213 || m_modelNumber == Model223)
+        return {Identity::Outcome::Known, QStringLiteral("ОРВЕК-") + QString::number(m_modelNumber),
+                Rc::Ok};
+    return {Identity::Outcome::UnknownModel,
+            QStringLiteral("ID = ") + QString::number(m_modelNumber), Rc::UnknownDevice};
 }
 
 ResultCode Orvek213Driver::ReadDeviceClock(QDateTime& clock)
@@ -195,9 +194,10 @@ ResultCode Orvek213Driver::ReadSerialNumber(QString& serial)
     serial.clear();
     if (r != Rc::Ok)
         return r;
-    // Every byte is a character; a zero byte ends the number.
+    // Every byte is a Windows-1251 character, as in every meter text; a zero byte ends
+    // the number.
     for (int i = 0; i < SerialBlock; ++i)
-        serial.append(QChar(char16_t(block.Byte(i))));
+        serial.append(DecodeAnsiByte(block.Byte(i)));
     serial = CleanMeterText(serial);
     return Rc::Ok;
 }

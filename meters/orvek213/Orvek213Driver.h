@@ -2,6 +2,8 @@
 
 #include "DeviceDriver.h"
 
+#include <memory>
+
 #include <array>
 
 // ОРВЕК-213 and ОРВЕК-223 (DeviceFamily 2). Fields come low byte first, and every
@@ -11,7 +13,7 @@ class Orvek213Driver : public DeviceDriver
 public:
     explicit Orvek213Driver(DriverContext& context);
 
-    ResultCode IdentifyDevice(QString& name) override;
+    Identity Identify() override;
     ResultCode ReadDeviceClock(QDateTime& clock) override;
     ResultCode ReadSerialNumber(QString& serial) override;
     ResultCode ReadArchiveLayout(ArchiveLayout& layout) override;
@@ -62,3 +64,6 @@ private:
     std::array<quint8, 255> m_reply{};
     std::array<quint8, RecordBufferSize> m_record{};
 };
+
+// The family's entry in the registry.
+std::unique_ptr<DeviceDriver> MakeOrvek213Driver(DriverContext& context);

@@ -184,24 +184,23 @@ ResultCode Orvek307Driver::Read(quint16 firstRegister, quint16 count, Buffer& bu
     return r;
 }
 
-ResultCode Orvek307Driver::IdentifyDevice(QString& name)
+Identity Orvek307Driver::Identify()
 {
     Buffer buffer{};
     ReplyBlock block;
     const ResultCode r = Read(ModelRegister, SingleCount, buffer, block);
-    name = QStringLiteral("ОРВЕК-30x");
+    Identity identity{Identity::Outcome::Failed, QStringLiteral("ОРВЕК-30x"), r};
     // Early meters do not know the register: they are taken as a model of the family.
     if (r == Rc::IllegalDataAddress)
-        return Rc::Ok;
+        return {Identity::Outcome::Unnamed, identity.name, Rc::Ok};
     if (r != Rc::Ok)
-        return r;
+        return identity;
     const quint16 model = block.U16LE(0);
-    if (model >= 306 && model <= 308) {
-        name = QStringLiteral("ОРВЕК-") + QString::number(model);
-        return Rc::Ok;
-    }
-    name = QStringLiteral("ID = ") + QString::number(model);
-    return Rc::UnknownDevice;
+    if (model >= 306 && model <= 308)
+        return {Identity::Outcome::Known, QStringLiteral("ОРВЕК-") + QString::number(model),
+                Rc::Ok};
+    return {Identity::Outcome::UnknownModel, QStringLiteral("ID = ") + QString::number(model),
+            Rc::UnknownDevice};
 }
 
 ResultCode Orvek307Driver::ReadSerialNumber(QString& serial)
@@ -212,10 +211,9 @@ ResultCode Orvek307Driver::ReadSerialNumber(QString& serial)
     serial.clear();
     if (r != Rc::Ok)
         return r;
-    // One byte, one character code (0-255), as the 213/223 family reads its serial too;
-    // not a Windows-1251 letter like the names.
+    // Every text a meter holds is Windows-1251, the serial number's letters too.
     for (int i = 1; i <= 8; ++i)
-        serial += QChar(char16_t(block.Byte(i)));
+        serial += DecodeAnsiByte(block.Byte(i));
     serial = CleanMeterText(serial);
     return Rc::Ok;
 }

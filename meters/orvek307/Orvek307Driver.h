@@ -2,6 +2,8 @@
 
 #include "DeviceDriver.h"
 
+#include <memory>
+
 #include <array>
 
 // ОРВЕК-306/307/308 (DeviceFamily 0). Every read names one register (count 1, or 120
@@ -14,7 +16,7 @@ public:
 
     explicit Orvek307Driver(DriverContext& context) : DeviceDriver(context) {}
 
-    ResultCode IdentifyDevice(QString& name) override;
+    Identity Identify() override;
     ResultCode ReadDeviceClock(QDateTime& clock) override;
     ResultCode ReadSerialNumber(QString& serial) override;
     ResultCode ReadArchiveLayout(ArchiveLayout& layout) override;
@@ -49,3 +51,6 @@ private:
     int m_slotCount = 0;
     std::array<QString, MaxSlots> m_names;
 };
+
+// The family's entry in the registry.
+std::unique_ptr<DeviceDriver> MakeOrvek307Driver(DriverContext& context);

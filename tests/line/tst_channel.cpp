@@ -1,7 +1,15 @@
 #include "LineFixture.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +37,9 @@ private slots:
     void tcpAddresses_data();
     void tcpAddresses();
     void droppedGatewayReconnects();
+    void dropDuringRequestReconnects();
+    void connectBoundedAndAbortable_data();
+    void connectBoundedAndAbortable();
     void closeAfterDropThenSerial();
     void purgeDropsStaleInput();
 };
@@ -37,7 +48,7 @@ void TestChannel::serialOpenAndClose()
 {
     LineFixture line(QStringLiteral("pty"));
     Channel& channel = line.channel;
-    const QString name = channel.ComPortName;
+    const QString name = channel.ComPortName();
 
     QCOMPARE(channel.Kind(), ChannelKind::Closed);
     channel.CloseChannel(); // closing a closed port logs nothing
@@ -45,8 +56,9 @@ void TestChannel::serialOpenAndClose()
 
     QCOMPARE(channel.OpenChannel(), Rc::Ok);
     QVERIFY(channel.Kind() == ChannelKind::Serial);
-    channel.BaudRate = 9600; // not applied while open, and not logged
-    channel.ComPortName = QStringLiteral("/dev/ttyNOSUCH1");
+    line.config.baudRate = 9600; // not applied while open, and not logged
+    line.config.comPort = QStringLiteral("/dev/ttyNOSUCH1");
+    line.Apply();
     QCOMPARE(channel.OpenChannel(), Rc::Ok);
     channel.CloseChannel();
     channel.CloseChannel();
@@ -63,13 +75,13 @@ void TestChannel::serialPortHeldElsewhere()
     LineFixture line(QStringLiteral("pty"));
     ExchangeLog otherLog(line.home.path() + QStringLiteral("/other/"));
     Channel holder(otherLog);
-    holder.ComPortName = line.channel.ComPortName;
+    holder.Configure(line.config);
     QCOMPARE(holder.OpenChannel(), Rc::Ok);
 
     QCOMPARE(line.channel.OpenChannel(), Rc::PortNotOpen);
     QCOMPARE(line.channel.Kind(), ChannelKind::Closed);
     QCOMPARE(line.memo.Texts(),
-             QStringList{QStringLiteral("открытие порта ") + line.channel.ComPortName +
+             QStringList{QStringLiteral("открытие порта ") + line.channel.ComPortName() +
                          QStringLiteral(" --> ошибка открытия")});
     QCOMPARE(ResultCodeText(Rc::PortNotOpen), QStringLiteral("Порт не открыт"));
 }
@@ -77,14 +89,16 @@ void TestChannel::serialPortHeldElsewhere()
 void TestChannel::serialSpeedRefused()
 {
     LineFixture line(QStringLiteral("pty"));
-    line.channel.BaudRate = -1;
+    line.config.baudRate = -1;
+    line.Apply();
     QCOMPARE(line.channel.OpenChannel(), Rc::PortNotOpen);
     QCOMPARE(line.channel.Kind(), ChannelKind::Closed);
     QCOMPARE(line.memo.Texts(),
-             QStringList{QStringLiteral("открытие порта ") + line.channel.ComPortName +
+             QStringList{QStringLiteral("открытие порта ") + line.channel.ComPortName() +
                          QStringLiteral(" --> ошибка настройки")});
     // The port was let go: a good speed opens it.
-    line.channel.BaudRate = 19200;
+    line.config.baudRate = 19200;
+    line.Apply();
     QCOMPARE(line.channel.OpenChannel(), Rc::Ok);
 }
 
@@ -94,12 +108,12 @@ void TestChannel::tcpOpenAndClose()
     Channel& channel = line.channel;
     QCOMPARE(channel.OpenChannel(), Rc::Ok);
     QCOMPARE(channel.Kind(), ChannelKind::Tcp);
-    QCOMPARE(channel.SocketStatus(), SocketState::Connected);
+    QVERIFY(channel.TcpConnected());
     QCOMPARE(channel.OpenChannel(), Rc::Ok);
-    QCOMPARE(line.tcp->ConnectionCount(), 1);
+    QTRY_COMPARE(line.tcp->ConnectionCount(), 1);
     channel.CloseChannel();
     QCOMPARE(channel.Kind(), ChannelKind::Closed);
-    QCOMPARE(channel.SocketStatus(), SocketState::Disconnected);
+    QVERIFY(!channel.TcpConnected());
     QCOMPARE(line.memo.Lines(), QStringList()); // the TCP channel logs nothing
 }
 
@@ -121,13 +135,14 @@ void TestChannel::tcpAddresses()
     QFETCH(ResultCode, result);
 
     LineFixture line(QStringLiteral("tcp"));
-    line.channel.TcpHost = host;
+    line.config.tcpHost = host;
     if (refusedPort) {
         QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost));
-        line.channel.TcpPort = closed.serverPort();
+        line.config.tcpPort = closed.serverPort();
         closed.close();
     }
+    line.Apply();
     QCOMPARE(line.channel.OpenChannel(), result);
     QCOMPARE(line.channel.Kind(), ChannelKind::Closed);
     QCOMPARE(line.tcp->ConnectionCount(), 0);
@@ -139,30 +154,103 @@ void TestChannel::droppedGatewayReconnects()
     line.Peer().SetScript([](const QByteArray&) { return Reply(); });
     std::array<quint8, 8> buffer{};
     quint16 count = 1;
-    QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, buffer), Rc::Ok);
+    const auto read = [&] {
+        count = 1;
+        return OffThread([&] { return line.master.ReadHoldingRegisters(5, 0, count, buffer); });
+    };
+    QCOMPARE(read(), Rc::Ok);
 
     line.tcp->Drop();
-    QTRY_COMPARE(line.channel.SocketStatus(), SocketState::Disconnected);
     QCOMPARE(line.channel.Kind(), ChannelKind::Tcp); // until the reconnect
 
-    count = 1;
-    QCOMPARE(line.master.ReadHoldingRegisters(5, 0, count, buffer), Rc::Ok);
+    QCOMPARE(read(), Rc::Ok);
     QCOMPARE(line.tcp->ConnectionCount(), 2);
     QCOMPARE(line.Peer().RequestCount(), 2);
+}
+
+void TestChannel::dropDuringRequestReconnects()
+{
+    // The gateway drops the connection on the first request: the request's next attempt
+    // goes out on a new connection, not the next request's.
+    LineFixture line(QStringLiteral("tcp"));
+    int requests = 0;
+    line.Peer().SetScript([&](const QByteArray&) {
+        if (++requests == 1) {
+            QTimer::singleShot(0, line.tcp, [&line] { line.tcp->Drop(); });
+            return QByteArray();
+        }
+        return Reply();
+    });
+    std::array<quint8, 8> buffer{};
+    quint16 count = 1;
+    QCOMPARE(OffThread([&] { return line.master.ReadHoldingRegisters(5, 0, count, buffer); }),
+             Rc::Ok);
+    QCOMPARE(line.Peer().RequestCount(), 2);
+    QCOMPARE(line.tcp->ConnectionCount(), 2);
+}
+
+void TestChannel::connectBoundedAndAbortable_data()
+{
+    QTest::addColumn<bool>("abort");
+    QTest::newRow("time-out") << false;
+    QTest::newRow("abort") << true;
+}
+
+void TestChannel::connectBoundedAndAbortable()
+{
+    QFETCH(bool, abort);
+
+    // A listener whose queue is full never completes a further connection: the system
+    // drops the handshake, as a gateway that lost its network does.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(listener >= 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QCOMPARE(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    QCOMPARE(::listen(listener, 0), 0);
+    QCOMPARE(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::vector<std::unique_ptr<QTcpSocket>> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.push_back(std::make_unique<QTcpSocket>());
+        fillers.back()->connectToHost(QHostAddress::LocalHost, ntohs(address.sin_port));
+    }
+    QTest::qWait(0);
+
+    LineFixture line(QStringLiteral("tcp"));
+    line.config.tcpPort = ntohs(address.sin_port);
+    // Without the abort the connect ends at the line's limit, as long as all attempts
+    // of a request would take; with it at once.
+    line.config.globalTimeOut = abort ? 60000 : 300;
+    line.config.globalTry = 2;
+    line.Apply();
+    CancelToken cancel;
+    line.channel.SetCancelToken(&cancel);
+    if (abort)
+        QTimer::singleShot(200, [&cancel] { cancel.Cancel(); });
+    QElapsedTimer clock;
+    clock.start();
+    const ResultCode r = OffThread([&] { return line.channel.OpenChannel(); });
+    QCOMPARE(r, abort ? Rc::Aborted : Rc::IpConnectionError);
+    QVERIFY(clock.elapsed() < line.config.ConnectTimeoutMs() + 30000);
+    QCOMPARE(line.channel.Kind(), ChannelKind::Closed);
+    ::close(listener);
 }
 
 void TestChannel::closeAfterDropThenSerial()
 {
     LineFixture line(QStringLiteral("tcp"));
     QCOMPARE(line.channel.OpenChannel(), Rc::Ok);
+    QTRY_COMPARE(line.tcp->ConnectionCount(), 1);
     line.tcp->Drop();
-    QTRY_COMPARE(line.channel.SocketStatus(), SocketState::Disconnected);
     line.channel.CloseChannel();
     QCOMPARE(line.channel.Kind(), ChannelKind::Closed);
 
     PtyPeer serial;
-    line.channel.TcpHost.clear();
-    line.channel.ComPortName = serial.SlavePath();
+    line.config.tcp = false;
+    line.config.comPort = serial.SlavePath();
+    line.Apply();
     QCOMPARE(line.channel.OpenChannel(), Rc::Ok);
     QVERIFY(line.channel.Kind() != ChannelKind::Tcp);
     QCOMPARE(line.memo.Texts(), QStringList{QStringLiteral("открытие порта ") + serial.SlavePath() +
@@ -176,7 +264,8 @@ void TestChannel::purgeDropsStaleInput()
         QCOMPARE(line.channel.OpenChannel(), Rc::Ok);
         QTRY_VERIFY(!line.IsTcp() || line.tcp->ConnectionCount() == 1);
         line.Peer().Send(Hex("0102030405"));
-        QTest::qWait(50);
+        // What the system holds is dropped too, not only what was taken in already.
+        QCOMPARE(line.channel.WaitForInput(MonotonicMs() + 5000), LineWait::Input);
         line.channel.PurgeInput();
         quint8 byte = 0;
         QCOMPARE(line.channel.ReadByte(byte), LineRead::Nothing);

@@ -17,15 +17,18 @@ namespace {
 const QByteArray kRequest = QByteArray::fromHex("010300000001840A");
 const QByteArray kReply = QByteArray::fromHex("0103021234B533");
 
-// No pauses, and time-outs short enough that a silent line costs little.
-void Quick(ModbusMaster& master, int tries)
+// No pauses; the line's own clock makes every time-out free.
+void Quick(ModbusMaster& master, int tries, bool echo = false)
 {
-    master.SendPauseMs = 0;
-    master.RetryPauseMs = 0;
-    master.ReplyDelay = 0;
-    master.GlobalTimeOut = 20;
-    master.LocalTimeOut = 20;
-    master.GlobalTry = tries;
+    LineConfig line;
+    line.sendPause = 0;
+    line.retryPause = 0;
+    line.replyPause = 0;
+    line.globalTimeOut = 1200;
+    line.localTimeOut = 50;
+    line.globalTry = tries;
+    line.echo = echo;
+    master.Configure(line);
 }
 
 } // namespace
@@ -41,6 +44,7 @@ private slots:
     void resultKinds();
     void leftoverBytesArePurged();
     void responderAnswersEachRequest();
+    void timeOnTheLineClock();
 };
 
 void TestMemoryLine::transaction_data()
@@ -77,8 +81,7 @@ void TestMemoryLine::transaction()
     for (const QByteArray& reply : replies)
         line.QueueReply(reply);
     ModbusMaster master(line, log);
-    Quick(master, 3);
-    master.EchoSkip = echoSkip;
+    Quick(master, 3, echoSkip);
 
     std::array<quint8, 250> data{};
     quint16 count = 1;
@@ -184,6 +187,27 @@ void TestMemoryLine::responderAnswersEachRequest()
     QCOMPARE(master.WriteMultipleRegisters(1, 96, 1, value), Rc::PortWriteError);
     QCOMPARE(line.Sent().size(), 3);
     QCOMPARE(line.Sent().at(1).toHex(), QByteArray("011000600001020007ee32"));
+}
+
+void TestMemoryLine::timeOnTheLineClock()
+{
+    // A silent device costs the line's time-outs on its own clock, not the test's: the
+    // waits pass at once and are counted.
+    QTemporaryDir dir;
+    ExchangeLog log(dir.path() + u'/');
+    MemoryLine line;
+    line.SetResponder([](QByteArrayView) { return QByteArray(); });
+    ModbusMaster master(line, log);
+    LineConfig config;
+    config.globalTimeOut = 60000;
+    config.globalTry = 3;
+    master.Configure(config);
+    std::array<quint8, 250> data{};
+    quint16 count = 1;
+    QCOMPARE(master.ReadHoldingRegisters(1, 0, count, data), Rc::NoReply);
+    // Three pauses of 100 ms before a request, three waits and three pauses of 200 ms.
+    QCOMPARE(line.Now(), 3 * (100 + 60000 + 200));
+    QCOMPARE(line.SentAt(), (QList<qint64>{100, 60400, 120700}));
 }
 
 QTEST_GUILESS_MAIN(TestMemoryLine)

@@ -95,15 +95,18 @@ void TestInterop::initTestCase()
 
     m_log = std::make_unique<ExchangeLog>(m_dir.path() + u'/');
     m_log->SetMemo(&m_memo);
+    LineConfig line;
+    line.comPort = masterEnd;
+    line.baudRate = 19200;
+    line.globalTimeOut = 1000;
+    line.localTimeOut = 50;
+    line.globalTry = 3;
+    line.showLog = 1;
     m_channel = std::make_unique<Channel>(*m_log);
-    m_channel->ComPortName = masterEnd;
-    m_channel->BaudRate = 19200;
+    m_channel->Configure(line);
     QCOMPARE(m_channel->OpenChannel(), Rc::Ok);
     m_master = std::make_unique<ModbusMaster>(*m_channel, *m_log);
-    m_master->GlobalTimeOut = 1000;
-    m_master->LocalTimeOut = 50;
-    m_master->GlobalTry = 3;
-    m_master->ShowLog = 1;
+    m_master->Configure(line);
 }
 
 void TestInterop::cleanupTestCase()

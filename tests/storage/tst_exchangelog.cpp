@@ -12,12 +12,11 @@ namespace {
 class TextMemo : public LogMemo
 {
 public:
-    QString MemoText() const override { return text; }
-    void SetMemoText(const QString& t) override { text = t; }
     void AddMemoLine(const QString& line) override
     {
         text = text.isEmpty() ? line : text + u'\n' + line;
     }
+    void AppendToLastLine(const QString& more) override { text += more; }
     QString text;
 };
 
@@ -38,7 +37,7 @@ private slots:
     void stampRule();
     void fileBytes();
     void newDayNewFile();
-    void memoKeepsNewest300();
+    void memoAndFile();
     void unwritableFolder_data();
     void unwritableFolder();
 
@@ -122,8 +121,10 @@ void TestExchangeLog::newDayNewFile()
                         "---00:00:00.001: later\r\n"));
 }
 
-void TestExchangeLog::memoKeepsNewest300()
+void TestExchangeLog::memoAndFile()
 {
+    // The log hands every entry to the memo, which keeps its newest lines itself; marks
+    // and the dialing's asterisks go to the memo only, every entry to the file.
     QTemporaryDir home;
     m_now = QDateTime(QDate(2019, 7, 19), QTime(12, 0));
     ExchangeLog log(home.path() + u'/', Clock());
@@ -131,24 +132,18 @@ void TestExchangeLog::memoKeepsNewest300()
     log.SetMemo(&memo);
     for (int i = 1; i <= 305; ++i)
         log.AddLogLine(QStringLiteral("line %1").arg(i));
+    log.AddMemoMark(QStringLiteral("10.12.2026 --> 1"));
+    log.AddLogLine(QStringLiteral(">> ATD5551234"));
+    log.AppendToLastMemoLine(QStringLiteral(" *"));
 
     const QStringList lines = memo.text.split(u'\n');
-    QCOMPARE(lines.size(), 301); // the newest 300 and the one just added
-    QCOMPARE(lines.first(), QStringLiteral("---12:00:00.000: line 5"));
-    QCOMPARE(lines.last(), QStringLiteral("---12:00:00.000: line 305"));
-    // The file keeps everything.
-    QCOMPARE(ReadAll(log.LogFilePath(m_now.date())).count("\r\n"), 306);
-
-    // Memo-only marks bypass the trimming and never reach the file; the next logged line
-    // trims again.
-    log.AddMemoMark(QStringLiteral("---"));
-    log.AddMemoMark(QStringLiteral("10.12.2026 --> 1"));
-    QCOMPARE(memo.text.split(u'\n').size(), 303);
-    log.AddLogLine(QStringLiteral("line 306"));
-    const QStringList after = memo.text.split(u'\n');
-    QCOMPARE(after.size(), 301);
-    QCOMPARE(after.mid(298, 2), QStringList({"---", "10.12.2026 --> 1"}));
-    QCOMPARE(ReadAll(log.LogFilePath(m_now.date())).count("\r\n"), 307);
+    QCOMPARE(lines.size(), 307);
+    QCOMPARE(lines.first(), QStringLiteral("---12:00:00.000: line 1"));
+    QCOMPARE(lines.mid(305), (QStringList{QStringLiteral("10.12.2026 --> 1"),
+                                          QStringLiteral("---12:00:00.000: >> ATD5551234 *")}));
+    const QByteArray file = ReadAll(log.LogFilePath(m_now.date()));
+    QCOMPARE(file.count("\r\n"), 307); // the day's empty first line, 306 entries
+    QVERIFY(file.endsWith("---12:00:00.000: >> ATD5551234\r\n"));
 }
 
 void TestExchangeLog::unwritableFolder_data()

@@ -6,7 +6,7 @@ QStringList RecordingMemo::Texts() const
 {
     static const QRegularExpression stamp(QStringLiteral("^---\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d: "));
     QStringList texts;
-    for (const QString& line : m_lines)
+    for (const QString& line : Lines())
         texts.append(QString(line).remove(stamp));
     return texts;
 }
@@ -18,18 +18,20 @@ LineFixture::LineFixture(const QString& transport)
     if (transport == QLatin1String("tcp")) {
         auto gateway = std::make_unique<TcpPeer>();
         tcp = gateway.get();
-        channel.TcpHost = QStringLiteral("127.0.0.1");
-        channel.TcpPort = gateway->Port();
+        config.tcp = true;
+        config.tcpHost = QStringLiteral("127.0.0.1");
+        config.tcpPort = gateway->Port();
         peer = std::move(gateway);
     } else {
         auto line = std::make_unique<PtyPeer>();
         pty = line.get();
-        channel.ComPortName = line->SlavePath();
-        channel.BaudRate = 19200;
+        config.comPort = line->SlavePath();
+        config.baudRate = 19200;
         peer = std::move(line);
     }
-    master.GlobalTimeOut = 300;
-    master.LocalTimeOut = 30;
-    master.GlobalTry = 3;
-    master.ReplyDelay = 10;
+    config.globalTimeOut = 300;
+    config.localTimeOut = 30;
+    config.globalTry = 3;
+    config.replyPause = 10;
+    Apply();
 }

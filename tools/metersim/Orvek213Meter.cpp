@@ -1,5 +1,6 @@
 #include "Orvek213Meter.h"
 
+#include "AnsiCodec.h"
 #include "SimCommon.h"
 
 #include <QElapsedTimer>
@@ -834,7 +835,7 @@ MeterExport Orvek213Meter::Expected(const QDate& startDate) const
     const bool known = m_model == 213 || m_model == 223;
     out.deviceName =
         known ? QStringLiteral("ОРВЕК-%1").arg(m_model) : QStringLiteral("ID = %1").arg(m_model);
-    out.serialNumber = ProgramText(ByteCodeText(m_serial));
+    out.serialNumber = ProgramText(DecodeAnsi(m_serial));
     const QByteArray codes = LayoutBlock().mid(1);
     const int slotCount = OrvekSlots(codes, out.kinds, out.names);
     for (const char* flag : kFlagNames)

@@ -739,8 +739,7 @@ MeterExport Orvek307Meter::Expected(const QDate& startDate) const
     const int number = quint8(model.at(0)) | quint8(model.at(1)) << 8;
     out.deviceName = number >= 306 && number <= 308 ? QStringLiteral("ОРВЕК-%1").arg(number)
                                                     : QStringLiteral("ID = %1").arg(number);
-    out.serialNumber =
-        ProgramText(ByteCodeText(m_blocks.value(SerialRegister).mid(1, SerialLength)));
+    out.serialNumber = ProgramText(DecodeAnsi(m_blocks.value(SerialRegister).mid(1, SerialLength)));
 
     const QByteArray codes = m_blocks.value(LayoutRegister).mid(1, SlotLimit);
     const int slotCount = OrvekSlots(codes, out.kinds, out.names);

@@ -176,14 +176,6 @@ QString AnsiFieldText(const QByteArray& bytes, qsizetype offset, qsizetype width
     return DecodeAnsi(field);
 }
 
-QString ByteCodeText(const QByteArray& bytes)
-{
-    QString text;
-    for (const char byte : bytes)
-        text.append(QChar(quint8(byte)));
-    return text;
-}
-
 QString ProgramText(const QString& text)
 {
     QString out =

@@ -73,9 +73,6 @@ bool ReadDateTime(const QJsonObject& object, const QString& key, QDateTime& valu
 // Windows-1251 text of at most width bytes from offset, ending before a zero byte.
 QString AnsiFieldText(const QByteArray& bytes, qsizetype offset, qsizetype width);
 
-// Each byte as the character of that code (0..255), as the ОРВЕК serial numbers are read.
-QString ByteCodeText(const QByteArray& bytes);
-
 // A meter's text as it reaches the program's files and log: up to its first zero, each
 // ';' written as ',', each control character as a blank.
 QString ProgramText(const QString& text);

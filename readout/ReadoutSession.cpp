@@ -1,0 +1,40 @@
+#include "ReadoutSession.h"
+
+#include "Channel.h"
+#include "ExchangeLog.h"
+
+std::unique_ptr<Line> MakeChannel(LogSink& log)
+{
+    return std::make_unique<Channel>(log);
+}
+
+ReadoutSession::ReadoutSession(const QString& programDir, ExchangeLog& log, SessionEvents& events,
+                               const LineConfig& lineConfig, const PlanSource& plan,
+                               ExportFiles::Clock clock, ExportFiles::TickSource tick,
+                               std::unique_ptr<Line> ownLine)
+    : lineOwned(ownLine ? std::move(ownLine) : MakeChannel(log)), line(*lineOwned),
+      master(line, log), modem(line, log), context(master, log), drivers(context),
+      files(log, programDir, clock, std::move(tick)),
+      readout(Readout::Parts{log, line, master, modem, context, drivers, files, events, cancel},
+              lineConfig, plan, clock),
+      m_programDir(programDir)
+{
+    line.SetCancelToken(&cancel);
+}
+
+int ReadoutSession::Run(const QString& reportCopy)
+{
+    ReportPath.clear();
+    ReportLost = false;
+    readout.DoDevice();
+    const ReadoutReport& report = readout.LastReport();
+    if (report.devices.isEmpty())
+        return 0;
+    const QByteArray csv = ReportCsv(report, ClockDriftLimit);
+    const QString path = ClaimReportPath(m_programDir, report.started);
+    if (!path.isEmpty() && SystemFile::WriteAll(path, csv) == 0)
+        ReportPath = path;
+    else
+        ReportLost = true;
+    return reportCopy.isEmpty() ? 0 : SystemFile::WriteAll(reportCopy, csv);
+}
