@@ -1,6 +1,5 @@
 #include "AddressList.h"
 #include "AnsiCodec.h"
-#include "BusScan.h"
 #include "Channel.h"
 #include "DatFile.h"
 #include "DeviceDriver.h"
@@ -11,13 +10,14 @@
 #include "MemoryLine.h"
 #include "Meter.h"
 #include "ModbusMaster.h"
-#include "Modem.h"
+#include "OffThread.h"
 #include "ProgramSettings.h"
 #include "ReadCommand.h"
 #include "Readout.h"
-#include "ReadoutFrontEnd.h"
-#include "ReadoutJob.h"
+#include "ReadoutPlan.h"
+#include "ReadoutSession.h"
 #include "ResultCode.h"
+#include "SessionEvents.h"
 #include "SimServer.h"
 #include "TextFormat.h"
 
@@ -36,6 +36,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <mutex>
 
 namespace {
 
@@ -43,64 +44,65 @@ namespace {
 const QDateTime Now(QDate(2026, 12, 10), QTime(12, 0));
 const QString Day = QStringLiteral("Data/2026-12-10/");
 
+// The memo and the front end of the tests. The session calls them on its own thread,
+// where the hooks run too: a hook that presses Abort does so at an exact point.
 class RecordingMemo : public LogMemo
 {
 public:
-    QString MemoText() const override { return lines.join(u'\n'); }
-    void SetMemoText(const QString& text) override { lines = text.split(u'\n'); }
     void AddMemoLine(const QString& line) override
     {
-        lines.append(line);
+        {
+            std::lock_guard lock(mutex);
+            lines.append(line);
+        }
         if (onLine)
             onLine(line);
     }
+    void AppendToLastLine(const QString& text) override
+    {
+        {
+            std::lock_guard lock(mutex);
+            appended.append(text);
+            if (!lines.isEmpty())
+                lines.last() += text;
+        }
+        if (onAppend)
+            onAppend();
+    }
 
+    std::mutex mutex;
     QStringList lines;
+    QStringList appended;
     std::function<void(const QString&)> onLine;
+    std::function<void()> onAppend;
 };
 
-class RecordingFrontEnd : public ReadoutFrontEnd
+class RecordingFrontEnd : public SessionEvents
 {
 public:
-    explicit RecordingFrontEnd(RecordingMemo& memo) : m_memo(memo) {}
-
     void ShowError(const QString& text) override
     {
         errors.append(text);
         if (onError)
             onError(text);
     }
-    void AppendToLastMemoLine(const QString& text) override
-    {
-        appended.append(text);
-        if (!m_memo.lines.isEmpty())
-            m_memo.lines.last() += text;
-        if (onAppend)
-            onAppend();
-    }
-    void ShowIoError(int systemCode) override { ioErrors.append(systemCode); }
+    void ShowIoError(const QString& text) override { ioErrors.append(text); }
 
     QStringList errors;
-    QStringList appended;
-    QList<int> ioErrors;
+    QStringList ioErrors;
     std::function<void(const QString&)> onError;
-    std::function<void()> onAppend;
-
-private:
-    RecordingMemo& m_memo;
 };
 
 // The read-out with everything it works on, over the simulator's pseudo-terminal.
 struct Rig
 {
     explicit Rig(const QJsonArray& meters, const ModemOptions& modemOptions = {})
-        : log(home.path() + u'/', [] { return Now; }), frontEnd(memo),
-          job(home.path() + u'/', log, frontEnd, settings, [] { return Now; })
+        : log(home.path() + u'/', [] { return Now; })
     {
         log.SetMemo(&memo);
-        master.GlobalTimeOut = 300;
-        master.LocalTimeOut = 30;
-        master.GlobalTry = 1;
+        general.globalTimeOut = 300;
+        general.localTimeOut = 30;
+        general.globalTry = 1;
         settings.startDate = QDate(2020, 1, 1);
         server.SetModem(modemOptions);
         ready =
@@ -109,6 +111,22 @@ struct Rig
             server.OpenPty(QString(), error);
         settings.comPort = server.PtyPath();
     }
+
+    // A read-out of the settings as they stand now, run on a thread of its own while the
+    // stand-in meters answer on this one.
+    void Run()
+    {
+        plan.Update(PlanFrom(settings));
+        session = std::make_unique<ReadoutSession>(home.path() + u'/', log, frontEnd,
+                                                   LineConfigFrom(settings, general), plan,
+                                                   [] { return Now; });
+        OffThread([this] { session->Run(); });
+    }
+    // The Abort button, from a hook on the session's thread.
+    void Abort() { session->RequestAbort(); }
+    // The settings changed by the user meanwhile reach the devices still to come.
+    void Publish() { plan.Update(PlanFrom(settings)); }
+    Channel& LineChannel() { return static_cast<Channel&>(session->line); }
 
     QString Path(const QString& relative) const { return home.path() + u'/' + relative; }
 
@@ -131,11 +149,9 @@ struct Rig
     ExchangeLog log;
     RecordingFrontEnd frontEnd;
     ReadoutSettings settings;
-    ReadoutJob job;
-    Channel& channel = job.channel;
-    ModbusMaster& master = job.master;
-    DriverContext& context = job.context;
-    Readout& readout = job.readout;
+    GeneralSettings general;
+    PlanSource plan;
+    std::unique_ptr<ReadoutSession> session;
     bool ready = false;
     QString error;
 };
@@ -247,11 +263,10 @@ void TestReadout::fullReadout()
     QVERIFY2(rig.ready, qPrintable(rig.error));
     rig.settings.addressText = QStringLiteral("5");
     TickAll(rig.settings);
-    rig.context.AbortRequested = true; // left over from an earlier read-out
-    rig.readout.DoDevice();
+    rig.Run();
 
     QCOMPARE(rig.frontEnd.errors, QStringList());
-    QCOMPARE(rig.frontEnd.ioErrors, QList<int>());
+    QCOMPARE(rig.frontEnd.ioErrors, QStringList());
     const QString clock =
         Readout::ClockText(CalendarDateTime(QDate(2026, 12, 10), QTime(10, 15, 42)));
     // A new log file starts with an empty line; the channel logs its own opening.
@@ -318,6 +333,7 @@ void TestReadout::fullReadout()
         expectedFiles.append(folder + "1210" + suffix + ".csv");
         expectedFiles.append(folder + "1210" + suffix + ".dat");
     }
+    expectedFiles.append(QStringLiteral("Reports/2026-12-10/120000.csv"));
     expectedFiles.sort();
     QCOMPARE(rig.AllFiles(), expectedFiles);
 
@@ -375,7 +391,7 @@ void TestReadout::fullReadout()
         QVERIFY(csv.open(QIODevice::ReadOnly) && dat.open(QIODevice::ReadOnly));
         QCOMPARE(dat.size(), csv.size() + 4);
     }
-    QCOMPARE(rig.channel.Kind(), ChannelKind::Closed);
+    QCOMPARE(rig.LineChannel().Kind(), ChannelKind::Closed);
 }
 
 void TestReadout::failures_data()
@@ -488,13 +504,16 @@ void TestReadout::failures_data()
         << QStringList{QString(39, u'='), "Адреса приборов: \"\"", "закрытие порта"}
         << QStringList{} << QStringList{"Data"} << false << QStringList{};
 
-    QTest::newRow("abort while a silent device is reported: passed on to the next")
+    // The abort ends the next wait on the silent device at once: neither its clock's
+    // time-outs nor the next device are waited for.
+    QTest::newRow("abort while a silent device is reported: ends at the next wait")
         << QJsonArray{Orvek307(1, "11111111", {{"faults", QJsonObject{{"silent", true}}}}), second}
         << "1 2" << 0 << "H"
-        << "19200" << QStringList{noReply, noReply}
-        << QStringList{"******* прибор по адресу 2", "Зав. № = 22222222", "Чтение имен параметров",
+        << "19200" << QStringList{noReply}
+        << QStringList{"Определение типа прибора", noReply, "ОРВЕК-30x", "Чтение даты и времени",
                        "Операция прервана", "закрытие порта"}
-        << QStringList{} << QStringList{dev2 + "CFG.csv"} << true << QStringList{};
+        << QStringList{} << QStringList{dev2 + "CFG.csv"} << true
+        << QStringList{"******* прибор по адресу 2"};
 
     QTest::newRow("later event record fails: the protected log follows")
         << QJsonArray{Orvek307(1, "11111111",
@@ -577,13 +596,13 @@ void TestReadout::failures()
     QVERIFY2(rig.ready, qPrintable(rig.error));
     if (abortOnError)
         rig.frontEnd.onError = [&rig](const QString&) {
-            rig.readout.RequestAbort();
+            rig.Abort();
         };
     rig.settings.addressText = addresses;
     rig.settings.family = family;
     rig.settings.comSpeed = comSpeed;
     Tick(rig.settings, boxes);
-    rig.readout.DoDevice();
+    rig.Run();
 
     // An expected message ending in "*" gives only its beginning.
     QCOMPARE(rig.frontEnd.errors.size(), errors.size());
@@ -608,7 +627,7 @@ void TestReadout::failures()
         QVERIFY2(QFileInfo::exists(rig.Path(file)), qPrintable(file));
     for (const QString& file : absent)
         QVERIFY2(!QFileInfo::exists(rig.Path(file)), qPrintable(file));
-    QCOMPARE(rig.channel.Kind(), ChannelKind::Closed);
+    QCOMPARE(rig.LineChannel().Kind(), ChannelKind::Closed);
 }
 
 void TestReadout::abortDuringRecords_data()
@@ -665,9 +684,9 @@ void TestReadout::abortDuringRecords()
     Tick(rig.settings, boxes);
     rig.memo.onLine = [&rig, pressedAt](const QString& line) {
         if (line.endsWith(pressedAt))
-            rig.readout.RequestAbort();
+            rig.Abort();
     };
-    rig.readout.DoDevice();
+    rig.Run();
 
     QCOMPARE(rig.frontEnd.errors, QStringList());
     const QString dev1 = Day + QStringLiteral("ОРВЕК-307/11111111/1210");
@@ -689,7 +708,7 @@ void TestReadout::unwritableDataFolder()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     rig.settings.addressText = QStringLiteral("1 2");
-    rig.readout.DoDevice();
+    rig.Run();
 
     QCOMPARE(rig.frontEnd.errors, QStringList());
     const QStringList lines = rig.LogLines();
@@ -701,7 +720,7 @@ void TestReadout::unwritableDataFolder()
     QVERIFY(lines.size() >= tail.size());
     QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
     QVERIFY(!lines.contains(QStringLiteral("******* прибор по адресу 2")));
-    QCOMPARE(rig.channel.Kind(), ChannelKind::Closed);
+    QCOMPARE(rig.LineChannel().Kind(), ChannelKind::Closed);
 }
 
 void TestReadout::unsafeDeviceTexts_data()
@@ -816,7 +835,7 @@ void TestReadout::otherFamilies()
     rig.settings.addressText = QStringLiteral("3");
     rig.settings.family = family;
     Tick(rig.settings, boxes);
-    rig.readout.DoDevice();
+    rig.Run();
     QCOMPARE(rig.frontEnd.errors, QStringList());
 
     const QString base = Day + folder + QStringLiteral("/1210");
@@ -891,11 +910,11 @@ void TestReadout::modem()
     rig.settings.modem = true;
     rig.settings.dialString = QStringLiteral("ATD5551234");
     // The button, pressed after two empty waits for CONNECT.
-    rig.frontEnd.onAppend = [&rig] {
-        if (rig.frontEnd.appended.size() == 2)
-            rig.readout.RequestAbort();
+    rig.memo.onAppend = [&rig] {
+        if (rig.memo.appended.size() == 2)
+            rig.Abort();
     };
-    rig.readout.DoDevice();
+    rig.Run();
 
     QCOMPARE(rig.frontEnd.errors, errors);
     const QStringList lines = rig.LogLines();
@@ -904,8 +923,8 @@ void TestReadout::modem()
              qPrintable(missing + QStringLiteral(" not in order in:\n") + lines.join(u'\n')));
     QCOMPARE(lines.contains(QStringLiteral("******* прибор по адресу 1")), deviceRead);
     if (!connects)
-        QCOMPARE(rig.frontEnd.appended, QStringList({" *", " *"}));
-    QCOMPARE(rig.channel.Kind(), ChannelKind::Closed);
+        QCOMPARE(rig.memo.appended, QStringList({" *", " *"}));
+    QCOMPARE(rig.LineChannel().Kind(), ChannelKind::Closed);
 }
 
 void TestReadout::lineSettings_data()
@@ -940,12 +959,13 @@ void TestReadout::lineSettings()
     rig.settings.useTcp = tcp;
     rig.settings.tcpHost = QStringLiteral("127.0.0.1");
     rig.settings.tcpPort = rig.server.TcpPort();
-    rig.readout.DoDevice();
+    rig.Run();
 
     QCOMPARE(rig.frontEnd.errors, QStringList());
-    QCOMPARE(rig.master.ReplyDelay, replyDelay);
-    QCOMPARE(rig.master.EchoSkip, echo);
-    QCOMPARE(rig.master.ShowLog, frameDumps);
+    const LineConfig& line = rig.session->master.Config();
+    QCOMPARE(line.ReplyPause(), replyDelay);
+    QCOMPARE(line.echo, echo);
+    QCOMPARE(line.showLog, frameDumps);
     const QStringList lines = rig.LogLines();
     const QString portLine =
         tcp ? QStringLiteral("Порт %1 по IP адресу 127.0.0.1").arg(rig.server.TcpPort())
@@ -953,7 +973,7 @@ void TestReadout::lineSettings()
     QVERIFY2(lines.contains(portLine), qPrintable(lines.join(u'\n')));
     QVERIFY(lines.contains(QStringLiteral("Зав. № = 11111111")));
     QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^>> "))).isEmpty(), !showLog);
-    QCOMPARE(rig.channel.TcpHost, tcp ? QStringLiteral("127.0.0.1") : QString());
+    QCOMPARE(rig.LineChannel().TcpHost(), tcp ? QStringLiteral("127.0.0.1") : QString());
 }
 
 void TestReadout::linePace_data()
@@ -984,11 +1004,10 @@ void TestReadout::linePace()
     rig.settings.sendPause = sendPause;
     rig.settings.replyPause = replyPause;
     rig.settings.echo = echo;
-    rig.master.SendPauseMs = rig.master.ReplyDelay = 12345;
-    rig.readout.DoDevice();
+    rig.Run();
     QCOMPARE(rig.frontEnd.errors, QStringList{ResultCodeText(Rc::PortNotOpen)});
-    QCOMPARE(rig.master.SendPauseMs, sent);
-    QCOMPARE(rig.master.ReplyDelay, replied);
+    QCOMPARE(rig.session->master.Config().sendPause, sent);
+    QCOMPARE(rig.session->master.Config().ReplyPause(), replied);
 }
 
 void TestReadout::pausesOnTheWire_data()
@@ -1046,14 +1065,15 @@ void TestReadout::pausesOnTheWire()
              qPrintable(error));
 
     ExchangeLog log(dir.path() + u'/');
-    Channel channel(log);
     MemoryLine line;
     const QByteArray reply = QByteArray::fromHex("0103021234B533");
     line.SetResponder([&](QByteArrayView request) {
         return std::optional<QByteArray>((mbus ? request.toByteArray() : QByteArray()) + reply);
     });
     ModbusMaster master(line, log);
-    QCOMPARE(ApplyLineSettings(settings, channel, master), Rc::Ok);
+    const LineConfig config = LineConfigFrom(settings, ReadGeneralSettings(ini));
+    QVERIFY(LineConfigUsable(config));
+    master.Configure(config);
     std::array<quint8, 2> value{};
     for (int i = 0; i < 3; ++i) {
         quint16 count = 1;
@@ -1081,7 +1101,7 @@ void TestReadout::tcpPortOutOfRange()
     rig.settings.useTcp = true;
     rig.settings.tcpHost = QStringLiteral("127.0.0.1");
     rig.settings.tcpPort = port;
-    rig.readout.DoDevice();
+    rig.Run();
 
     QCOMPARE(rig.frontEnd.errors, QStringList{ResultCodeText(Rc::InvalidParameter)});
     const QStringList lines = rig.LogLines();
@@ -1091,7 +1111,7 @@ void TestReadout::tcpPortOutOfRange()
                       ResultCodeText(Rc::InvalidParameter)},
                      missing),
              qPrintable(missing));
-    QCOMPARE(rig.channel.Kind(), ChannelKind::Closed);
+    QCOMPARE(rig.LineChannel().Kind(), ChannelKind::Closed);
     QVERIFY(!QFileInfo::exists(rig.Path(QStringLiteral("Data"))));
 }
 
@@ -1153,15 +1173,21 @@ void TestReadout::exportFileUnwritable()
             QFile::link(QStringLiteral("/dev/full"), ExportFiles::TemporaryName(folder + file)));
     rig.settings.addressText = QStringLiteral("1 2");
     Tick(rig.settings, boxes);
-    rig.readout.DoDevice();
+    rig.Run();
 
-    QCOMPARE(rig.frontEnd.ioErrors, QList<int>{ioError});
+    // "I/O error" and its number first, then the file and the system's reason; logged too.
+    QCOMPARE(rig.frontEnd.ioErrors.size(), 1);
+    const QString shown = rig.frontEnd.ioErrors.first();
+    QVERIFY2(shown.startsWith(QStringLiteral("I/O error %1: ").arg(ioError)) &&
+                 shown.contains(SystemErrorText(ioError)),
+             qPrintable(shown));
     QCOMPARE(rig.frontEnd.errors, errors);
     const QStringList lines = rig.LogLines();
-    QVERIFY(lines.size() >= tail.size());
-    QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
+    QVERIFY(lines.size() >= tail.size() + 1);
+    const QStringList ending = tail.mid(0, tail.size() - 1) + QStringList{shown, tail.last()};
+    QCOMPARE(lines.mid(lines.size() - ending.size()), ending);
     QVERIFY(!lines.contains(QStringLiteral("******* прибор по адресу 2")));
-    QCOMPARE(rig.channel.Kind(), ChannelKind::Closed);
+    QCOMPARE(rig.LineChannel().Kind(), ChannelKind::Closed);
     if (folderInWay) {
         // The archive itself was written in full before its copy failed.
         QCOMPARE(CsvLines(folder + file.chopped(3) + "csv").size(), 4 + 3);
@@ -1195,9 +1221,10 @@ void TestReadout::settingsChangedWhileRunning_data()
                                {"clock", "2026-12-10T10:00:00"},
                                {"depth", QJsonObject{{"hourly", 2}, {"daily", 2}}}};
 
-    QTest::newRow("family and boxes switched before the second device")
+    // The change, made while the first device is read, serves the second.
+    QTest::newRow("family and boxes switched for the second device")
         << QJsonArray{Orvek307(1, "11111111"), ilmMeter} << "1 3" << 0 << "HZ"
-        << "******* прибор по адресу 3" << 1 << "D" << QStringList{}
+        << " --> 2" << 1 << "D" << QStringList{}
         << QStringList{"Зав. № = 11111111",
                        "Чтение почасового архива",
                        "Чтение защищенного журнала",
@@ -1209,44 +1236,39 @@ void TestReadout::settingsChangedWhileRunning_data()
                        "закрытие порта"}
         << QStringList{orvek + "H0.csv", orvek + "LOGZ.csv", ilm + "A0.csv"}
         << QStringList{orvek + "A0.csv", ilm + "H0.csv", ilm + "LOGZ.csv"};
-    // Each box counts when its step comes: unticking the hourly box while its archive
-    // runs changes nothing, the daily archive and the event log ticked meanwhile are read.
+    // A device is read to its end as the plan stood when it began: boxes changed while
+    // its hourly archive runs wait for the next device.
     QTest::newRow("boxes changed while the hourly archive is read")
         << QJsonArray{Orvek307(1, "11111111")} << "1" << 0 << "HZ"
         << " --> 1" << 0 << "DL" << QStringList{}
-        << QStringList{"Чтение почасового архива",
-                       "Выполнено 3",
-                       "Чтение посуточного архива",
-                       "Выполнено 2",
-                       "Чтение журнала событий",
-                       "Выполнено 2",
-                       "закрытие порта"}
-        << QStringList{orvek + "H0.dat", orvek + "A0.dat", orvek + "LOG.csv"}
-        << QStringList{orvek + "LOGZ.csv"};
-    // Every record is asked of the family chosen at that moment: the next hourly record
-    // goes to the ИЛЬМ driver, which the ОРВЕК meter refuses.
+        << QStringList{"Чтение почасового архива", "Выполнено 3", "Чтение защищенного журнала",
+                       "Выполнено 1", "закрытие порта"}
+        << QStringList{orvek + "H0.dat", orvek + "LOGZ.csv"}
+        << QStringList{orvek + "A0.csv", orvek + "LOG.csv"};
+    // Never another family's driver in the middle of a device's archive.
     QTest::newRow("family switched while the hourly archive is read")
         << QJsonArray{Orvek307(1, "11111111")} << "1" << 0 << "H"
-        << " --> 1" << 1 << "H" << QStringList{ResultCodeText(ResultCode::Exception(1))}
-        << QStringList{"Чтение почасового архива", ResultCodeText(ResultCode::Exception(1)),
-                       "Выполнено 1", "закрытие порта"}
+        << " --> 1" << 1 << "H" << QStringList{}
+        << QStringList{"Чтение почасового архива", "Выполнено 3", "закрытие порта"}
         << QStringList{orvek + "H0.csv", orvek + "H0.dat"} << QStringList{};
-    // The identification went to the wrong family's driver; the family chosen while its
-    // message shows serves the device from the clock on, under the name it was left.
-    const QString fallback = Day + QStringLiteral("ИЛЬМ-x/11111111/1210");
+    // The family corrected while a failed identification's message shows serves the
+    // devices after this one; this one is read on as it began.
     QTest::newRow("family corrected after a failed identification")
-        << QJsonArray{Orvek307(1, "11111111")} << "1" << 1 << "H" << QString() << 0 << "H"
-        << QStringList{ResultCodeText(ResultCode::Exception(1))}
+        << QJsonArray{Orvek307(1, "11111111")} << "1 1" << 1 << "H" << QString() << 0 << "H"
+        << QStringList{ResultCodeText(ResultCode::Exception(1)),
+                       ResultCodeText(ResultCode::Exception(1))}
         << QStringList{"Определение типа прибора",
                        ResultCodeText(ResultCode::Exception(1)),
                        "ИЛЬМ-x",
                        "Чтение даты и времени",
+                       ResultCodeText(ResultCode::Exception(1)),
+                       "******* прибор по адресу 1",
+                       "ОРВЕК-307",
                        "Зав. № = 11111111",
-                       "Выполнено 2",
                        "Чтение почасового архива",
                        "Выполнено 3",
                        "закрытие порта"}
-        << QStringList{fallback + "H0.csv", fallback + "H0.dat"} << QStringList{};
+        << QStringList{orvek + "H0.csv", orvek + "H0.dat"} << QStringList{};
 }
 
 // The family and the archive and log boxes, changed by the user while a read-out runs.
@@ -1276,6 +1298,7 @@ void TestReadout::settingsChangedWhileRunning()
         changed = true;
         rig.settings.family = newFamily;
         Tick(rig.settings, newBoxes);
+        rig.Publish();
     };
     if (changedAt.isEmpty()) {
         rig.frontEnd.onError = [&](const QString&) {
@@ -1287,7 +1310,7 @@ void TestReadout::settingsChangedWhileRunning()
                 change();
         };
     }
-    rig.readout.DoDevice();
+    rig.Run();
 
     QVERIFY(changed);
     QCOMPARE(rig.frontEnd.errors, errors);
@@ -1310,11 +1333,16 @@ void TestReadout::repeatedAddress()
     rig.settings.addressText = QStringLiteral("1 1");
     Tick(rig.settings, QStringLiteral("DL"));
     int passes = 0;
+    // Moved while the first pass runs: the second takes it.
     rig.memo.onLine = [&](const QString& line) {
-        if (line.endsWith(QStringLiteral("******* прибор по адресу 1")) && ++passes == 2)
+        if (line.endsWith(QStringLiteral("******* прибор по адресу 1")))
+            ++passes;
+        if (passes == 1 && line.endsWith(QStringLiteral("Чтение журнала событий"))) {
             rig.settings.startDate = Now.date();
+            rig.Publish();
+        }
     };
-    rig.readout.DoDevice();
+    rig.Run();
 
     QCOMPARE(passes, 2);
     QCOMPARE(rig.frontEnd.errors, QStringList());
@@ -1333,7 +1361,8 @@ void TestReadout::repeatedAddress()
 
     const QString folder = Day + QStringLiteral("ОРВЕК-307/11111111/1210");
     QCOMPARE(rig.AllFiles(), QStringList({folder + "A0.csv", folder + "A0.dat", folder + "CFG.csv",
-                                          folder + "LOG.csv", "Protocols/2026-12-10.log"}));
+                                          folder + "LOG.csv", "Protocols/2026-12-10.log",
+                                          "Reports/2026-12-10/120000.csv"}));
     QCOMPARE(CsvLines(rig.Path(folder + "CFG.csv")).size(), 4 + 2);
     const QStringList events = CsvLines(rig.Path(folder + "LOG.csv"));
     QCOMPARE(events.mid(4), QStringList{"10.12.2026 09:00:00;Откл;"});
