@@ -76,8 +76,9 @@ int Flush(Handle handle)
     return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) ? 0 : LastError();
 }
 
-int ReadAll(const QString& path, QByteArray& bytes)
+int ReadAll(const QString& path, QByteArray& bytes, qint64 sizeLimit)
 {
+    bytes.clear();
     // Sharing deletion lets another read-out rename its own file over this one meanwhile.
     const QString native = QDir::toNativeSeparators(path);
     const HANDLE file =
@@ -85,10 +86,18 @@ int ReadAll(const QString& path, QByteArray& bytes)
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return LastError();
-    bytes.clear();
-    char buffer[65536];
     int error = 0;
-    for (;;) {
+    LARGE_INTEGER size{};
+    if (GetFileType(file) != FILE_TYPE_DISK)
+        error = ERROR_INVALID_PARAMETER; // a pipe, a console, a device
+    else if (!GetFileSizeEx(file, &size))
+        error = LastError();
+    else if (size.QuadPart > sizeLimit)
+        error = ERROR_FILE_TOO_LARGE;
+    else
+        bytes.reserve(static_cast<qsizetype>(size.QuadPart));
+    char buffer[65536];
+    while (error == 0) {
         DWORD got = 0;
         if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
             error = LastError();
@@ -96,9 +105,14 @@ int ReadAll(const QString& path, QByteArray& bytes)
         }
         if (got == 0)
             break;
-        bytes.append(buffer, got);
+        if (bytes.size() + qint64(got) > sizeLimit)
+            error = ERROR_FILE_TOO_LARGE; // grown since it was measured
+        else
+            bytes.append(buffer, got);
     }
     CloseHandle(file);
+    if (error != 0)
+        bytes.clear();
     return error;
 }
 
@@ -205,15 +219,28 @@ int Flush(Handle handle)
     return errno == EINVAL ? 0 : errno;
 }
 
-int ReadAll(const QString& path, QByteArray& bytes)
+int ReadAll(const QString& path, QByteArray& bytes, qint64 sizeLimit)
 {
-    const int fd = ::open(LocalPath(path).constData(), O_RDONLY | O_CLOEXEC);
+    bytes.clear();
+    // Without O_NONBLOCK opening a pipe waits for a writer; a regular file ignores it.
+    const int fd =
+        ::open(LocalPath(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return errno;
-    bytes.clear();
-    char buffer[65536];
     int error = 0;
-    for (;;) {
+    struct stat status;
+    if (::fstat(fd, &status) != 0)
+        error = errno;
+    else if (S_ISDIR(status.st_mode))
+        error = EISDIR; // what reading it would have said
+    else if (!S_ISREG(status.st_mode))
+        error = EINVAL;
+    else if (status.st_size > sizeLimit)
+        error = EFBIG;
+    else
+        bytes.reserve(static_cast<qsizetype>(status.st_size));
+    char buffer[65536];
+    while (error == 0) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR)
@@ -223,9 +250,14 @@ int ReadAll(const QString& path, QByteArray& bytes)
         }
         if (got == 0)
             break;
-        bytes.append(buffer, got);
+        if (bytes.size() + got > sizeLimit)
+            error = EFBIG; // grown since it was measured
+        else
+            bytes.append(buffer, got);
     }
     ::close(fd);
+    if (error != 0)
+        bytes.clear();
     return error;
 }
 

@@ -20,7 +20,10 @@ int Write(Handle handle, QByteArrayView bytes);
 int Close(Handle& handle);
 // Hands what was written to the disk before the file is put in place.
 int Flush(Handle handle);
-int ReadAll(const QString& path, QByteArray& bytes);
+// Reads a regular file whole. Anything else (a pipe, a device, a folder) and a file
+// of more than sizeLimit bytes are refused without a read: a pipe would block and a
+// device may never end.
+int ReadAll(const QString& path, QByteArray& bytes, qint64 sizeLimit);
 // Creates or replaces the file with exactly these bytes.
 int WriteAll(const QString& path, QByteArrayView bytes);
 // 0 when there is no file of that name or the program may replace it; otherwise the

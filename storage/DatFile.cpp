@@ -2,7 +2,7 @@
 
 #include "AnsiCodec.h"
 #include "Crc16.h"
-#include "ExportFiles.h"
+#include "SystemFile.h"
 
 void ScrambleBytes(char* bytes, qsizetype count, quint16 scrambleKey)
 {
@@ -55,7 +55,7 @@ bool RestoreDatBytes(QByteArray& bytes)
 DatContent ReadDatFile(const QString& path)
 {
     DatContent content;
-    content.systemError = SystemFile::ReadAll(path, content.bytes);
+    content.systemError = SystemFile::ReadAll(path, content.bytes, DatFileSizeLimit);
     if (content.systemError) {
         content.status = DatStatus::ReadFailed;
         return content;

@@ -20,6 +20,9 @@
 
 inline constexpr qsizetype DatTrailerSize = 4;
 
+// The largest copy read: a year of hourly records makes a few megabytes.
+inline constexpr qint64 DatFileSizeLimit = 256 * 1024 * 1024;
+
 // XORs every byte with the low byte of the state s := s * 9 + 7 (mod 65536), s starting
 // at the key. Its own inverse.
 void ScrambleBytes(char* bytes, qsizetype count, quint16 scrambleKey);
@@ -51,6 +54,8 @@ struct DatContent
 
 // Reads, checks and restores a copy. Besides a failed check, a text of fewer than four
 // lines counts as damaged: the title lines and the column header are what make a copy.
+// Only a regular file of at most DatFileSizeLimit bytes is read; anything else is a
+// failed read.
 DatContent ReadDatFile(const QString& path);
 
 // 0719H0.dat gives 0719H0_1.csv: a ".dat" ending (any case) is replaced by "_1.csv";

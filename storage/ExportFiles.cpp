@@ -195,7 +195,7 @@ int ExportFiles::CloseExportFile()
 int ExportFiles::WriteDatCopy(const QString& name)
 {
     QByteArray text;
-    if (const int error = SystemFile::ReadAll(name, text))
+    if (const int error = SystemFile::ReadAll(name, text, DatFileSizeLimit))
         return error;
     const QString copyName = DatCopyName(name);
     if (const int error = SystemFile::CheckReplaceable(copyName))
