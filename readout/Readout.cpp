@@ -782,7 +782,7 @@ Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
     }
     if (!closeFile())
         return Outcome::End;
-    const int datError = m_files.WriteDatCopy(m_files.ExportFile());
+    const int datError = m_files.WriteDatCopy();
     if (datError != 0) {
         IoFailure(datError);
         return Outcome::End;

@@ -24,9 +24,13 @@ inline constexpr qsizetype DatTrailerSize = 4;
 inline constexpr qint64 DatFileSizeLimit = 256 * 1024 * 1024;
 
 // XORs every byte with the low byte of the state s := s * 9 + 7 (mod 65536), s starting
-// at the key. Its own inverse.
-void ScrambleBytes(char* bytes, qsizetype count, quint16 scrambleKey);
-quint16 DatCheckValue(QByteArrayView scrambled);
+// at the key. Its own inverse. Returns the last state: passed as the key of the next
+// piece, it goes on with the same stream.
+quint16 ScrambleBytes(char* bytes, qsizetype count, quint16 scrambleKey);
+// Started from 0; a piece after the first starts from the value of the ones before it.
+quint16 DatCheckValue(QByteArrayView scrambled, quint16 start = 0);
+// The four bytes that end a copy.
+QByteArray DatTrailer(quint16 checkValue, quint16 scrambleKey);
 
 // The whole copy of csv: csv.size() + 4 bytes.
 QByteArray MakeDatCopy(QByteArrayView csv, quint16 scrambleKey);

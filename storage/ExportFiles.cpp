@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstring>
 #include <utility>
 
 #ifdef Q_OS_WIN
@@ -82,6 +83,38 @@ int InvalidNameCode()
 #endif
 }
 
+int NoFileCode()
+{
+#ifdef Q_OS_WIN
+    return ERROR_INVALID_HANDLE;
+#else
+    return EBADF;
+#endif
+}
+
+int NotFoundCode()
+{
+#ifdef Q_OS_WIN
+    return ERROR_FILE_NOT_FOUND;
+#else
+    return ENOENT;
+#endif
+}
+
+// An earlier file's copy must not stay beside a new file of the name. A folder there is
+// no copy: writing the copy meets it and says so.
+int RemoveStaleCopy(const QString& copy)
+{
+    const int error = SystemFile::Remove(copy);
+    if (error == 0)
+        return 0;
+    const QFileInfo info(copy);
+    return !info.exists() || info.isDir() ? 0 : error;
+}
+
+// The copy is scrambled piece by piece, so that it never takes the file's size twice.
+constexpr qsizetype CopyPiece = 64 * 1024;
+
 } // namespace
 
 bool ExportFiles::MakeExportFolderFor(const QDate& date)
@@ -128,6 +161,8 @@ bool ExportFiles::CreateExportFile(const QString& suffix)
 bool ExportFiles::CreateExportFileFor(const QDate& date, const QString& suffix)
 {
     CloseExportFile();
+    m_bytes.clear();
+    m_placed = false;
     if (!MakeExportFolderFor(date))
         return false;
     m_fileName = m_folder + u'/' + FormatMonthDay(date) + suffix + QStringLiteral(".csv");
@@ -160,15 +195,14 @@ bool ExportFiles::CreateArchiveFile(const QString& title, const QString& suffix)
 
 int ExportFiles::WriteLine(QStringView text)
 {
-    if (m_handle == SystemFile::ClosedHandle) {
-#ifdef Q_OS_WIN
-        return ERROR_INVALID_HANDLE;
-#else
-        return EBADF;
-#endif
+    if (m_handle == SystemFile::ClosedHandle)
+        return NoFileCode();
+    if (m_writeError == 0) {
+        const QByteArray line = AnsiLine(text);
+        m_writeError = SystemFile::Write(m_handle, line);
+        if (m_writeError == 0)
+            m_bytes += line;
     }
-    if (m_writeError == 0)
-        m_writeError = SystemFile::Write(m_handle, AnsiLine(text));
     return m_writeError;
 }
 
@@ -182,36 +216,67 @@ int ExportFiles::CloseExportFile()
     const int closeError = SystemFile::Close(m_handle);
     if (error == 0)
         error = closeError;
+    m_writeError = 0;
+    if (error == 0)
+        error = RemoveStaleCopy(DatCopyName(m_fileName));
     if (error == 0)
         error = SystemFile::Replace(m_temporaryName, m_fileName);
-    if (error != 0)
+    if (error != 0) {
         SystemFile::Remove(m_temporaryName);
-    else
-        NoteWritten(m_fileName);
-    m_writeError = 0;
-    return error;
+        m_bytes.clear();
+        return error;
+    }
+    m_placed = true;
+    NoteWritten(m_fileName, m_bytes.size());
+    return 0;
 }
 
-int ExportFiles::WriteDatCopy(const QString& name)
+int ExportFiles::WriteDatCopy()
 {
-    QByteArray text;
-    if (const int error = SystemFile::ReadAll(name, text, DatFileSizeLimit))
-        return error;
-    const QString copyName = DatCopyName(name);
-    if (const int error = SystemFile::CheckReplaceable(copyName))
-        return error;
-    const int error =
-        SystemFile::WriteAllVia(TemporaryName(copyName), copyName, MakeDatCopy(text, m_tick()));
+    if (!m_placed)
+        return NotFoundCode();
+    const QString copyName = DatCopyName(m_fileName);
+    const QString temporary = TemporaryName(copyName);
+    SystemFile::Handle handle = SystemFile::ClosedHandle;
+    int error = SystemFile::CheckReplaceable(copyName);
     if (error == 0)
-        NoteWritten(copyName);
-    return error;
+        error = SystemFile::Create(temporary, handle);
+    if (error != 0)
+        return error;
+    const quint16 key = m_tick();
+    quint16 state = key;
+    quint16 check = 0;
+    QByteArray piece;
+    for (qsizetype at = 0; at < m_bytes.size() && error == 0; at += CopyPiece) {
+        const qsizetype size = qMin(CopyPiece, m_bytes.size() - at);
+        piece.resize(size);
+        std::memcpy(piece.data(), m_bytes.constData() + at, size_t(size));
+        state = ScrambleBytes(piece.data(), size, state);
+        check = DatCheckValue(piece, check);
+        error = SystemFile::Write(handle, piece);
+    }
+    if (error == 0)
+        error = SystemFile::Write(handle, DatTrailer(check, key));
+    if (error == 0)
+        error = SystemFile::Flush(handle);
+    const int closeError = SystemFile::Close(handle);
+    if (error == 0)
+        error = closeError;
+    if (error == 0)
+        error = SystemFile::Replace(temporary, copyName);
+    if (error != 0) {
+        SystemFile::Remove(temporary);
+        return error;
+    }
+    NoteWritten(copyName, m_bytes.size() + DatTrailerSize);
+    return 0;
 }
 
-void ExportFiles::NoteWritten(const QString& path)
+void ExportFiles::NoteWritten(const QString& path, qint64 size)
 {
     const QString relative =
         path.startsWith(m_programDir) ? path.mid(m_programDir.size()) : QString(path);
-    m_written.append({relative, QFileInfo(path).size()});
+    m_written.append({relative, size});
 }
 
 QList<std::pair<QString, qint64>> ExportFiles::TakeWritten()

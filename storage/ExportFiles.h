@@ -68,14 +68,19 @@ public:
     int WriteLine(QStringView text);
     // Puts the file in place under its name, with every line written so far; after a
     // failed write, flush, close or rename the temporary file is removed instead and
-    // whatever had that name stays. 0 when no file is open.
+    // whatever had that name stays. A ".dat" copy of an earlier file of the name is
+    // removed first, so that a copy beside a file is always that file's own. 0 when no
+    // file is open.
     int CloseExportFile();
     bool IsExportFileOpen() const { return m_handle != SystemFile::ClosedHandle; }
 
-    // Writes the scrambled, checksummed copy of a closed export file next to it, the
-    // last three characters of its name replaced by "dat", through a temporary name as
-    // well. 0 or the system's error code of reading the file or writing the copy.
-    int WriteDatCopy(const QString& name);
+    // Writes the scrambled, checksummed copy of the export file last put in place next
+    // to it, the last three characters of its name replaced by "dat", through a
+    // temporary name as well. The copy is made of the bytes this process wrote, held
+    // until the next file is made, not of whatever has the name by now. 0, or the
+    // system's error code of writing the copy (ENOENT when no file was put in place
+    // since the last creation).
+    int WriteDatCopy();
 
     // Both with '/' separators; empty until the first folder or file is made.
     const QString& ExportFolder() const { return m_folder; }
@@ -98,7 +103,7 @@ private:
     bool MakeExportFolderFor(const QDate& date);
     bool CreateExportFileFor(const QDate& date, const QString& suffix);
     void Fail(const QString& message);
-    void NoteWritten(const QString& path);
+    void NoteWritten(const QString& path, qint64 size);
 
     ExchangeLog& m_log;
     QString m_programDir;
@@ -109,5 +114,8 @@ private:
     QString m_temporaryName;
     SystemFile::Handle m_handle = SystemFile::ClosedHandle;
     int m_writeError = 0;
+    // What the file holds; its copy is made of these.
+    QByteArray m_bytes;
+    bool m_placed = false;
     QList<std::pair<QString, qint64>> m_written;
 };

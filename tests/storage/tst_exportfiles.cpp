@@ -87,6 +87,8 @@ private slots:
     void fileBytes();
     void fileDateIsTakenWhenMade();
     void datCopy();
+    void datCopyOfBytesWritten();
+    void staleCopyGoesWithItsFile();
     void nameOnlyWhenClosed();
     void keptWhenClosedOtherwise_data();
     void keptWhenClosedOtherwise();
@@ -279,7 +281,7 @@ void TestExportFiles::datCopy()
     QByteArray previous;
     for (const quint16 key : {quint16(0x1234), quint16(0x1235), quint16(0xFF00)}) {
         rig.key = key;
-        QCOMPARE(rig.files.WriteDatCopy(csvName), 0);
+        QCOMPARE(rig.files.WriteDatCopy(), 0);
         const QByteArray dat = ReadFile(datName);
         const qsizetype n = csv.size();
         QCOMPARE(dat.size(), n + 4);
@@ -302,15 +304,70 @@ void TestExportFiles::datCopy()
     }
     QCOMPARE(ReadFile(csvName), csv); // the archive file itself is left as it was
 
-    QCOMPARE(rig.files.WriteDatCopy(rig.files.ExportFolder() + QStringLiteral("/0719O0.csv")),
-             ENOENT);
+    // A file still open is not in place: nothing to copy yet.
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Помесячный архив"), QStringLiteral("O0")));
+    QCOMPARE(rig.files.WriteDatCopy(), ENOENT);
+    // A folder under the copy's name lets the file be put in place, but not its copy.
     QVERIFY(QDir().mkdir(rig.files.ExportFolder() + QStringLiteral("/0719A0.dat")));
-    QVERIFY(QFile::copy(csvName, rig.files.ExportFolder() + QStringLiteral("/0719A0.csv")));
-    QCOMPARE(rig.files.WriteDatCopy(rig.files.ExportFolder() + QStringLiteral("/0719A0.csv")),
-             EISDIR);
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Посуточный архив"), QStringLiteral("A0")));
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    QCOMPARE(rig.files.WriteDatCopy(), EISDIR);
     // The copy that could not be put in place leaves nothing behind.
     QCOMPARE(FilesIn(rig.files.ExportFolder()),
-             (QStringList{"0719A0.csv", "0719H0.csv", "0719H0.dat"}));
+             (QStringList{"0719A0.csv", "0719H0.csv", "0719H0.dat", "0719O0.csv"}));
+}
+
+// The copy holds what this process wrote, whatever has the file's name by now (another
+// read-out's file, or none); a year of hourly records spans many scrambling pieces.
+void TestExportFiles::datCopyOfBytesWritten()
+{
+    Rig rig;
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Почасовой архив"), QStringLiteral("H0")));
+    QDateTime time(QDate(2018, 7, 19), QTime(0, 0));
+    for (int hour = 0; hour < 365 * 24; ++hour, time = time.addSecs(3600))
+        QCOMPARE(rig.files.WriteLine(time.toString(QStringLiteral("dd.MM.yyyy hh:mm")) +
+                                     QStringLiteral(";%1,5;55,25;").arg(hour)),
+                 0);
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    const QString csvName = rig.files.ExportFile();
+    const QString datName = ExportFiles::DatCopyName(csvName);
+    const QByteArray written = ReadFile(csvName);
+    QVERIFY(written.size() > 4 * 64 * 1024);
+
+    QVERIFY(QFile::remove(csvName));
+    QVERIFY(MakeFile(csvName));
+    rig.key = 0xA5C3;
+    QCOMPARE(rig.files.WriteDatCopy(), 0);
+    QCOMPARE(ReadFile(datName), MakeDatCopy(written, 0xA5C3));
+
+    QVERIFY(QFile::remove(csvName));
+    rig.key = 0x0001;
+    QCOMPARE(rig.files.WriteDatCopy(), 0);
+    QCOMPARE(ReadFile(datName), MakeDatCopy(written, 0x0001));
+    QCOMPARE(rig.files.TakeWritten().last(),
+             (std::pair<QString, qint64>(datName.mid(rig.home.size()), written.size() + 4)));
+}
+
+// A file put in place without a copy (its archive aborted, its first record failed, the
+// program killed before the copy) takes the copy of the earlier file of its name away
+// with it; until then that copy stays with its own file.
+void TestExportFiles::staleCopyGoesWithItsFile()
+{
+    Rig rig;
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Почасовой архив"), QStringLiteral("H0")));
+    QCOMPARE(rig.files.WriteLine(u"19.07.2019 09:00;1;"), 0);
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    QCOMPARE(rig.files.WriteDatCopy(), 0);
+    const QString csvName = rig.files.ExportFile();
+    const QString datName = ExportFiles::DatCopyName(csvName);
+    const QByteArray earlier = ReadFile(csvName);
+
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Почасовой архив"), QStringLiteral("H0")));
+    QCOMPARE(rig.files.WriteLine(u"19.07.2019 10:00;2;"), 0);
+    QCOMPARE(ReadDatFile(datName).bytes, earlier + "    ");
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    QVERIFY(ReadFile(csvName) != earlier);
+    QCOMPARE(FilesIn(rig.files.ExportFolder()), QStringList{QFileInfo(csvName).fileName()});
 }
 
 // Until it is closed a file exists only under the temporary name, so a program that
@@ -415,7 +472,7 @@ void TestExportFiles::writeAndCloseFailures()
     // A copy that cannot be written leaves neither a part copy nor its temporary file.
     const QString copy = ExportFiles::DatCopyName(rig.files.ExportFile());
     QVERIFY(QFile::link(QStringLiteral("/dev/full"), ExportFiles::TemporaryName(copy)));
-    QCOMPARE(rig.files.WriteDatCopy(rig.files.ExportFile()), ENOSPC);
+    QCOMPARE(rig.files.WriteDatCopy(), ENOSPC);
     QCOMPARE(FilesIn(rig.files.ExportFolder()),
              (QStringList{QStringLiteral("0719CFG.csv"), QStringLiteral("0719H0.csv")}));
 }
