@@ -3,6 +3,7 @@
 #include "AnsiCodec.h"
 #include "DatFile.h"
 #include "ExchangeLog.h"
+#include "ResultCode.h"
 #include "TextFormat.h"
 
 #include <QCoreApplication>
@@ -117,6 +118,17 @@ constexpr qsizetype CopyPiece = 64 * 1024;
 
 } // namespace
 
+QString ExportFiles::IoErrorText(int systemCode, const QString& file)
+{
+    QString text = QStringLiteral("I/O error ") + QString::number(systemCode);
+    if (!file.isEmpty())
+        text += QStringLiteral(": ") + QDir::toNativeSeparators(file);
+    const QString reason = SystemErrorText(systemCode);
+    if (!reason.isEmpty())
+        text += QStringLiteral(" (") + reason + u')';
+    return text;
+}
+
 bool ExportFiles::MakeExportFolderFor(const QDate& date)
 {
     const QString levels[] = {QStringLiteral("Data"), FormatIsoDate(date), DeviceName,
@@ -195,13 +207,17 @@ bool ExportFiles::CreateArchiveFile(const QString& title, const QString& suffix)
 
 int ExportFiles::WriteLine(QStringView text)
 {
-    if (m_handle == SystemFile::ClosedHandle)
+    if (m_handle == SystemFile::ClosedHandle) {
+        m_failedFile.clear();
         return NoFileCode();
+    }
     if (m_writeError == 0) {
         const QByteArray line = AnsiLine(text);
         m_writeError = SystemFile::Write(m_handle, line);
         if (m_writeError == 0)
             m_bytes += line;
+        else
+            m_failedFile = m_fileName;
     }
     return m_writeError;
 }
@@ -217,12 +233,18 @@ int ExportFiles::CloseExportFile()
     if (error == 0)
         error = closeError;
     m_writeError = 0;
-    if (error == 0)
-        error = RemoveStaleCopy(DatCopyName(m_fileName));
+    QString failed = m_fileName;
+    if (error == 0) {
+        const QString copy = DatCopyName(m_fileName);
+        error = RemoveStaleCopy(copy);
+        if (error != 0)
+            failed = copy;
+    }
     if (error == 0)
         error = SystemFile::Replace(m_temporaryName, m_fileName);
     if (error != 0) {
         SystemFile::Remove(m_temporaryName);
+        m_failedFile = failed;
         m_bytes.clear();
         return error;
     }
@@ -233,16 +255,20 @@ int ExportFiles::CloseExportFile()
 
 int ExportFiles::WriteDatCopy()
 {
-    if (!m_placed)
+    if (!m_placed) {
+        m_failedFile = m_fileName;
         return NotFoundCode();
+    }
     const QString copyName = DatCopyName(m_fileName);
     const QString temporary = TemporaryName(copyName);
     SystemFile::Handle handle = SystemFile::ClosedHandle;
     int error = SystemFile::CheckReplaceable(copyName);
     if (error == 0)
         error = SystemFile::Create(temporary, handle);
-    if (error != 0)
+    if (error != 0) {
+        m_failedFile = copyName;
         return error;
+    }
     const quint16 key = m_tick();
     quint16 state = key;
     quint16 check = 0;
@@ -266,6 +292,7 @@ int ExportFiles::WriteDatCopy()
         error = SystemFile::Replace(temporary, copyName);
     if (error != 0) {
         SystemFile::Remove(temporary);
+        m_failedFile = copyName;
         return error;
     }
     NoteWritten(copyName, m_bytes.size() + DatTrailerSize);

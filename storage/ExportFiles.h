@@ -82,6 +82,13 @@ public:
     // since the last creation).
     int WriteDatCopy();
 
+    // The file (export file or copy) that the last failed write, close or copy
+    // concerned; empty when no file was open.
+    const QString& FailedFile() const { return m_failedFile; }
+    // "I/O error {code}: {file} ({the system's reason})", the file with the system's
+    // separators; without the file or the reason when there is none.
+    static QString IoErrorText(int systemCode, const QString& file);
+
     // Both with '/' separators; empty until the first folder or file is made.
     const QString& ExportFolder() const { return m_folder; }
     // The name of the file last created (or attempted); it stays known after closing,
@@ -117,5 +124,6 @@ private:
     // What the file holds; its copy is made of these.
     QByteArray m_bytes;
     bool m_placed = false;
+    QString m_failedFile;
     QList<std::pair<QString, qint64>> m_written;
 };

@@ -3,6 +3,7 @@
 #include "DatFile.h"
 #include "ExportFiles.h"
 #include "LineFixture.h"
+#include "ResultCode.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,6 +12,11 @@
 
 #include <cerrno>
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -94,6 +100,10 @@ private slots:
     void keptWhenClosedOtherwise();
     void writeAndCloseFailures();
     void failedRename();
+    void failedFileIsNamed();
+    void ioErrorText_data();
+    void ioErrorText();
+    void fileSizeLimit();
 };
 
 void TestExportFiles::folderTree_data()
@@ -494,6 +504,101 @@ void TestExportFiles::failedRename()
     QCOMPARE(
         rig.line.memo.Texts(),
         (QStringList{QStringLiteral("---"), QStringLiteral("Почасовой архив создание файла")}));
+}
+
+// The read-out names the file a failed write, close or copy concerned: the export name,
+// never the temporary one, or the copy's name.
+void TestExportFiles::failedFileIsNamed()
+{
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("needs /dev/full for a device that is always full");
+    Rig rig;
+    QVERIFY(rig.files.MakeExportFolder());
+    const QString name = rig.files.ExportFolder() + QStringLiteral("/0719H0.csv");
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), ExportFiles::TemporaryName(name)));
+    QVERIFY(rig.files.CreateExportFile(QStringLiteral("H0")));
+    QCOMPARE(rig.files.WriteLine(u"Почасовой архив"), ENOSPC);
+    QCOMPARE(rig.files.FailedFile(), name);
+    QCOMPARE(rig.files.CloseExportFile(), ENOSPC);
+    QCOMPARE(rig.files.FailedFile(), name);
+    QCOMPARE(rig.files.WriteDatCopy(), ENOENT); // it was never put in place
+    QCOMPARE(rig.files.FailedFile(), name);
+
+    QVERIFY(rig.files.CreateExportFile(QStringLiteral("H0")));
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    const QString copy = ExportFiles::DatCopyName(name);
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), ExportFiles::TemporaryName(copy)));
+    QCOMPARE(rig.files.WriteDatCopy(), ENOSPC);
+    QCOMPARE(rig.files.FailedFile(), copy);
+
+    QCOMPARE(rig.files.WriteLine(u"no file"), EBADF);
+    QCOMPARE(rig.files.FailedFile(), QString());
+}
+
+void TestExportFiles::ioErrorText_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("text");
+
+    const QString file =
+        QStringLiteral("/home/op/OrvekData/Data/2026-12-10/ОРВЕК-307/1/1210H0.csv");
+    const QString shown = QDir::toNativeSeparators(file);
+    QTest::newRow("a code the system knows")
+        << int(ENOSPC) << file
+        << QStringLiteral("I/O error %1: %2 (%3)").arg(ENOSPC).arg(shown, SystemErrorText(ENOSPC));
+    QTest::newRow("no file")
+        << int(ENOSPC) << QString()
+        << QStringLiteral("I/O error %1 (%2)").arg(ENOSPC).arg(SystemErrorText(ENOSPC));
+    QTest::newRow("a code the system does not know")
+        << 987654 << file << QStringLiteral("I/O error 987654: ") + shown;
+}
+
+// The words "I/O error" and the number come first, as the user has always seen them.
+void TestExportFiles::ioErrorText()
+{
+    QFETCH(int, code);
+    QFETCH(QString, file);
+    QFETCH(QString, text);
+
+#ifdef __GLIBC__
+    QCOMPARE(SystemErrorText(ENOSPC), QStringLiteral("No space left on device"));
+#endif
+    QCOMPARE(ExportFiles::IoErrorText(code, file), text);
+}
+
+// With the signal of a file-size limit ignored, as the program does, a write past the
+// limit fails like a full disk: the code comes back and no part file takes the name.
+void TestExportFiles::fileSizeLimit()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("a file-size limit of the process is a Unix matter");
+#else
+    Rig rig;
+    QVERIFY(rig.files.MakeExportFolder());
+    const QString name = rig.files.ExportFolder() + QStringLiteral("/0719H0.csv");
+    QVERIFY(MakeFile(name)); // an earlier read-out's file
+    rlimit saved{};
+    QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 300;
+    const bool limited = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    const bool made = rig.files.CreateExportFile(QStringLiteral("H0"));
+    int writeError = 0;
+    for (int i = 0; i < 20 && writeError == 0; ++i)
+        writeError = rig.files.WriteLine(u"19.07.2019 10:00;12,5;55,25;");
+    const int closeError = rig.files.CloseExportFile();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY(limited);
+    QVERIFY(made);
+    QCOMPARE(writeError, EFBIG);
+    QCOMPARE(closeError, EFBIG);
+    QCOMPARE(ReadFile(name), QByteArray("in the way"));
+    QCOMPARE(FilesIn(rig.files.ExportFolder()), QStringList{QStringLiteral("0719H0.csv")});
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestExportFiles)
