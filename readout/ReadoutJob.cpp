@@ -15,6 +15,7 @@ int ReadoutJob::Run(const QString& reportCopy)
 {
     ReportPath.clear();
     ReportLost = false;
+    files.BeginReadout();
     readout.DoDevice();
     const ReadoutReport& report = readout.LastReport();
     if (report.devices.isEmpty())

@@ -11,8 +11,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #ifdef Q_OS_WIN
@@ -20,6 +22,7 @@
 #else
 #include <cerrno>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -102,6 +105,26 @@ int NotFoundCode()
 #endif
 }
 
+// True only when the system says that no process of that id runs; any doubt (another
+// user's process, an id that cannot be one) counts as running.
+bool ProcessGone(qint64 pid)
+{
+#ifdef Q_OS_WIN
+    if (pid <= 0 || pid > std::numeric_limits<DWORD>::max())
+        return false;
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return GetLastError() == ERROR_INVALID_PARAMETER;
+    const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+#else
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max())
+        return false;
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+#endif
+}
+
 // An earlier file's copy must not stay beside a new file of the name. A folder there is
 // no copy: writing the copy meets it and says so.
 int RemoveStaleCopy(const QString& copy)
@@ -127,6 +150,23 @@ QString ExportFiles::IoErrorText(int systemCode, const QString& file)
     if (!reason.isEmpty())
         text += QStringLiteral(" (") + reason + u')';
     return text;
+}
+
+void ExportFiles::SweepLeftovers(const QString& folder)
+{
+    if (m_sweptFolders.contains(folder))
+        return;
+    m_sweptFolders.insert(folder);
+    // TemporaryName of an export file or of a copy, and nothing else the user may keep.
+    static const QRegularExpression leftover(
+        QStringLiteral("^.+\\.(?:csv|dat)\\.(\\d{1,10})\\.tmp$"));
+    const QStringList names = QDir(folder).entryList({QStringLiteral("*.tmp")},
+                                                     QDir::Files | QDir::System | QDir::Hidden);
+    for (const QString& name : names) {
+        const QRegularExpressionMatch match = leftover.match(name);
+        if (match.hasMatch() && ProcessGone(match.captured(1).toLongLong()))
+            SystemFile::Remove(folder + u'/' + name);
+    }
 }
 
 bool ExportFiles::MakeExportFolderFor(const QDate& date)
@@ -161,6 +201,7 @@ bool ExportFiles::MakeExportFolderFor(const QDate& date)
         first = false;
     }
     m_folder = path;
+    SweepLeftovers(path);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
@@ -21,7 +22,8 @@ class ExchangeLog;
 // same files at the same time. Each file is therefore written under a temporary name
 // of this process beside it and renamed over its own name when it is closed: a file
 // under an export name is always the whole output of one read-out, and a program that
-// dies midway leaves only its temporary file.
+// dies midway leaves only its temporary file. Such leftovers of processes that no
+// longer run are removed when a later read-out uses their folder.
 class ExportFiles
 {
 public:
@@ -50,6 +52,10 @@ public:
     // The files put in place since the last call, export files and copies alike, each
     // relative to the program folder with its size.
     QList<std::pair<QString, qint64>> TakeWritten();
+
+    // A read-out begins: the first use of each folder removes again the temporary files
+    // that processes no longer running left there.
+    void BeginReadout() { m_sweptFolders.clear(); }
 
     // The three creation steps return false after logging the failure; the caller then
     // ends the read-out.
@@ -111,6 +117,7 @@ private:
     bool CreateExportFileFor(const QDate& date, const QString& suffix);
     void Fail(const QString& message);
     void NoteWritten(const QString& path, qint64 size);
+    void SweepLeftovers(const QString& folder);
 
     ExchangeLog& m_log;
     QString m_programDir;
@@ -125,5 +132,6 @@ private:
     QByteArray m_bytes;
     bool m_placed = false;
     QString m_failedFile;
+    QSet<QString> m_sweptFolders;
     QList<std::pair<QString, qint64>> m_written;
 };

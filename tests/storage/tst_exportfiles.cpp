@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTest>
 
 #include <cerrno>
@@ -16,6 +17,7 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -72,6 +74,17 @@ QStringList FilesIn(const QString& folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
+// The id of a process that has ended: this test program, run to list its functions.
+qint64 EndedProcessId()
+{
+    QProcess process;
+    process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("-functions")});
+    if (!process.waitForStarted())
+        return 0;
+    const qint64 pid = process.processId();
+    return process.waitForFinished() ? pid : 0;
+}
+
 // "Прибор: ОРВЕК-307", "Серийный номер: 001234" in Windows-1251 with CR LF.
 QByteArray DeviceLines()
 {
@@ -95,6 +108,7 @@ private slots:
     void datCopy();
     void datCopyOfBytesWritten();
     void staleCopyGoesWithItsFile();
+    void leftoversOfEndedProcesses();
     void nameOnlyWhenClosed();
     void keptWhenClosedOtherwise_data();
     void keptWhenClosedOtherwise();
@@ -378,6 +392,55 @@ void TestExportFiles::staleCopyGoesWithItsFile()
     QCOMPARE(rig.files.CloseExportFile(), 0);
     QVERIFY(ReadFile(csvName) != earlier);
     QCOMPARE(FilesIn(rig.files.ExportFolder()), QStringList{QFileInfo(csvName).fileName()});
+}
+
+// Temporary files of processes that have ended go when a read-out first uses their
+// folder; those of running processes and names this program does not make stay.
+void TestExportFiles::leftoversOfEndedProcesses()
+{
+    const qint64 ended = EndedProcessId();
+    QVERIFY(ended > 0);
+    const QString endedId = QString::number(ended);
+    const QString ownId = QString::number(QCoreApplication::applicationPid());
+
+    Rig rig;
+    const QString folder = rig.Folder(QStringLiteral("2019-07-19"));
+    const QString otherFolder = rig.home + QStringLiteral("Data/2019-07-19/ОРВЕК-307/009999");
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QDir().mkpath(otherFolder));
+    const QStringList gone = {QStringLiteral("0719H0.csv.") + endedId + QStringLiteral(".tmp"),
+                              QStringLiteral("0719H0.dat.") + endedId + QStringLiteral(".tmp")};
+    QStringList kept = {QStringLiteral("0719A0.csv.") + ownId + QStringLiteral(".tmp"),
+                        QStringLiteral("notes.") + endedId + QStringLiteral(".tmp"),
+                        QStringLiteral("0719A0.csv.tmp"), QStringLiteral("0719A0.csv.x1.tmp"),
+                        QStringLiteral("0719A0.csv.") + endedId + QStringLiteral(".tmp.txt")};
+#ifdef Q_OS_UNIX
+    kept << QStringLiteral("0719O0.csv.") + QString::number(getppid()) + QStringLiteral(".tmp")
+         << QStringLiteral("0719O0.dat.1.tmp"); // runs, whether this user may signal it or not
+#endif
+    for (const QString& name : gone + kept)
+        QVERIFY(MakeFile(folder + u'/' + name));
+    QVERIFY(MakeFile(otherFolder + u'/' + gone.first()));
+
+    QVERIFY(rig.files.CreateExportFile(QStringLiteral("CFG")));
+    QStringList expected =
+        kept + QStringList{QStringLiteral("0719CFG.csv.") + ownId + QStringLiteral(".tmp")};
+    expected.sort();
+    QCOMPARE(FilesIn(folder), expected);
+    QCOMPARE(FilesIn(otherFolder), QStringList{gone.first()});
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+
+    // Once per folder and read-out: what appears later waits for the next read-out.
+    QVERIFY(MakeFile(folder + u'/' + gone.first()));
+    QVERIFY(rig.files.CreateExportFile(QStringLiteral("LOG")));
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    QVERIFY(QFile::exists(folder + u'/' + gone.first()));
+    rig.files.BeginReadout();
+    QVERIFY(rig.files.MakeExportFolder());
+    QVERIFY(!QFile::exists(folder + u'/' + gone.first()));
+    expected = kept + QStringList{QStringLiteral("0719CFG.csv"), QStringLiteral("0719LOG.csv")};
+    expected.sort();
+    QCOMPARE(FilesIn(folder), expected);
 }
 
 // Until it is closed a file exists only under the temporary name, so a program that
