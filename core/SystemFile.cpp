@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -36,15 +37,34 @@ int CreateFolder(const QString& path)
     return CreateDirectoryW(WidePath(native), nullptr) ? 0 : LastError();
 }
 
-int Create(const QString& path, Handle& handle)
+namespace {
+
+int CreateForWriting(const QString& path, DWORD disposition, Handle& handle)
 {
     const QString native = QDir::toNativeSeparators(path);
     const HANDLE file = CreateFileW(WidePath(native), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                    disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return LastError();
     handle = reinterpret_cast<Handle>(file);
     return 0;
+}
+
+} // namespace
+
+int Create(const QString& path, Handle& handle)
+{
+    return CreateForWriting(path, CREATE_ALWAYS, handle);
+}
+
+int CreateNew(const QString& path, Handle& handle)
+{
+    return CreateForWriting(path, CREATE_NEW, handle);
+}
+
+bool FileExists(int error)
+{
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
 int Write(Handle handle, QByteArrayView bytes)
@@ -172,14 +192,33 @@ int CreateFolder(const QString& path)
     return ::mkdir(LocalPath(path).constData(), 0777) == 0 ? 0 : errno;
 }
 
-int Create(const QString& path, Handle& handle)
+namespace {
+
+int CreateForWriting(const QString& path, int flags, Handle& handle)
 {
     const int fd =
-        ::open(LocalPath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        ::open(LocalPath(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
     if (fd < 0)
         return errno;
     handle = fd;
     return 0;
+}
+
+} // namespace
+
+int Create(const QString& path, Handle& handle)
+{
+    return CreateForWriting(path, O_TRUNC, handle);
+}
+
+int CreateNew(const QString& path, Handle& handle)
+{
+    return CreateForWriting(path, O_EXCL, handle);
+}
+
+bool FileExists(int error)
+{
+    return error == EEXIST;
 }
 
 int Write(Handle handle, QByteArrayView bytes)
@@ -284,6 +323,21 @@ int Remove(const QString& path)
 }
 
 #endif
+
+int CreateFolders(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return 0;
+    const QString parent = info.path();
+    if (parent != path) {
+        if (const int error = CreateFolders(parent))
+            return error;
+    }
+    const int error = CreateFolder(path);
+    // Made by another program meanwhile, it is what was wanted.
+    return error != 0 && !QFileInfo(path).isDir() ? error : 0;
+}
 
 int WriteAll(const QString& path, QByteArrayView bytes)
 {

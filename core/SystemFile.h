@@ -13,8 +13,14 @@ using Handle = qintptr;
 inline constexpr Handle ClosedHandle = -1;
 
 int CreateFolder(const QString& path);
+// Creates every missing level of the path; 0 when it is a folder in the end.
+int CreateFolders(const QString& path);
 // Creates the file for writing, replacing any file of that name.
 int Create(const QString& path, Handle& handle);
+// Creates the file for writing only when no file of that name exists; FileExists()
+// tells the code the system gives otherwise.
+int CreateNew(const QString& path, Handle& handle);
+bool FileExists(int error);
 int Write(Handle handle, QByteArrayView bytes);
 // The handle is closed (and set to ClosedHandle) even when the system reports an error.
 int Close(Handle& handle);

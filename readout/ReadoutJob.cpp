@@ -20,13 +20,10 @@ int ReadoutJob::Run(const QString& reportCopy)
     const ReadoutReport& report = readout.LastReport();
     if (report.devices.isEmpty())
         return 0;
-    const QByteArray csv = ReportCsv(report, ClockDriftLimit);
-    const QString path = ClaimReportPath(m_programDir, report.started);
-    if (!path.isEmpty() && SystemFile::WriteAll(path, csv) == 0)
-        ReportPath = path;
-    else
-        ReportLost = true;
-    return reportCopy.isEmpty() ? 0 : SystemFile::WriteAll(reportCopy, csv);
+    ReportLost = WriteReport(m_programDir, report, ClockDriftLimit, ReportPath) != 0;
+    return reportCopy.isEmpty()
+               ? 0
+               : SystemFile::WriteAll(reportCopy, ReportCsv(report, ClockDriftLimit));
 }
 
 const DeviceDriver& ReadoutJob::DriverFor(int family) const
