@@ -486,7 +486,8 @@ int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err)
     // The meters were read all the same: a lost report is told, not counted as a failure.
     if (session.ReportLost)
         std::fputs(("orvekdata: the read-out report could not be written in " +
-                    QDir::toNativeSeparators(ReportFolder(programDir)) + u'\n')
+                    QDir::toNativeSeparators(ReportFolder(programDir)) + QStringLiteral(": ") +
+                    SystemErrorText(session.ReportError) + u'\n')
                        .toLocal8Bit()
                        .constData(),
                    err);

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -36,15 +37,34 @@ int CreateFolder(const QString& path)
     return CreateDirectoryW(WidePath(native), nullptr) ? 0 : LastError();
 }
 
-int Create(const QString& path, Handle& handle)
+namespace {
+
+int CreateForWriting(const QString& path, DWORD disposition, Handle& handle)
 {
     const QString native = QDir::toNativeSeparators(path);
     const HANDLE file = CreateFileW(WidePath(native), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                    disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return LastError();
     handle = reinterpret_cast<Handle>(file);
     return 0;
+}
+
+} // namespace
+
+int Create(const QString& path, Handle& handle)
+{
+    return CreateForWriting(path, CREATE_ALWAYS, handle);
+}
+
+int CreateNew(const QString& path, Handle& handle)
+{
+    return CreateForWriting(path, CREATE_NEW, handle);
+}
+
+bool FileExists(int error)
+{
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
 int Write(Handle handle, QByteArrayView bytes)
@@ -76,8 +96,9 @@ int Flush(Handle handle)
     return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) ? 0 : LastError();
 }
 
-int ReadAll(const QString& path, QByteArray& bytes)
+int ReadAll(const QString& path, QByteArray& bytes, qint64 sizeLimit)
 {
+    bytes.clear();
     // Sharing deletion lets another read-out rename its own file over this one meanwhile.
     const QString native = QDir::toNativeSeparators(path);
     const HANDLE file =
@@ -85,10 +106,18 @@ int ReadAll(const QString& path, QByteArray& bytes)
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return LastError();
-    bytes.clear();
-    char buffer[65536];
     int error = 0;
-    for (;;) {
+    LARGE_INTEGER size{};
+    if (GetFileType(file) != FILE_TYPE_DISK)
+        error = ERROR_INVALID_PARAMETER; // a pipe, a console, a device
+    else if (!GetFileSizeEx(file, &size))
+        error = LastError();
+    else if (size.QuadPart > sizeLimit)
+        error = ERROR_FILE_TOO_LARGE;
+    else
+        bytes.reserve(static_cast<qsizetype>(size.QuadPart));
+    char buffer[65536];
+    while (error == 0) {
         DWORD got = 0;
         if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
             error = LastError();
@@ -96,9 +125,14 @@ int ReadAll(const QString& path, QByteArray& bytes)
         }
         if (got == 0)
             break;
-        bytes.append(buffer, got);
+        if (bytes.size() + qint64(got) > sizeLimit)
+            error = ERROR_FILE_TOO_LARGE; // grown since it was measured
+        else
+            bytes.append(buffer, got);
     }
     CloseHandle(file);
+    if (error != 0)
+        bytes.clear();
     return error;
 }
 
@@ -158,14 +192,33 @@ int CreateFolder(const QString& path)
     return ::mkdir(LocalPath(path).constData(), 0777) == 0 ? 0 : errno;
 }
 
-int Create(const QString& path, Handle& handle)
+namespace {
+
+int CreateForWriting(const QString& path, int flags, Handle& handle)
 {
     const int fd =
-        ::open(LocalPath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        ::open(LocalPath(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
     if (fd < 0)
         return errno;
     handle = fd;
     return 0;
+}
+
+} // namespace
+
+int Create(const QString& path, Handle& handle)
+{
+    return CreateForWriting(path, O_TRUNC, handle);
+}
+
+int CreateNew(const QString& path, Handle& handle)
+{
+    return CreateForWriting(path, O_EXCL, handle);
+}
+
+bool FileExists(int error)
+{
+    return error == EEXIST;
 }
 
 int Write(Handle handle, QByteArrayView bytes)
@@ -205,15 +258,28 @@ int Flush(Handle handle)
     return errno == EINVAL ? 0 : errno;
 }
 
-int ReadAll(const QString& path, QByteArray& bytes)
+int ReadAll(const QString& path, QByteArray& bytes, qint64 sizeLimit)
 {
-    const int fd = ::open(LocalPath(path).constData(), O_RDONLY | O_CLOEXEC);
+    bytes.clear();
+    // Without O_NONBLOCK opening a pipe waits for a writer; a regular file ignores it.
+    const int fd =
+        ::open(LocalPath(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return errno;
-    bytes.clear();
-    char buffer[65536];
     int error = 0;
-    for (;;) {
+    struct stat status;
+    if (::fstat(fd, &status) != 0)
+        error = errno;
+    else if (S_ISDIR(status.st_mode))
+        error = EISDIR; // what reading it would have said
+    else if (!S_ISREG(status.st_mode))
+        error = EINVAL;
+    else if (status.st_size > sizeLimit)
+        error = EFBIG;
+    else
+        bytes.reserve(static_cast<qsizetype>(status.st_size));
+    char buffer[65536];
+    while (error == 0) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR)
@@ -223,9 +289,14 @@ int ReadAll(const QString& path, QByteArray& bytes)
         }
         if (got == 0)
             break;
-        bytes.append(buffer, got);
+        if (bytes.size() + got > sizeLimit)
+            error = EFBIG; // grown since it was measured
+        else
+            bytes.append(buffer, got);
     }
     ::close(fd);
+    if (error != 0)
+        bytes.clear();
     return error;
 }
 
@@ -252,6 +323,21 @@ int Remove(const QString& path)
 }
 
 #endif
+
+int CreateFolders(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return 0;
+    const QString parent = info.path();
+    if (parent != path) {
+        if (const int error = CreateFolders(parent))
+            return error;
+    }
+    const int error = CreateFolder(path);
+    // Made by another program meanwhile, it is what was wanted.
+    return error != 0 && !QFileInfo(path).isDir() ? error : 0;
+}
 
 int WriteAll(const QString& path, QByteArrayView bytes)
 {

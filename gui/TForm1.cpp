@@ -543,7 +543,9 @@ void TForm1::btnDoDeviceClick()
                                               QDir::toNativeSeparators(session->ReportPath));
                          else if (session->ReportLost)
                              m_log.AddLogLine(QStringLiteral("Отчет о чтении не записан в ") +
-                                              QDir::toNativeSeparators(ReportFolder(m_programDir)));
+                                              QDir::toNativeSeparators(ReportFolder(m_programDir)) +
+                                              QStringLiteral(" (") +
+                                              SystemErrorText(session->ReportError) + u')');
                      });
     } else if (m_readState == ReadState::Running) {
         if (m_session)

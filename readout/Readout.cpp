@@ -172,12 +172,7 @@ void Readout::IoFailure(int systemCode)
 {
     // The file named, with the system's own words: "I/O error 28" alone told the user
     // nothing of which file or why.
-    QString text = QStringLiteral("I/O error ") + QString::number(systemCode);
-    if (!m_files.ExportFile().isEmpty())
-        text += QStringLiteral(": ") + QDir::toNativeSeparators(m_files.ExportFile());
-    const QString reason = SystemErrorText(systemCode);
-    if (!reason.isEmpty())
-        text += QStringLiteral(" (") + reason + u')';
+    const QString text = ExportFiles::IoErrorText(systemCode, m_files.FailedFile());
     m_log.AddLogLine(text);
     NoteFailure(text);
     m_events.ShowIoError(text);
@@ -666,7 +661,7 @@ Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
     }
     if (!CloseFile())
         return Outcome::End;
-    const int datError = m_files.WriteDatCopy(m_files.ExportFile());
+    const int datError = m_files.WriteDatCopy();
     if (datError != 0) {
         IoFailure(datError);
         return Outcome::End;

@@ -26,15 +26,17 @@ int ReadoutSession::Run(const QString& reportCopy)
 {
     ReportPath.clear();
     ReportLost = false;
+    ReportError = 0;
+    files.BeginReadout();
     readout.DoDevice();
     const ReadoutReport& report = readout.LastReport();
     if (report.devices.isEmpty())
         return 0;
-    const QByteArray csv = ReportCsv(report, ClockDriftLimit);
-    const QString path = ClaimReportPath(m_programDir, report.started);
-    if (!path.isEmpty() && SystemFile::WriteAll(path, csv) == 0)
-        ReportPath = path;
-    else
-        ReportLost = true;
-    return reportCopy.isEmpty() ? 0 : SystemFile::WriteAll(reportCopy, csv);
+    ReportError = WriteReport(m_programDir, report, ClockDriftLimit, ReportPath);
+    ReportLost = ReportError != 0;
+    if (reportCopy.isEmpty())
+        return 0;
+    // The copy too is whole or absent.
+    return SystemFile::WriteAllVia(ExportFiles::TemporaryName(reportCopy), reportCopy,
+                                   ReportCsv(report, ClockDriftLimit));
 }

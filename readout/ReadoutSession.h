@@ -41,8 +41,10 @@ public:
     // system's error code when the copy could not be written.
     int Run(const QString& reportCopy = QString());
     QString ReportPath;
-    // Devices were asked, but their report could not be put in the report folder.
+    // Devices were asked, but their report could not be put in the report folder; the
+    // system's error code of that.
     bool ReportLost = false;
+    int ReportError = 0;
     // A meter clock further off than this many seconds is marked in the report.
     int ClockDriftLimit = 300;
 

@@ -2,35 +2,39 @@
 
 #include "AnsiCodec.h"
 #include "Crc16.h"
-#include "ExportFiles.h"
+#include "SystemFile.h"
 
-void ScrambleBytes(char* bytes, qsizetype count, quint16 scrambleKey)
+quint16 ScrambleBytes(char* bytes, qsizetype count, quint16 scrambleKey)
 {
     quint16 state = scrambleKey;
     for (qsizetype i = 0; i < count; ++i) {
         state = static_cast<quint16>(state * 9 + 7);
         bytes[i] = static_cast<char>(static_cast<quint8>(bytes[i]) ^ (state & 0xFF));
     }
+    return state;
 }
 
-quint16 DatCheckValue(QByteArrayView scrambled)
+quint16 DatCheckValue(QByteArrayView scrambled, quint16 start)
 {
-    quint16 crc = 0;
+    quint16 crc = start;
     for (const char byte : scrambled)
         crc = Crc16Update(crc, static_cast<quint8>(byte));
     return crc;
 }
 
+QByteArray DatTrailer(quint16 checkValue, quint16 scrambleKey)
+{
+    const char trailer[DatTrailerSize] = {
+        static_cast<char>(checkValue >> 8), static_cast<char>(checkValue & 0xFF),
+        static_cast<char>(scrambleKey >> 8), static_cast<char>(scrambleKey & 0xFF)};
+    return QByteArray(trailer, DatTrailerSize);
+}
+
 QByteArray MakeDatCopy(QByteArrayView csv, quint16 scrambleKey)
 {
     QByteArray bytes = csv.toByteArray();
-    const qsizetype n = bytes.size();
-    ScrambleBytes(bytes.data(), n, scrambleKey);
-    const quint16 check = DatCheckValue(bytes);
-    bytes.append(static_cast<char>(check >> 8));
-    bytes.append(static_cast<char>(check & 0xFF));
-    bytes.append(static_cast<char>(scrambleKey >> 8));
-    bytes.append(static_cast<char>(scrambleKey & 0xFF));
+    ScrambleBytes(bytes.data(), bytes.size(), scrambleKey);
+    bytes += DatTrailer(DatCheckValue(bytes), scrambleKey);
     return bytes;
 }
 
@@ -55,7 +59,7 @@ bool RestoreDatBytes(QByteArray& bytes)
 DatContent ReadDatFile(const QString& path)
 {
     DatContent content;
-    content.systemError = SystemFile::ReadAll(path, content.bytes);
+    content.systemError = SystemFile::ReadAll(path, content.bytes, DatFileSizeLimit);
     if (content.systemError) {
         content.status = DatStatus::ReadFailed;
         return content;

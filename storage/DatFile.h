@@ -20,10 +20,17 @@
 
 inline constexpr qsizetype DatTrailerSize = 4;
 
+// The largest copy read: a year of hourly records makes a few megabytes.
+inline constexpr qint64 DatFileSizeLimit = 256 * 1024 * 1024;
+
 // XORs every byte with the low byte of the state s := s * 9 + 7 (mod 65536), s starting
-// at the key. Its own inverse.
-void ScrambleBytes(char* bytes, qsizetype count, quint16 scrambleKey);
-quint16 DatCheckValue(QByteArrayView scrambled);
+// at the key. Its own inverse. Returns the last state: passed as the key of the next
+// piece, it goes on with the same stream.
+quint16 ScrambleBytes(char* bytes, qsizetype count, quint16 scrambleKey);
+// Started from 0; a piece after the first starts from the value of the ones before it.
+quint16 DatCheckValue(QByteArrayView scrambled, quint16 start = 0);
+// The four bytes that end a copy.
+QByteArray DatTrailer(quint16 checkValue, quint16 scrambleKey);
 
 // The whole copy of csv: csv.size() + 4 bytes.
 QByteArray MakeDatCopy(QByteArrayView csv, quint16 scrambleKey);
@@ -51,6 +58,8 @@ struct DatContent
 
 // Reads, checks and restores a copy. Besides a failed check, a text of fewer than four
 // lines counts as damaged: the title lines and the column header are what make a copy.
+// Only a regular file of at most DatFileSizeLimit bytes is read; anything else is a
+// failed read.
 DatContent ReadDatFile(const QString& path);
 
 // 0719H0.dat gives 0719H0_1.csv: a ".dat" ending (any case) is replaced by "_1.csv";

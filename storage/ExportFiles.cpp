@@ -3,6 +3,7 @@
 #include "AnsiCodec.h"
 #include "DatFile.h"
 #include "ExchangeLog.h"
+#include "ResultCode.h"
 #include "TextFormat.h"
 
 #include <QCoreApplication>
@@ -10,7 +11,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
+#include <cstring>
+#include <limits>
 #include <utility>
 
 #ifdef Q_OS_WIN
@@ -18,6 +22,7 @@
 #else
 #include <cerrno>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -82,7 +87,87 @@ int InvalidNameCode()
 #endif
 }
 
+int NoFileCode()
+{
+#ifdef Q_OS_WIN
+    return ERROR_INVALID_HANDLE;
+#else
+    return EBADF;
+#endif
+}
+
+int NotFoundCode()
+{
+#ifdef Q_OS_WIN
+    return ERROR_FILE_NOT_FOUND;
+#else
+    return ENOENT;
+#endif
+}
+
+// True only when the system says that no process of that id runs; any doubt (another
+// user's process, an id that cannot be one) counts as running.
+bool ProcessGone(qint64 pid)
+{
+#ifdef Q_OS_WIN
+    if (pid <= 0 || pid > std::numeric_limits<DWORD>::max())
+        return false;
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return GetLastError() == ERROR_INVALID_PARAMETER;
+    const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+#else
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max())
+        return false;
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+#endif
+}
+
+// An earlier file's copy must not stay beside a new file of the name. A folder there is
+// no copy: writing the copy meets it and says so.
+int RemoveStaleCopy(const QString& copy)
+{
+    const int error = SystemFile::Remove(copy);
+    if (error == 0)
+        return 0;
+    const QFileInfo info(copy);
+    return !info.exists() || info.isDir() ? 0 : error;
+}
+
+// The copy is scrambled piece by piece, so that it never takes the file's size twice.
+constexpr qsizetype CopyPiece = 64 * 1024;
+
 } // namespace
+
+QString ExportFiles::IoErrorText(int systemCode, const QString& file)
+{
+    QString text = QStringLiteral("I/O error ") + QString::number(systemCode);
+    if (!file.isEmpty())
+        text += QStringLiteral(": ") + QDir::toNativeSeparators(file);
+    const QString reason = SystemErrorText(systemCode);
+    if (!reason.isEmpty())
+        text += QStringLiteral(" (") + reason + u')';
+    return text;
+}
+
+void ExportFiles::SweepLeftovers(const QString& folder)
+{
+    if (m_sweptFolders.contains(folder))
+        return;
+    m_sweptFolders.insert(folder);
+    // TemporaryName of an export file or of a copy, and nothing else the user may keep.
+    static const QRegularExpression leftover(
+        QStringLiteral("^.+\\.(?:csv|dat)\\.(\\d{1,10})\\.tmp$"));
+    const QStringList names = QDir(folder).entryList({QStringLiteral("*.tmp")},
+                                                     QDir::Files | QDir::System | QDir::Hidden);
+    for (const QString& name : names) {
+        const QRegularExpressionMatch match = leftover.match(name);
+        if (match.hasMatch() && ProcessGone(match.captured(1).toLongLong()))
+            SystemFile::Remove(folder + u'/' + name);
+    }
+}
 
 bool ExportFiles::MakeExportFolderFor(const QDate& date)
 {
@@ -116,6 +201,7 @@ bool ExportFiles::MakeExportFolderFor(const QDate& date)
         first = false;
     }
     m_folder = path;
+    SweepLeftovers(path);
     return true;
 }
 
@@ -128,6 +214,8 @@ bool ExportFiles::CreateExportFile(const QString& suffix)
 bool ExportFiles::CreateExportFileFor(const QDate& date, const QString& suffix)
 {
     CloseExportFile();
+    m_bytes.clear();
+    m_placed = false;
     if (!MakeExportFolderFor(date))
         return false;
     m_fileName = m_folder + u'/' + FormatMonthDay(date) + suffix + QStringLiteral(".csv");
@@ -161,14 +249,17 @@ bool ExportFiles::CreateArchiveFile(const QString& title, const QString& suffix)
 int ExportFiles::WriteLine(QStringView text)
 {
     if (m_handle == SystemFile::ClosedHandle) {
-#ifdef Q_OS_WIN
-        return ERROR_INVALID_HANDLE;
-#else
-        return EBADF;
-#endif
+        m_failedFile.clear();
+        return NoFileCode();
     }
-    if (m_writeError == 0)
-        m_writeError = SystemFile::Write(m_handle, AnsiLine(text));
+    if (m_writeError == 0) {
+        const QByteArray line = AnsiLine(text);
+        m_writeError = SystemFile::Write(m_handle, line);
+        if (m_writeError == 0)
+            m_bytes += line;
+        else
+            m_failedFile = m_fileName;
+    }
     return m_writeError;
 }
 
@@ -182,36 +273,78 @@ int ExportFiles::CloseExportFile()
     const int closeError = SystemFile::Close(m_handle);
     if (error == 0)
         error = closeError;
+    m_writeError = 0;
+    QString failed = m_fileName;
+    if (error == 0) {
+        const QString copy = DatCopyName(m_fileName);
+        error = RemoveStaleCopy(copy);
+        if (error != 0)
+            failed = copy;
+    }
     if (error == 0)
         error = SystemFile::Replace(m_temporaryName, m_fileName);
-    if (error != 0)
+    if (error != 0) {
         SystemFile::Remove(m_temporaryName);
-    else
-        NoteWritten(m_fileName);
-    m_writeError = 0;
-    return error;
+        m_failedFile = failed;
+        m_bytes.clear();
+        return error;
+    }
+    m_placed = true;
+    NoteWritten(m_fileName, m_bytes.size());
+    return 0;
 }
 
-int ExportFiles::WriteDatCopy(const QString& name)
+int ExportFiles::WriteDatCopy()
 {
-    QByteArray text;
-    if (const int error = SystemFile::ReadAll(name, text))
-        return error;
-    const QString copyName = DatCopyName(name);
-    if (const int error = SystemFile::CheckReplaceable(copyName))
-        return error;
-    const int error =
-        SystemFile::WriteAllVia(TemporaryName(copyName), copyName, MakeDatCopy(text, m_tick()));
+    if (!m_placed) {
+        m_failedFile = m_fileName;
+        return NotFoundCode();
+    }
+    const QString copyName = DatCopyName(m_fileName);
+    const QString temporary = TemporaryName(copyName);
+    SystemFile::Handle handle = SystemFile::ClosedHandle;
+    int error = SystemFile::CheckReplaceable(copyName);
     if (error == 0)
-        NoteWritten(copyName);
-    return error;
+        error = SystemFile::Create(temporary, handle);
+    if (error != 0) {
+        m_failedFile = copyName;
+        return error;
+    }
+    const quint16 key = m_tick();
+    quint16 state = key;
+    quint16 check = 0;
+    QByteArray piece;
+    for (qsizetype at = 0; at < m_bytes.size() && error == 0; at += CopyPiece) {
+        const qsizetype size = qMin(CopyPiece, m_bytes.size() - at);
+        piece.resize(size);
+        std::memcpy(piece.data(), m_bytes.constData() + at, size_t(size));
+        state = ScrambleBytes(piece.data(), size, state);
+        check = DatCheckValue(piece, check);
+        error = SystemFile::Write(handle, piece);
+    }
+    if (error == 0)
+        error = SystemFile::Write(handle, DatTrailer(check, key));
+    if (error == 0)
+        error = SystemFile::Flush(handle);
+    const int closeError = SystemFile::Close(handle);
+    if (error == 0)
+        error = closeError;
+    if (error == 0)
+        error = SystemFile::Replace(temporary, copyName);
+    if (error != 0) {
+        SystemFile::Remove(temporary);
+        m_failedFile = copyName;
+        return error;
+    }
+    NoteWritten(copyName, m_bytes.size() + DatTrailerSize);
+    return 0;
 }
 
-void ExportFiles::NoteWritten(const QString& path)
+void ExportFiles::NoteWritten(const QString& path, qint64 size)
 {
     const QString relative =
         path.startsWith(m_programDir) ? path.mid(m_programDir.size()) : QString(path);
-    m_written.append({relative, QFileInfo(path).size()});
+    m_written.append({relative, size});
 }
 
 QList<std::pair<QString, qint64>> ExportFiles::TakeWritten()

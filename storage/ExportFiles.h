@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
@@ -21,7 +22,8 @@ class ExchangeLog;
 // same files at the same time. Each file is therefore written under a temporary name
 // of this process beside it and renamed over its own name when it is closed: a file
 // under an export name is always the whole output of one read-out, and a program that
-// dies midway leaves only its temporary file.
+// dies midway leaves only its temporary file. Such leftovers of processes that no
+// longer run are removed when a later read-out uses their folder.
 class ExportFiles
 {
 public:
@@ -51,6 +53,10 @@ public:
     // relative to the program folder with its size.
     QList<std::pair<QString, qint64>> TakeWritten();
 
+    // A read-out begins: the first use of each folder removes again the temporary files
+    // that processes no longer running left there.
+    void BeginReadout() { m_sweptFolders.clear(); }
+
     // The three creation steps return false after logging the failure; the caller then
     // ends the read-out.
     bool MakeExportFolder();
@@ -68,14 +74,26 @@ public:
     int WriteLine(QStringView text);
     // Puts the file in place under its name, with every line written so far; after a
     // failed write, flush, close or rename the temporary file is removed instead and
-    // whatever had that name stays. 0 when no file is open.
+    // whatever had that name stays. A ".dat" copy of an earlier file of the name is
+    // removed first, so that a copy beside a file is always that file's own. 0 when no
+    // file is open.
     int CloseExportFile();
     bool IsExportFileOpen() const { return m_handle != SystemFile::ClosedHandle; }
 
-    // Writes the scrambled, checksummed copy of a closed export file next to it, the
-    // last three characters of its name replaced by "dat", through a temporary name as
-    // well. 0 or the system's error code of reading the file or writing the copy.
-    int WriteDatCopy(const QString& name);
+    // Writes the scrambled, checksummed copy of the export file last put in place next
+    // to it, the last three characters of its name replaced by "dat", through a
+    // temporary name as well. The copy is made of the bytes this process wrote, held
+    // until the next file is made, not of whatever has the name by now. 0, or the
+    // system's error code of writing the copy (ENOENT when no file was put in place
+    // since the last creation).
+    int WriteDatCopy();
+
+    // The file (export file or copy) that the last failed write, close or copy
+    // concerned; empty when no file was open.
+    const QString& FailedFile() const { return m_failedFile; }
+    // "I/O error {code}: {file} ({the system's reason})", the file with the system's
+    // separators; without the file or the reason when there is none.
+    static QString IoErrorText(int systemCode, const QString& file);
 
     // Both with '/' separators; empty until the first folder or file is made.
     const QString& ExportFolder() const { return m_folder; }
@@ -98,7 +116,8 @@ private:
     bool MakeExportFolderFor(const QDate& date);
     bool CreateExportFileFor(const QDate& date, const QString& suffix);
     void Fail(const QString& message);
-    void NoteWritten(const QString& path);
+    void NoteWritten(const QString& path, qint64 size);
+    void SweepLeftovers(const QString& folder);
 
     ExchangeLog& m_log;
     QString m_programDir;
@@ -109,5 +128,10 @@ private:
     QString m_temporaryName;
     SystemFile::Handle m_handle = SystemFile::ClosedHandle;
     int m_writeError = 0;
+    // What the file holds; its copy is made of these.
+    QByteArray m_bytes;
+    bool m_placed = false;
+    QString m_failedFile;
+    QSet<QString> m_sweptFolders;
     QList<std::pair<QString, qint64>> m_written;
 };

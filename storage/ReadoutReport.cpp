@@ -1,10 +1,9 @@
 #include "ReadoutReport.h"
 
 #include "AnsiCodec.h"
+#include "ExportFiles.h"
+#include "SystemFile.h"
 #include "TextFormat.h"
-
-#include <QDir>
-#include <QFile>
 
 namespace {
 
@@ -240,22 +239,54 @@ QString ReportFolder(const QString& programDir)
     return programDir + QStringLiteral("Reports");
 }
 
-QString ClaimReportPath(const QString& programDir, const QDateTime& started)
+namespace {
+
+int ClaimName(const QString& programDir, const QDateTime& started, QString& path)
 {
+    path.clear();
     const QString folder =
         ReportFolder(programDir) + u'/' + started.date().toString(QStringLiteral("yyyy-MM-dd"));
-    if (!QDir().mkpath(folder))
-        return QString();
+    if (const int error = SystemFile::CreateFolders(folder))
+        return error;
     const QString stem = folder + u'/' + started.time().toString(QStringLiteral("HHmmss"));
+    int error = 0;
     for (int n = 1; n < 1000; ++n) {
-        const QString path =
+        const QString name =
             stem + (n == 1 ? QString() : u'-' + QString::number(n)) + QStringLiteral(".csv");
-        QFile file(path);
-        // NewOnly: two read-outs that start in the same second never share a report.
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return path;
-        if (!file.exists())
-            return QString();
+        // Created only when new: two read-outs that start in the same second never share
+        // a report.
+        SystemFile::Handle handle = SystemFile::ClosedHandle;
+        error = SystemFile::CreateNew(name, handle);
+        if (error == 0) {
+            SystemFile::Close(handle);
+            path = name;
+            return 0;
+        }
+        if (!SystemFile::FileExists(error))
+            return error;
     }
-    return QString();
+    return error;
+}
+
+} // namespace
+
+QString ClaimReportPath(const QString& programDir, const QDateTime& started)
+{
+    QString path;
+    ClaimName(programDir, started, path);
+    return path;
+}
+
+int WriteReport(const QString& programDir, const ReadoutReport& report, int clockDriftLimit,
+                QString& path)
+{
+    if (const int error = ClaimName(programDir, report.started, path))
+        return error;
+    const int error = SystemFile::WriteAllVia(ExportFiles::TemporaryName(path), path,
+                                              ReportCsv(report, clockDriftLimit));
+    if (error != 0) {
+        SystemFile::Remove(path);
+        path.clear();
+    }
+    return error;
 }

@@ -78,3 +78,10 @@ QString ReportFolder(const QString& programDir);
 // taken (read-outs that start in the same second). Creates the folders and claims the
 // name by creating the file empty. Empty when that fails.
 QString ClaimReportPath(const QString& programDir, const QDateTime& started);
+
+// Writes the report (ReportCsv) under the name ClaimReportPath gives, whole or not at
+// all: through a temporary name, and on failure neither the claimed name nor the
+// temporary file is left. 0 with path naming the report, or the system's error code
+// with path empty.
+int WriteReport(const QString& programDir, const ReadoutReport& report, int clockDriftLimit,
+                QString& path);

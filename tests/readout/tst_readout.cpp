@@ -509,9 +509,12 @@ void TestReadout::failures_data()
     QTest::newRow("abort while a silent device is reported: ends at the next wait")
         << QJsonArray{Orvek307(1, "11111111", {{"faults", QJsonObject{{"silent", true}}}}), second}
         << "1 2" << 0 << "H"
-        << "19200" << QStringList{noReply}
-        << QStringList{"Определение типа прибора", noReply, "ОРВЕК-30x", "Чтение даты и времени",
-                       "Операция прервана", "закрытие порта"}
+        << "19200" << QStringList{noReply} << QStringList{"Определение типа прибора",
+                                                          noReply,
+                                                          "ОРВЕК-30x",
+                                                          "Чтение даты и времени",
+                                                          "Операция прервана",
+                                                          "закрытие порта"}
         << QStringList{} << QStringList{dev2 + "CFG.csv"} << true
         << QStringList{"******* прибор по адресу 2"};
 

@@ -9,6 +9,10 @@
 
 #include <cerrno>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 // An archive file as the exports write it: title lines, header, records.
@@ -64,6 +68,8 @@ private slots:
     void convertKeepsDamagedFileUnwritten();
     void commandLine_data();
     void commandLine();
+    void onlyRegularFilesAreRead_data();
+    void onlyRegularFilesAreRead();
 };
 
 // Worked out by hand from the layout: scrambled text, check value, key, in that order.
@@ -349,6 +355,59 @@ void TestDatFile::commandLine()
     const QString written = dir.filePath(QStringLiteral("0720EA0_1.csv"));
     QCOMPARE(QFile::exists(written), !csv.isEmpty());
     QCOMPARE(ReadFile(written), csv);
+}
+
+void TestDatFile::onlyRegularFilesAreRead_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("error");
+
+#ifdef Q_OS_UNIX
+    // Read whole, the one would block for ever and the other never end.
+    QTest::newRow("named pipe") << QStringLiteral("fifo") << int(EINVAL);
+    QTest::newRow("endless device") << QStringLiteral("/dev/zero") << int(EINVAL);
+#endif
+    QTest::newRow("folder") << QStringLiteral("folder") << int(EISDIR);
+    QTest::newRow("just over the size limit") << QStringLiteral("large") << int(EFBIG);
+}
+
+// Anything but a regular file of a sane size is a failed read, in-process and through
+// the program, at once and with the system's code.
+void TestDatFile::onlyRegularFilesAreRead()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, error);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString path = dir.filePath(QStringLiteral("0719H0.dat"));
+    if (kind == QLatin1String("fifo")) {
+#ifdef Q_OS_UNIX
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+#endif
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkdir(path));
+    } else if (kind == QLatin1String("large")) {
+        QFile file(path); // sparse: takes no room on the disk
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(DatFileSizeLimit + 1));
+    } else {
+        path = kind;
+    }
+
+    const DatContent content = ReadDatFile(path);
+    QCOMPARE(content.status, DatStatus::ReadFailed);
+    QCOMPARE(content.systemError, error);
+    QCOMPARE(content.bytes, QByteArray());
+
+    QProcess program;
+    program.start(QStringLiteral(ORVEKDATA_PROGRAM), {QStringLiteral("dat2csv"), path});
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    QCOMPARE(QString::fromUtf8(program.readAllStandardError()),
+             QStringLiteral("orvekdata: %1: I/O error %2\n").arg(path).arg(error));
+    QVERIFY(!QFileInfo::exists(ConvertedCsvName(path)));
 }
 
 QTEST_GUILESS_MAIN(TestDatFile)

@@ -3,14 +3,22 @@
 #include "DatFile.h"
 #include "ExportFiles.h"
 #include "LineFixture.h"
+#include "ResultCode.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTest>
 
 #include <cerrno>
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -66,6 +74,17 @@ QStringList FilesIn(const QString& folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
+// The id of a process that has ended: this test program, run to list its functions.
+qint64 EndedProcessId()
+{
+    QProcess process;
+    process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("-functions")});
+    if (!process.waitForStarted())
+        return 0;
+    const qint64 pid = process.processId();
+    return process.waitForFinished() ? pid : 0;
+}
+
 // "Прибор: ОРВЕК-307", "Серийный номер: 001234" in Windows-1251 with CR LF.
 QByteArray DeviceLines()
 {
@@ -87,11 +106,18 @@ private slots:
     void fileBytes();
     void fileDateIsTakenWhenMade();
     void datCopy();
+    void datCopyOfBytesWritten();
+    void staleCopyGoesWithItsFile();
+    void leftoversOfEndedProcesses();
     void nameOnlyWhenClosed();
     void keptWhenClosedOtherwise_data();
     void keptWhenClosedOtherwise();
     void writeAndCloseFailures();
     void failedRename();
+    void failedFileIsNamed();
+    void ioErrorText_data();
+    void ioErrorText();
+    void fileSizeLimit();
 };
 
 void TestExportFiles::folderTree_data()
@@ -279,7 +305,7 @@ void TestExportFiles::datCopy()
     QByteArray previous;
     for (const quint16 key : {quint16(0x1234), quint16(0x1235), quint16(0xFF00)}) {
         rig.key = key;
-        QCOMPARE(rig.files.WriteDatCopy(csvName), 0);
+        QCOMPARE(rig.files.WriteDatCopy(), 0);
         const QByteArray dat = ReadFile(datName);
         const qsizetype n = csv.size();
         QCOMPARE(dat.size(), n + 4);
@@ -302,15 +328,119 @@ void TestExportFiles::datCopy()
     }
     QCOMPARE(ReadFile(csvName), csv); // the archive file itself is left as it was
 
-    QCOMPARE(rig.files.WriteDatCopy(rig.files.ExportFolder() + QStringLiteral("/0719O0.csv")),
-             ENOENT);
+    // A file still open is not in place: nothing to copy yet.
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Помесячный архив"), QStringLiteral("O0")));
+    QCOMPARE(rig.files.WriteDatCopy(), ENOENT);
+    // A folder under the copy's name lets the file be put in place, but not its copy.
     QVERIFY(QDir().mkdir(rig.files.ExportFolder() + QStringLiteral("/0719A0.dat")));
-    QVERIFY(QFile::copy(csvName, rig.files.ExportFolder() + QStringLiteral("/0719A0.csv")));
-    QCOMPARE(rig.files.WriteDatCopy(rig.files.ExportFolder() + QStringLiteral("/0719A0.csv")),
-             EISDIR);
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Посуточный архив"), QStringLiteral("A0")));
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    QCOMPARE(rig.files.WriteDatCopy(), EISDIR);
     // The copy that could not be put in place leaves nothing behind.
     QCOMPARE(FilesIn(rig.files.ExportFolder()),
-             (QStringList{"0719A0.csv", "0719H0.csv", "0719H0.dat"}));
+             (QStringList{"0719A0.csv", "0719H0.csv", "0719H0.dat", "0719O0.csv"}));
+}
+
+// The copy holds what this process wrote, whatever has the file's name by now (another
+// read-out's file, or none); a year of hourly records spans many scrambling pieces.
+void TestExportFiles::datCopyOfBytesWritten()
+{
+    Rig rig;
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Почасовой архив"), QStringLiteral("H0")));
+    QDateTime time(QDate(2018, 7, 19), QTime(0, 0));
+    for (int hour = 0; hour < 365 * 24; ++hour, time = time.addSecs(3600))
+        QCOMPARE(rig.files.WriteLine(time.toString(QStringLiteral("dd.MM.yyyy hh:mm")) +
+                                     QStringLiteral(";%1,5;55,25;").arg(hour)),
+                 0);
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    const QString csvName = rig.files.ExportFile();
+    const QString datName = ExportFiles::DatCopyName(csvName);
+    const QByteArray written = ReadFile(csvName);
+    QVERIFY(written.size() > 4 * 64 * 1024);
+
+    QVERIFY(QFile::remove(csvName));
+    QVERIFY(MakeFile(csvName));
+    rig.key = 0xA5C3;
+    QCOMPARE(rig.files.WriteDatCopy(), 0);
+    QCOMPARE(ReadFile(datName), MakeDatCopy(written, 0xA5C3));
+
+    QVERIFY(QFile::remove(csvName));
+    rig.key = 0x0001;
+    QCOMPARE(rig.files.WriteDatCopy(), 0);
+    QCOMPARE(ReadFile(datName), MakeDatCopy(written, 0x0001));
+    QCOMPARE(rig.files.TakeWritten().last(),
+             (std::pair<QString, qint64>(datName.mid(rig.home.size()), written.size() + 4)));
+}
+
+// A file put in place without a copy (its archive aborted, its first record failed, the
+// program killed before the copy) takes the copy of the earlier file of its name away
+// with it; until then that copy stays with its own file.
+void TestExportFiles::staleCopyGoesWithItsFile()
+{
+    Rig rig;
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Почасовой архив"), QStringLiteral("H0")));
+    QCOMPARE(rig.files.WriteLine(u"19.07.2019 09:00;1;"), 0);
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    QCOMPARE(rig.files.WriteDatCopy(), 0);
+    const QString csvName = rig.files.ExportFile();
+    const QString datName = ExportFiles::DatCopyName(csvName);
+    const QByteArray earlier = ReadFile(csvName);
+
+    QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Почасовой архив"), QStringLiteral("H0")));
+    QCOMPARE(rig.files.WriteLine(u"19.07.2019 10:00;2;"), 0);
+    QCOMPARE(ReadDatFile(datName).bytes, earlier + "    ");
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    QVERIFY(ReadFile(csvName) != earlier);
+    QCOMPARE(FilesIn(rig.files.ExportFolder()), QStringList{QFileInfo(csvName).fileName()});
+}
+
+// Temporary files of processes that have ended go when a read-out first uses their
+// folder; those of running processes and names this program does not make stay.
+void TestExportFiles::leftoversOfEndedProcesses()
+{
+    const qint64 ended = EndedProcessId();
+    QVERIFY(ended > 0);
+    const QString endedId = QString::number(ended);
+    const QString ownId = QString::number(QCoreApplication::applicationPid());
+
+    Rig rig;
+    const QString folder = rig.Folder(QStringLiteral("2019-07-19"));
+    const QString otherFolder = rig.home + QStringLiteral("Data/2019-07-19/ОРВЕК-307/009999");
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QDir().mkpath(otherFolder));
+    const QStringList gone = {QStringLiteral("0719H0.csv.") + endedId + QStringLiteral(".tmp"),
+                              QStringLiteral("0719H0.dat.") + endedId + QStringLiteral(".tmp")};
+    QStringList kept = {QStringLiteral("0719A0.csv.") + ownId + QStringLiteral(".tmp"),
+                        QStringLiteral("notes.") + endedId + QStringLiteral(".tmp"),
+                        QStringLiteral("0719A0.csv.tmp"), QStringLiteral("0719A0.csv.x1.tmp"),
+                        QStringLiteral("0719A0.csv.") + endedId + QStringLiteral(".tmp.txt")};
+#ifdef Q_OS_UNIX
+    kept << QStringLiteral("0719O0.csv.") + QString::number(getppid()) + QStringLiteral(".tmp")
+         << QStringLiteral("0719O0.dat.1.tmp"); // runs, whether this user may signal it or not
+#endif
+    for (const QString& name : gone + kept)
+        QVERIFY(MakeFile(folder + u'/' + name));
+    QVERIFY(MakeFile(otherFolder + u'/' + gone.first()));
+
+    QVERIFY(rig.files.CreateExportFile(QStringLiteral("CFG")));
+    QStringList expected =
+        kept + QStringList{QStringLiteral("0719CFG.csv.") + ownId + QStringLiteral(".tmp")};
+    expected.sort();
+    QCOMPARE(FilesIn(folder), expected);
+    QCOMPARE(FilesIn(otherFolder), QStringList{gone.first()});
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+
+    // Once per folder and read-out: what appears later waits for the next read-out.
+    QVERIFY(MakeFile(folder + u'/' + gone.first()));
+    QVERIFY(rig.files.CreateExportFile(QStringLiteral("LOG")));
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    QVERIFY(QFile::exists(folder + u'/' + gone.first()));
+    rig.files.BeginReadout();
+    QVERIFY(rig.files.MakeExportFolder());
+    QVERIFY(!QFile::exists(folder + u'/' + gone.first()));
+    expected = kept + QStringList{QStringLiteral("0719CFG.csv"), QStringLiteral("0719LOG.csv")};
+    expected.sort();
+    QCOMPARE(FilesIn(folder), expected);
 }
 
 // Until it is closed a file exists only under the temporary name, so a program that
@@ -415,7 +545,7 @@ void TestExportFiles::writeAndCloseFailures()
     // A copy that cannot be written leaves neither a part copy nor its temporary file.
     const QString copy = ExportFiles::DatCopyName(rig.files.ExportFile());
     QVERIFY(QFile::link(QStringLiteral("/dev/full"), ExportFiles::TemporaryName(copy)));
-    QCOMPARE(rig.files.WriteDatCopy(rig.files.ExportFile()), ENOSPC);
+    QCOMPARE(rig.files.WriteDatCopy(), ENOSPC);
     QCOMPARE(FilesIn(rig.files.ExportFolder()),
              (QStringList{QStringLiteral("0719CFG.csv"), QStringLiteral("0719H0.csv")}));
 }
@@ -437,6 +567,101 @@ void TestExportFiles::failedRename()
     QCOMPARE(
         rig.line.memo.Texts(),
         (QStringList{QStringLiteral("---"), QStringLiteral("Почасовой архив создание файла")}));
+}
+
+// The read-out names the file a failed write, close or copy concerned: the export name,
+// never the temporary one, or the copy's name.
+void TestExportFiles::failedFileIsNamed()
+{
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("needs /dev/full for a device that is always full");
+    Rig rig;
+    QVERIFY(rig.files.MakeExportFolder());
+    const QString name = rig.files.ExportFolder() + QStringLiteral("/0719H0.csv");
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), ExportFiles::TemporaryName(name)));
+    QVERIFY(rig.files.CreateExportFile(QStringLiteral("H0")));
+    QCOMPARE(rig.files.WriteLine(u"Почасовой архив"), ENOSPC);
+    QCOMPARE(rig.files.FailedFile(), name);
+    QCOMPARE(rig.files.CloseExportFile(), ENOSPC);
+    QCOMPARE(rig.files.FailedFile(), name);
+    QCOMPARE(rig.files.WriteDatCopy(), ENOENT); // it was never put in place
+    QCOMPARE(rig.files.FailedFile(), name);
+
+    QVERIFY(rig.files.CreateExportFile(QStringLiteral("H0")));
+    QCOMPARE(rig.files.CloseExportFile(), 0);
+    const QString copy = ExportFiles::DatCopyName(name);
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), ExportFiles::TemporaryName(copy)));
+    QCOMPARE(rig.files.WriteDatCopy(), ENOSPC);
+    QCOMPARE(rig.files.FailedFile(), copy);
+
+    QCOMPARE(rig.files.WriteLine(u"no file"), EBADF);
+    QCOMPARE(rig.files.FailedFile(), QString());
+}
+
+void TestExportFiles::ioErrorText_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("text");
+
+    const QString file =
+        QStringLiteral("/home/op/OrvekData/Data/2026-12-10/ОРВЕК-307/1/1210H0.csv");
+    const QString shown = QDir::toNativeSeparators(file);
+    QTest::newRow("a code the system knows")
+        << int(ENOSPC) << file
+        << QStringLiteral("I/O error %1: %2 (%3)").arg(ENOSPC).arg(shown, SystemErrorText(ENOSPC));
+    QTest::newRow("no file")
+        << int(ENOSPC) << QString()
+        << QStringLiteral("I/O error %1 (%2)").arg(ENOSPC).arg(SystemErrorText(ENOSPC));
+    QTest::newRow("a code the system does not know")
+        << 987654 << file << QStringLiteral("I/O error 987654: ") + shown;
+}
+
+// The words "I/O error" and the number come first, as the user has always seen them.
+void TestExportFiles::ioErrorText()
+{
+    QFETCH(int, code);
+    QFETCH(QString, file);
+    QFETCH(QString, text);
+
+#ifdef __GLIBC__
+    QCOMPARE(SystemErrorText(ENOSPC), QStringLiteral("No space left on device"));
+#endif
+    QCOMPARE(ExportFiles::IoErrorText(code, file), text);
+}
+
+// With the signal of a file-size limit ignored, as the program does, a write past the
+// limit fails like a full disk: the code comes back and no part file takes the name.
+void TestExportFiles::fileSizeLimit()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("a file-size limit of the process is a Unix matter");
+#else
+    Rig rig;
+    QVERIFY(rig.files.MakeExportFolder());
+    const QString name = rig.files.ExportFolder() + QStringLiteral("/0719H0.csv");
+    QVERIFY(MakeFile(name)); // an earlier read-out's file
+    rlimit saved{};
+    QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 300;
+    const bool limited = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    const bool made = rig.files.CreateExportFile(QStringLiteral("H0"));
+    int writeError = 0;
+    for (int i = 0; i < 20 && writeError == 0; ++i)
+        writeError = rig.files.WriteLine(u"19.07.2019 10:00;12,5;55,25;");
+    const int closeError = rig.files.CloseExportFile();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY(limited);
+    QVERIFY(made);
+    QCOMPARE(writeError, EFBIG);
+    QCOMPARE(closeError, EFBIG);
+    QCOMPARE(ReadFile(name), QByteArray("in the way"));
+    QCOMPARE(FilesIn(rig.files.ExportFolder()), QStringList{QStringLiteral("0719H0.csv")});
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestExportFiles)

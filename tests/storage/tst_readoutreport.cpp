@@ -1,10 +1,15 @@
 #include "AnsiCodec.h"
+#include "ExportFiles.h"
 #include "ReadoutReport.h"
 #include "TextFormat.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
 
 namespace {
 
@@ -33,6 +38,8 @@ private slots:
     void holes();
     void csv();
     void reportNamesOfTheSameSecond();
+    void reportWholeOrNotAtAll_data();
+    void reportWholeOrNotAtAll();
 };
 
 void TestReadoutReport::holes_data()
@@ -166,6 +173,72 @@ void TestReadoutReport::reportNamesOfTheSameSecond()
     QCOMPARE(first, dir + QStringLiteral("Reports/2026-12-10/090507.csv"));
     QCOMPARE(second, dir + QStringLiteral("Reports/2026-12-10/090507-2.csv"));
     QVERIFY(QFileInfo::exists(first) && QFileInfo::exists(second));
+}
+
+void TestReadoutReport::reportWholeOrNotAtAll_data()
+{
+    QTest::addColumn<QString>("blocker");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QStringList>("left");
+
+    // {temporary} stands for the temporary name of the report 090507.csv.
+    QTest::newRow("written") << QString() << 0 << QStringList{QStringLiteral("090507.csv")};
+    QTest::newRow("same second as another")
+        << QStringLiteral("Reports/2026-12-10/090507.csv") << 0
+        << QStringList{QStringLiteral("090507-2.csv"), QStringLiteral("090507.csv")};
+    QTest::newRow("disk full") << QStringLiteral("{temporary}") << int(ENOSPC) << QStringList();
+    QTest::newRow("report folder is a file")
+        << QStringLiteral("Reports") << int(EEXIST) << QStringList();
+    QTest::newRow("day folder is a file")
+        << QStringLiteral("Reports/2026-12-10") << int(EEXIST) << QStringList();
+}
+
+// A report that cannot be written whole leaves neither an empty nor a cut file, and the
+// caller gets the system's reason.
+void TestReadoutReport::reportWholeOrNotAtAll()
+{
+    QFETCH(QString, blocker);
+    QFETCH(int, error);
+    QFETCH(QStringList, left);
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString dir = home.path() + u'/';
+    const QString dayFolder = dir + QStringLiteral("Reports/2026-12-10");
+    ReadoutReport report;
+    report.line = QStringLiteral("COM3 19200");
+    report.started = QDateTime(QDate(2026, 12, 10), QTime(9, 5, 7));
+    DeviceReport device;
+    device.address = 5;
+    device.failure = QStringLiteral("Нет ответа");
+    device.result = DeviceReport::Result::Failed;
+    report.devices = {device};
+
+    if (blocker == QLatin1String("{temporary}")) {
+        if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+            QSKIP("needs /dev/full for a device that is always full");
+        QVERIFY(QDir().mkpath(dayFolder));
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"),
+                            ExportFiles::TemporaryName(dayFolder + QStringLiteral("/090507.csv"))));
+    } else if (!blocker.isEmpty()) {
+        QVERIFY(QDir().mkpath(QFileInfo(dir + blocker).path()));
+        QFile file(dir + blocker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    QString path = QStringLiteral("not cleared");
+    QCOMPARE(WriteReport(dir, report, 300, path), error);
+    QStringList files =
+        QDir(dayFolder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    QCOMPARE(files, left);
+    if (error != 0) {
+        QCOMPARE(path, QString());
+        return;
+    }
+    QCOMPARE(path, dayFolder + u'/' + left.first());
+    QFile written(path);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), ReportCsv(report, 300));
 }
 
 QTEST_APPLESS_MAIN(TestReadoutReport)
