@@ -168,6 +168,38 @@ bool WithinStep(const RecordTime& previous, const RecordTime& next, ArchiveStep 
     return previous.calendar.msecsTo(next.calendar) <= smallest;
 }
 
+bool IsUpperHexDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
+}
+
+// A flag word in hexadecimal: 8 or more digits and, to tell it from a decimal integer,
+// a digit A-F or a leading zero (a number is never written with one before a digit).
+bool IsHexFlagWord(const QString& cell)
+{
+    if (cell.size() < 8 || !std::all_of(cell.cbegin(), cell.cend(), IsUpperHexDigit))
+        return false;
+    return cell.at(0) == u'0' ||
+           std::any_of(cell.cbegin(), cell.cend(), [](QChar c) { return c >= u'A'; });
+}
+
+// What a cell tells about its column. A column is taken for flags when one of its cells
+// is a word no number is written as: a flag text ("Ok", flag names) or a hexadecimal flag
+// word. NAN and INF are numbers that went wrong, not words. A flag word of decimal digits
+// without a leading zero (10000000 or more) looks like an integer and tells nothing.
+enum class CellKind { Blank, Number, Flags };
+
+CellKind KindOfCell(const QString& cell)
+{
+    const QString text = cell.trimmed();
+    if (text.isEmpty() || text == u"NAN" || text == u"INF" || text == u"-INF")
+        return CellKind::Blank;
+    if (IsHexFlagWord(text))
+        return CellKind::Flags;
+    double value = 0;
+    return ParseCellNumber(text, value) ? CellKind::Number : CellKind::Flags;
+}
+
 } // namespace
 
 // DatGridModel
@@ -548,14 +580,22 @@ void TDataForm::FillColumnList()
 {
     m_filling = true;
     m_columnList->clear();
-    // Offered: the columns after the dates with a number in their first record.
-    for (int column = 1; column < m_model.columnCount(); ++column) {
-        bool numeric = false;
-        for (int row = 1; row < std::min(m_model.GridRowCount(), 50) && !numeric; ++row) {
-            double value = 0;
-            numeric = ParseCellNumber(m_model.GridCell(row, column), value);
+    // Offered: the columns after the dates that hold numbers and no flags, judged by the
+    // first records (a year of hours is not read through for every file shown).
+    constexpr int LookedAt = 1000;
+    const int columns = m_model.columnCount();
+    QList<bool> numeric(columns, false);
+    QList<bool> flags(columns, false);
+    const int rows = std::min(m_model.GridRowCount(), LookedAt + 1);
+    for (int row = 1; row < rows; ++row) {
+        for (int column = 1; column < columns; ++column) {
+            const CellKind kind = KindOfCell(m_model.GridCell(row, column));
+            numeric[column] = numeric.at(column) || kind == CellKind::Number;
+            flags[column] = flags.at(column) || kind == CellKind::Flags;
         }
-        if (!numeric)
+    }
+    for (int column = 1; column < columns; ++column) {
+        if (!numeric.at(column) || flags.at(column))
             continue;
         auto* item = new QListWidgetItem(m_model.GridCell(0, column), m_columnList);
         item->setData(Qt::UserRole, column);

@@ -240,6 +240,8 @@ private slots:
     void numbersInEitherMark();
     void calendarSteps_data();
     void calendarSteps();
+    void flagColumnsNotOffered_data();
+    void flagColumnsNotOffered();
 };
 
 void TestDataForm::windowAsLaidOut()
@@ -666,6 +668,46 @@ void TestDataForm::calendarSteps()
         }
     }
     QCOMPARE(found, runs);
+}
+
+// The columns the chart offers: values, not flags (flag names, "Ok", hexadecimal words).
+void TestDataForm::flagColumnsNotOffered_data()
+{
+    QTest::addColumn<QStringList>("cells");
+    QTest::addColumn<bool>("offered");
+
+    QTest::newRow("hexadecimal flag words")
+        << QStringList{"00000013", "00000000", "0000A001"} << false;
+    QTest::newRow("flag words all clear") << QStringList{"00000000", "00000000"} << false;
+    QTest::newRow("flag words with high bits") << QStringList{"8000A000", "80000001"} << false;
+    QTest::newRow("flag names") << QStringList{"Ok", "НС Vmin, Авария T", "Ok"} << false;
+    QTest::newRow("no values at all") << QStringList{"", ""} << false;
+    QTest::newRow("fractions, comma")
+        << QStringList{"12,3000001907349", "0", "-1,5", "1E-6"} << true;
+    QTest::newRow("fractions, point") << QStringList{"12.5", "1.5E20"} << true;
+    QTest::newRow("small integers") << QStringList{"0", "1", "12"} << true;
+    QTest::newRow("integers of 8 digits") << QStringList{"12345678", "12345690"} << true;
+    QTest::newRow("values gone wrong") << QStringList{"1,5", "NAN", "INF", "-INF"} << true;
+    QTest::newRow("values with holes") << QStringList{"", "3", ""} << true;
+}
+
+void TestDataForm::flagColumnsNotOffered()
+{
+    QFETCH(QStringList, cells);
+    QFETCH(bool, offered);
+    // The column between two plain ones, so that its neighbours show the list is filled.
+    QStringList lines{Titles.at(0), Titles.at(1), Titles.at(2), QStringLiteral("Дата;t1;X;Q1;")};
+    for (qsizetype i = 0; i < cells.size(); ++i)
+        lines.append(QStringLiteral("01.12.2026 %1:00;1,5;%2;7;")
+                         .arg(i, 2, 10, QChar(u'0'))
+                         .arg(cells.at(i)));
+    TDataForm form;
+    form.ShowText(lines.join(QStringLiteral("\r\n")));
+    form.SetChartVisible(true);
+    QStringList names;
+    for (int i = 0; i < form.ChartColumnList()->count(); ++i)
+        names.append(form.ChartColumnList()->item(i)->text());
+    QCOMPARE(names, offered ? QStringList({"t1", "X", "Q1"}) : QStringList({"t1", "Q1"}));
 }
 
 QTEST_MAIN(TestDataForm)
