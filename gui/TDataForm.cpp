@@ -1,11 +1,13 @@
 #include "TDataForm.h"
 
 #include "LayoutFont.h"
+#include "TextFormat.h"
 
 #include <QChart>
 #include <QChartView>
 #include <QDateTimeAxis>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -101,6 +103,103 @@ int ReadDigits(const QString& text, qsizetype& at, int most)
     return count == 0 ? -1 : value;
 }
 
+// The step between two records of an archive, by its title line.
+enum class ArchiveStep { Hour, Day, Month, Smallest };
+
+ArchiveStep StepOfTitle(const QString& title)
+{
+    static const QHash<QString, ArchiveStep> steps = {
+        {QStringLiteral("Почасовой архив"), ArchiveStep::Hour},
+        {QStringLiteral("Посуточный архив"), ArchiveStep::Day},
+        {QStringLiteral("Посуточный интегральный архив"), ArchiveStep::Day},
+        {QStringLiteral("Аварийный посуточнный архив"), ArchiveStep::Day},
+        {QStringLiteral("Помесячный архив"), ArchiveStep::Month},
+        {QStringLiteral("Помесячный интегральный архив"), ArchiveStep::Month},
+    };
+    return steps.value(title.trimmed(), ArchiveStep::Smallest);
+}
+
+// Where a record goes on the time axis, which shows local time. An hour the local clocks
+// skip (a meter that keeps no summer time) is placed by the offset that held before.
+qint64 AxisStamp(const QDateTime& calendar)
+{
+    const QDateTime local(calendar.date(), calendar.time(), Qt::LocalTime);
+    if (local.isValid())
+        return local.toMSecsSinceEpoch();
+    const QDateTime before(calendar.date().addDays(-1), calendar.time(), Qt::LocalTime);
+    return calendar.toMSecsSinceEpoch() - qint64(before.offsetFromUtc()) * 1000;
+}
+
+struct RecordTime
+{
+    QDateTime calendar; // the fields as written, held as UTC
+    qint64 axis = 0;    // milliseconds since the epoch of that local time
+};
+
+// Whether the record at next follows the one at previous by no more than one step of
+// the archive. Steps are counted on the calendar, so months of any length, days of 23 or
+// 25 hours and the repeated hour of autumn continue the line.
+bool WithinStep(const RecordTime& previous, const RecordTime& next, ArchiveStep step,
+                qint64 smallest)
+{
+    constexpr qint64 HourMs = 3600 * 1000;
+    const QDate from = previous.calendar.date();
+    const QDate to = next.calendar.date();
+    switch (step) {
+    case ArchiveStep::Hour: {
+        const qint64 hours = previous.calendar.msecsTo(next.calendar);
+        if (hours >= 0 && hours <= HourMs)
+            return true;
+        // A meter that keeps summer time skips the hour the clocks skip.
+        const qint64 elapsed = next.axis - previous.axis;
+        return hours > 0 && elapsed > 0 && elapsed <= HourMs;
+    }
+    case ArchiveStep::Day: {
+        const qint64 days = from.daysTo(to);
+        return days >= 0 && days <= 1;
+    }
+    case ArchiveStep::Month: {
+        const int months = (to.year() - from.year()) * 12 + to.month() - from.month();
+        return months >= 0 && months <= 1;
+    }
+    case ArchiveStep::Smallest:
+        break;
+    }
+    return previous.calendar.msecsTo(next.calendar) <= smallest;
+}
+
+bool IsUpperHexDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
+}
+
+// A flag word in hexadecimal: 8 or more digits and, to tell it from a decimal integer,
+// a digit A-F or a leading zero (a number is never written with one before a digit).
+bool IsHexFlagWord(const QString& cell)
+{
+    if (cell.size() < 8 || !std::all_of(cell.cbegin(), cell.cend(), IsUpperHexDigit))
+        return false;
+    return cell.at(0) == u'0' ||
+           std::any_of(cell.cbegin(), cell.cend(), [](QChar c) { return c >= u'A'; });
+}
+
+// What a cell tells about its column. A column is taken for flags when one of its cells
+// is a word no number is written as: a flag text ("Ok", flag names) or a hexadecimal flag
+// word. NAN and INF are numbers that went wrong, not words. A flag word of decimal digits
+// without a leading zero (10000000 or more) looks like an integer and tells nothing.
+enum class CellKind { Blank, Number, Flags };
+
+CellKind KindOfCell(const QString& cell)
+{
+    const QString text = cell.trimmed();
+    if (text.isEmpty() || text == u"NAN" || text == u"INF" || text == u"-INF")
+        return CellKind::Blank;
+    if (IsHexFlagWord(text))
+        return CellKind::Flags;
+    double value = 0;
+    return ParseCellNumber(text, value) ? CellKind::Number : CellKind::Flags;
+}
+
 } // namespace
 
 // DatGridModel
@@ -192,7 +291,7 @@ QDateTime ParseRecordDate(const QString& text)
     const QTime time(hour, minute, std::max(second, 0));
     if (!time.isValid() || at != text.size())
         return {};
-    return QDateTime(date, time);
+    return CalendarDateTime(date, time);
 }
 
 bool ParseCellNumber(const QString& text, double& value)
@@ -216,26 +315,26 @@ int ChartColumn::PointCount() const
 
 QList<ChartColumn> BuildChartColumns(const DatGridModel& model, const QList<int>& columns)
 {
-    constexpr qint64 NoDate = std::numeric_limits<qint64>::min();
     QList<ChartColumn> result(columns.size());
     QList<ChartRun> runs(columns.size());
-    QList<qint64> lastStamp(columns.size(), NoDate);
+    QList<int> lastRow(columns.size(), -1);
     for (qsizetype i = 0; i < columns.size(); ++i)
         result[i].name = model.GridCell(0, columns.at(i));
     const int rows = model.GridRowCount();
+    const ArchiveStep step = StepOfTitle(model.TitleLine());
 
-    // The archive's step: the smallest one between consecutive records.
-    QList<qint64> stamps(rows, NoDate);
-    qint64 step = std::numeric_limits<qint64>::max();
-    qint64 previous = NoDate;
+    QList<RecordTime> times(rows);
+    // For an archive of unknown kind: the smallest step between consecutive records.
+    qint64 smallest = std::numeric_limits<qint64>::max();
+    QDateTime previous;
     for (int row = 1; row < rows; ++row) {
         const QDateTime when = ParseRecordDate(model.GridCell(row, 0));
         if (!when.isValid())
             continue;
-        stamps[row] = when.toMSecsSinceEpoch();
-        if (previous != NoDate && stamps[row] > previous)
-            step = std::min(step, stamps[row] - previous);
-        previous = stamps[row];
+        times[row] = {when, AxisStamp(when)};
+        if (previous.isValid() && previous < when)
+            smallest = std::min(smallest, previous.msecsTo(when));
+        previous = when;
     }
     const auto endRun = [&](qsizetype i) {
         if (!runs[i].points.isEmpty())
@@ -245,15 +344,15 @@ QList<ChartColumn> BuildChartColumns(const DatGridModel& model, const QList<int>
     for (int row = 1; row < rows; ++row) {
         for (qsizetype i = 0; i < columns.size(); ++i) {
             double value = 0;
-            if (stamps[row] == NoDate ||
+            if (!times[row].calendar.isValid() ||
                 !ParseCellNumber(model.GridCell(row, columns.at(i)), value)) {
                 endRun(i);
                 continue;
             }
-            if (lastStamp[i] != NoDate && stamps[row] - lastStamp[i] > step)
+            if (lastRow[i] >= 0 && !WithinStep(times[lastRow[i]], times[row], step, smallest))
                 endRun(i);
-            runs[i].points.append(QPointF(double(stamps[row]), value));
-            lastStamp[i] = stamps[row];
+            runs[i].points.append(QPointF(double(times[row].axis), value));
+            lastRow[i] = row;
         }
     }
     for (qsizetype i = 0; i < columns.size(); ++i)
@@ -481,14 +580,22 @@ void TDataForm::FillColumnList()
 {
     m_filling = true;
     m_columnList->clear();
-    // Offered: the columns after the dates with a number in their first record.
-    for (int column = 1; column < m_model.columnCount(); ++column) {
-        bool numeric = false;
-        for (int row = 1; row < std::min(m_model.GridRowCount(), 50) && !numeric; ++row) {
-            double value = 0;
-            numeric = ParseCellNumber(m_model.GridCell(row, column), value);
+    // Offered: the columns after the dates that hold numbers and no flags, judged by the
+    // first records (a year of hours is not read through for every file shown).
+    constexpr int LookedAt = 1000;
+    const int columns = m_model.columnCount();
+    QList<bool> numeric(columns, false);
+    QList<bool> flags(columns, false);
+    const int rows = std::min(m_model.GridRowCount(), LookedAt + 1);
+    for (int row = 1; row < rows; ++row) {
+        for (int column = 1; column < columns; ++column) {
+            const CellKind kind = KindOfCell(m_model.GridCell(row, column));
+            numeric[column] = numeric.at(column) || kind == CellKind::Number;
+            flags[column] = flags.at(column) || kind == CellKind::Flags;
         }
-        if (!numeric)
+    }
+    for (int column = 1; column < columns; ++column) {
+        if (!numeric.at(column) || flags.at(column))
             continue;
         auto* item = new QListWidgetItem(m_model.GridCell(0, column), m_columnList);
         item->setData(Qt::UserRole, column);

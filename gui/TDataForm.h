@@ -40,6 +40,8 @@ public:
     // Grid row r (row 0 the header line) and column c; empty beyond the row's cells.
     QString GridCell(int row, int column) const;
     int GridRowCount() const { return static_cast<int>(m_lines.size()) - 3; }
+    // Line 3 of the text: the archive's title, which tells its step.
+    QString TitleLine() const { return m_lines.value(2); }
 
 private:
     QStringList m_lines;
@@ -64,13 +66,15 @@ struct ChartColumn
 };
 
 // Reads a record date as the archives write it (dd.mm.yyyy, then hh:mm[:ss] with the
-// time separator of the machine that wrote it); invalid when it is none.
+// time separator of the machine that wrote it); invalid when it is none. The calendar
+// fields come back held as UTC, so an hour the local clocks skip is still a time.
 QDateTime ParseRecordDate(const QString& text);
 // A number in either decimal mark; false for flags, words and empty cells.
 bool ParseCellNumber(const QString& text, double& value);
-// The values of one column against the record dates. A record whose date lies more than
-// one archive step (the smallest step between records) after the one before, or whose
-// cell is no number, starts a new run, so a missing hour shows as a gap.
+// The values of one column against the record dates. A record more than one calendar
+// step of the archive (an hour, a day or a month, by the title line; the smallest step
+// between records for an unknown title) after the one before, or whose cell is no
+// number, starts a new run, so a missing hour shows as a gap.
 ChartColumn BuildChartColumn(const DatGridModel& model, int column);
 // The same for several columns at once, each record's line split once.
 QList<ChartColumn> BuildChartColumns(const DatGridModel& model, const QList<int>& columns);

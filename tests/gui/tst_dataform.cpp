@@ -22,6 +22,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -177,6 +178,48 @@ QJsonObject Orvek307(int hourlyDepth)
     };
 }
 
+// Sets the process's time zone for a scope (none: leaves the machine's), then puts back
+// what was there.
+class ZoneScope
+{
+public:
+    explicit ZoneScope(const QByteArray& zone)
+        : m_set(!zone.isEmpty()), m_had(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ"))
+    {
+        if (m_set) {
+            qputenv("TZ", zone);
+            tzset();
+        }
+    }
+    ~ZoneScope()
+    {
+        if (!m_set)
+            return;
+        if (m_had)
+            qputenv("TZ", m_old);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+    ZoneScope(const ZoneScope&) = delete;
+    ZoneScope& operator=(const ZoneScope&) = delete;
+
+private:
+    bool m_set;
+    bool m_had;
+    QByteArray m_old;
+};
+
+// A copy's text: the title lines with the given archive title, one column "V" and a
+// record per date, the values 1, 2, 3…
+QString ArchiveText(const QString& title, const QStringList& dates)
+{
+    QStringList lines{Titles.at(0), Titles.at(1), title, QStringLiteral("Дата;V;")};
+    for (qsizetype i = 0; i < dates.size(); ++i)
+        lines.append(dates.at(i) + u';' + QString::number(i + 1) + u';');
+    return lines.join(QStringLiteral("\r\n"));
+}
+
 } // namespace
 
 class TestDataForm : public QObject
@@ -195,6 +238,10 @@ private slots:
     void missingHourIsGap();
     void numbersInEitherMark_data();
     void numbersInEitherMark();
+    void calendarSteps_data();
+    void calendarSteps();
+    void flagColumnsNotOffered_data();
+    void flagColumnsNotOffered();
 };
 
 void TestDataForm::windowAsLaidOut()
@@ -535,6 +582,132 @@ void TestDataForm::numbersInEitherMark()
     QCOMPARE(ParseCellNumber(cell, read), number);
     if (number)
         QCOMPARE(read, value);
+}
+
+// Where the lines of a column break: one step of the archive's own kind continues the line,
+// whatever the length of the month or of the day across a change of summer time.
+void TestDataForm::calendarSteps_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("dates");
+    QTest::addColumn<QList<int>>("runs"); // points per line
+
+    const QByteArray berlin = "Europe/Berlin";
+    QTest::newRow("monthly, months of 28 to 31 days")
+        << berlin << "Помесячный архив" << QStringList{"01.01.2026", "01.02.2026", "01.03.2026",
+                                                       "01.04.2026", "01.05.2026", "01.06.2026"}
+        << QList<int>{6};
+    QTest::newRow("monthly, a month missing")
+        << berlin << "Помесячный архив"
+        << QStringList{"01.01.2026", "01.02.2026", "01.04.2026", "01.05.2026"} << QList<int>{2, 2};
+    QTest::newRow("integral monthly over the new year")
+        << berlin << "Помесячный интегральный архив"
+        << QStringList{"01.11.2025", "01.12.2025", "01.01.2026", "01.02.2026"} << QList<int>{4};
+    QTest::newRow("daily over the spring change")
+        << berlin << "Посуточный архив"
+        << QStringList{"27.03.2026", "28.03.2026", "29.03.2026", "30.03.2026", "31.03.2026"}
+        << QList<int>{5};
+    QTest::newRow("integral daily over the autumn change, a day missing")
+        << berlin << "Посуточный интегральный архив"
+        << QStringList{"24.10.2026", "25.10.2026", "26.10.2026", "28.10.2026"} << QList<int>{3, 1};
+    QTest::newRow("emergency daily: days apart are gaps")
+        << QByteArray() << "Аварийный посуточнный архив"
+        << QStringList{"01.12.2026", "03.12.2026", "05.12.2026"} << QList<int>{1, 1, 1};
+    QTest::newRow("hourly, autumn, the hour repeated")
+        << berlin << "Почасовой архив"
+        << QStringList{"25.10.2026 00:00", "25.10.2026 01:00", "25.10.2026 02:00",
+                       "25.10.2026 02:00", "25.10.2026 03:00", "25.10.2026 04:00"}
+        << QList<int>{6};
+    QTest::newRow("hourly, autumn, a clock without summer time")
+        << berlin << "Почасовой архив"
+        << QStringList{"25.10.2026 00:00", "25.10.2026 01:00", "25.10.2026 02:00",
+                       "25.10.2026 03:00", "25.10.2026 04:00"}
+        << QList<int>{5};
+    QTest::newRow("hourly, spring, the hour skipped")
+        << berlin << "Почасовой архив"
+        << QStringList{"29.03.2026 00:00", "29.03.2026 01:00", "29.03.2026 03:00",
+                       "29.03.2026 04:00"}
+        << QList<int>{4};
+    QTest::newRow("hourly, spring, a clock without summer time")
+        << berlin << "Почасовой архив"
+        << QStringList{"29.03.2026 00:00", "29.03.2026 01:00", "29.03.2026 02:00",
+                       "29.03.2026 03:00", "29.03.2026 04:00"}
+        << QList<int>{5};
+    QTest::newRow("hourly, spring, a missing hour is still a gap")
+        << berlin << "Почасовой архив"
+        << QStringList{"29.03.2026 00:00", "29.03.2026 01:00", "29.03.2026 03:00",
+                       "29.03.2026 05:00"}
+        << QList<int>{3, 1};
+    QTest::newRow("unknown title: the smallest step between records")
+        << QByteArray() << "Архив"
+        << QStringList{"01.12.2026", "03.12.2026", "05.12.2026", "09.12.2026"} << QList<int>{3, 1};
+}
+
+void TestDataForm::calendarSteps()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, title);
+    QFETCH(QStringList, dates);
+    QFETCH(QList<int>, runs);
+    ZoneScope scope(zone);
+    if (!zone.isEmpty() && QDateTime(QDate(2026, 3, 29), QTime(0, 0))
+                                   .secsTo(QDateTime(QDate(2026, 3, 30), QTime(0, 0))) != 23 * 3600)
+        QSKIP("this machine has no rules for the time zone");
+    TDataForm form;
+    form.ShowText(ArchiveText(title, dates));
+    const ChartColumn column = BuildChartColumn(form.Model(), 1);
+    QList<int> found;
+    double last = 0;
+    for (const ChartRun& run : column.runs) {
+        found.append(static_cast<int>(run.points.size()));
+        // Never back in time, also not over the change.
+        for (const QPointF& point : run.points) {
+            QVERIFY(point.x() >= last);
+            last = point.x();
+        }
+    }
+    QCOMPARE(found, runs);
+}
+
+// The columns the chart offers: values, not flags (flag names, "Ok", hexadecimal words).
+void TestDataForm::flagColumnsNotOffered_data()
+{
+    QTest::addColumn<QStringList>("cells");
+    QTest::addColumn<bool>("offered");
+
+    QTest::newRow("hexadecimal flag words")
+        << QStringList{"00000013", "00000000", "0000A001"} << false;
+    QTest::newRow("flag words all clear") << QStringList{"00000000", "00000000"} << false;
+    QTest::newRow("flag words with high bits") << QStringList{"8000A000", "80000001"} << false;
+    QTest::newRow("flag names") << QStringList{"Ok", "НС Vmin, Авария T", "Ok"} << false;
+    QTest::newRow("no values at all") << QStringList{"", ""} << false;
+    QTest::newRow("fractions, comma")
+        << QStringList{"12,3000001907349", "0", "-1,5", "1E-6"} << true;
+    QTest::newRow("fractions, point") << QStringList{"12.5", "1.5E20"} << true;
+    QTest::newRow("small integers") << QStringList{"0", "1", "12"} << true;
+    QTest::newRow("integers of 8 digits") << QStringList{"12345678", "12345690"} << true;
+    QTest::newRow("values gone wrong") << QStringList{"1,5", "NAN", "INF", "-INF"} << true;
+    QTest::newRow("values with holes") << QStringList{"", "3", ""} << true;
+}
+
+void TestDataForm::flagColumnsNotOffered()
+{
+    QFETCH(QStringList, cells);
+    QFETCH(bool, offered);
+    // The column between two plain ones, so that its neighbours show the list is filled.
+    QStringList lines{Titles.at(0), Titles.at(1), Titles.at(2), QStringLiteral("Дата;t1;X;Q1;")};
+    for (qsizetype i = 0; i < cells.size(); ++i)
+        lines.append(QStringLiteral("01.12.2026 %1:00;1,5;%2;7;")
+                         .arg(i, 2, 10, QChar(u'0'))
+                         .arg(cells.at(i)));
+    TDataForm form;
+    form.ShowText(lines.join(QStringLiteral("\r\n")));
+    form.SetChartVisible(true);
+    QStringList names;
+    for (int i = 0; i < form.ChartColumnList()->count(); ++i)
+        names.append(form.ChartColumnList()->item(i)->text());
+    QCOMPARE(names, offered ? QStringList({"t1", "X", "Q1"}) : QStringList({"t1", "Q1"}));
 }
 
 QTEST_MAIN(TestDataForm)
