@@ -258,8 +258,6 @@ int main(int argc, char* argv[])
     form.SetKeyDlg(&keyDlg);
     TDataForm dataForm;
     form.SetDataForm(&dataForm);
-    // The program ends with its main window, also while a data window is open.
-    QObject::connect(&form, &TForm1::closed, &dataForm, &QWidget::close);
     // Shown and hidden once, so that its window exists before the first message.
     keyDlg.show();
     keyDlg.hide();

@@ -338,7 +338,9 @@ void TForm1::closeEvent(QCloseEvent* e)
     }
     FormDestroy();
     e->accept();
-    emit closed();
+    // The program ends with its main window: a data window left open would keep it running.
+    if (m_dataForm)
+        m_dataForm->close();
 }
 
 void TForm1::FormDestroy()

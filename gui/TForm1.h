@@ -118,8 +118,6 @@ public:
 signals:
     // A session has ended (the Read button reads "Читать" again).
     void sessionFinished();
-    // The window has closed: the program ends with it.
-    void closed();
 
 protected:
     bool event(QEvent* e) override;

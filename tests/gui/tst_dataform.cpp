@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -434,7 +435,9 @@ void TestDataForm::realCopyOfStandInMeter()
     reader.dtBegin->setDate(QDate(2020, 1, 1));
     reader.cbArcHour->setChecked(true);
     DialogCatcher dialogs;
+    QSignalSpy finished(&reader, &TForm1::sessionFinished);
     reader.btnDoDeviceClick();
+    QVERIFY(finished.wait(60000));
     QCOMPARE(dialogs.seen, QStringList());
     const QStringList copies =
         FilesBelow(rig.Path(QStringLiteral("Data")), QStringLiteral("H0.dat"));

@@ -7,6 +7,7 @@
 #include "ProgramEnv.h"
 #include "ProgramSettings.h"
 #include "SimServer.h"
+#include "TDataForm.h"
 #include "TForm1.h"
 #include "TKeyDlg.h"
 #include "TextFormat.h"
@@ -23,13 +24,16 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 
 #include <deque>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -189,6 +193,23 @@ struct Home
 // Short line waits for a stand-in meter on loopback.
 const QStringList FastLine = {"[General]", "GlobalTimeOut=300", "LocalTimeOut=30", "GlobalTry=1"};
 
+// Starts a session as the user does (the Read button, the scan, the register request)
+// and waits for it to end, the window answering its dialogs meanwhile. False when no
+// session ran or it did not end.
+bool RunSession(TForm1& form, const std::function<void()>& start)
+{
+    QSignalSpy finished(&form, &TForm1::sessionFinished);
+    start();
+    if (finished.isEmpty() && !form.ReadoutRunning())
+        return false;
+    return !finished.isEmpty() || finished.wait(120000);
+}
+
+bool ClickRead(TForm1& form)
+{
+    return RunSession(form, [&form] { QTest::mouseClick(form.btnDoDevice, Qt::LeftButton); });
+}
+
 QStringList Items(const QComboBox* box)
 {
     QStringList items;
@@ -324,6 +345,8 @@ class TestMainWindow : public QObject
 private slots:
     void captionCarriesVersion();
     void memoShowsTheLog();
+    void memoKeepsNewestLines();
+    void closingEndsWithDataWindow();
     void startLineOnFirstActivationOnly();
     void folderNoteAfterStartLine();
     void layoutAt630x460();
@@ -383,6 +406,50 @@ void TestMainWindow::memoShowsTheLog()
     // The window is gone: the log goes on into its file alone.
     QCOMPARE(home.log.Memo(), nullptr);
     home.log.AddLogLine(QStringLiteral("after the window"));
+}
+
+void TestMainWindow::memoKeepsNewestLines()
+{
+    Home home;
+    TForm1 form(home.log, home.Path());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form)); // the start line is logged before ours
+    for (int i = 1; i <= 305; ++i)
+        home.log.AddLogLine(QStringLiteral("line %1").arg(i));
+    // The newest 300 and the one just added.
+    QCOMPARE(form.memLog->blockCount(), 301);
+    QVERIFY(form.memLog->document()->firstBlock().text().endsWith(QStringLiteral(": line 5")));
+
+    // A line the user selected stays selected, with the text under it, while lines come
+    // in and old ones go.
+    QTextCursor selection(form.memLog->document()->findBlockByNumber(150));
+    selection.select(QTextCursor::LineUnderCursor);
+    form.memLog->setTextCursor(selection);
+    const QString selected = form.memLog->textCursor().selectedText();
+    QVERIFY(selected.endsWith(QStringLiteral(": line 155")));
+    // From the session's thread, as a read-out logs.
+    std::thread session([&home] {
+        for (int i = 306; i <= 310; ++i)
+            home.log.AddLogLine(QStringLiteral("line %1").arg(i));
+    });
+    session.join();
+    QTRY_VERIFY(form.memLog->document()->lastBlock().text().endsWith(QStringLiteral(": line 310")));
+    QCOMPARE(form.memLog->blockCount(), 301);
+    QCOMPARE(form.memLog->textCursor().selectedText(), selected);
+}
+
+void TestMainWindow::closingEndsWithDataWindow()
+{
+    // The program ends with its main window: an open data window closes with it.
+    Home home;
+    TForm1 form(home.log, home.Path());
+    TDataForm dataForm;
+    form.SetDataForm(&dataForm);
+    form.show();
+    dataForm.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dataForm));
+    QVERIFY(form.close());
+    QVERIFY(!dataForm.isVisible());
 }
 
 void TestMainWindow::startLineOnFirstActivationOnly()
@@ -585,10 +652,9 @@ void TestMainWindow::generalSettings()
     QCOMPARE(form.cbCOM->currentText(), QString());
     QCOMPARE(form.cbSpeed->currentText(), speed);
     QCOMPARE(form.cbShowLog->isChecked(), showLogBox);
-    const ModbusMaster& master = form.Master();
-    QCOMPARE(
-        (QList<int>{master.ShowLog, master.GlobalTimeOut, master.LocalTimeOut, master.GlobalTry}),
-        line);
+    const LineConfig read = form.CurrentLine();
+    QCOMPARE((QList<int>{read.showLog, read.globalTimeOut, read.localTimeOut, read.globalTry}),
+             line);
     QCOMPARE(Items(form.lbIni), configurations);
 
     form.show();
@@ -684,10 +750,10 @@ void TestMainWindow::loadConfiguration_data()
     QTest::addColumn<int>("readPort");  // what a read-out gets
     QTest::addColumn<QString>("boxes"); // as BoxStates gives them
 
-    // The port box holds 1 to 65535 only: a port outside shows as the nearest it holds,
-    // and a read-out gets it as it was saved, to refuse it.
+    // A port a read-out refuses (0, negative, beyond 16 bits) shows as it was saved: the
+    // box shows what a read-out will use.
     QTest::newRow("no keys at all") << QStringList{"foreign=1"} << QStringList{"", "", "", "", ""}
-                                    << "---" << 0 << 1 << 0 << "-------";
+                                    << "---" << 0 << 0 << 0 << "-------";
     QTest::newRow("every key") << QStringList{"cbCOM=ttyUSB3",   "cbSpeed=4800",  "cbTCP=0",
                                               "cbModem=1",       "cbEcho=1",      "cbDevice=0",
                                               "edADDR=10.1.1.1", "edAddress=2-4", "edModem=ATD123",
@@ -695,24 +761,24 @@ void TestMainWindow::loadConfiguration_data()
                                               "cbArcMonth=1",    "cbArcInt=1",    "cbArcEDay=1",
                                               "cbLog=0",         "cbLogZ=1"}
                                << QStringList{"ttyUSB3", "4800", "10.1.1.1", "2-4", "ATD123"}
-                               << "-xx" << 0 << 1 << -7 << "x-xxx-x";
+                               << "-xx" << 0 << -7 << -7 << "x-xxx-x";
     QTest::newRow("family 2 drops the emergency archive and the protected log")
         << QStringList{"cbDevice=2", "cbTCP=1",  "cbArcInt=1", "cbArcEDay=1",
                        "cbLog=1",    "cbLogZ=1", "sePort=4001"}
         << QStringList{"", "", "", "", ""} << "x--" << 2 << 4001 << 4001 << "---x/x/";
     QTest::newRow("port beyond 16 bits")
         << QStringList{"cbTCP=1", "sePort=70000"} << QStringList{"", "", "", "", ""} << "x--" << 0
-        << 65535 << 70000 << "-------";
+        << 70000 << 70000 << "-------";
     QTest::newRow("family 1 has neither integral, emergency nor logs")
         << QStringList{"cbDevice=1",  "cbArcHour=1", "cbArcInt=1",
                        "cbArcEDay=1", "cbLog=1",     "cbLogZ=1"}
-        << QStringList{"", "", "", "", ""} << "---" << 1 << 1 << 0 << "x--////";
+        << QStringList{"", "", "", "", ""} << "---" << 1 << 0 << 0 << "x--////";
     QTest::newRow("family the box does not offer")
         << QStringList{"cbDevice=7", "cbLogZ=1"} << QStringList{"", "", "", "", ""} << "---" << 0
-        << 1 << 0 << "------x";
+        << 0 << 0 << "------x";
     QTest::newRow("numbers that are no numbers")
         << QStringList{"cbTCP=yes", "cbDevice=two", "sePort=80a"} << QStringList{"", "", "", "", ""}
-        << "---" << 0 << 1 << 0 << "-------";
+        << "---" << 0 << 0 << 0 << "-------";
 }
 
 void TestMainWindow::loadConfiguration()
@@ -760,7 +826,7 @@ void TestMainWindow::loadConfiguration()
     const bool tcp = connection.at(0) == u'x';
     QCOMPARE(form.edADDR->isVisible(), tcp);
     QCOMPARE(form.cbCOM->isVisible(), !tcp);
-    QCOMPARE(form.Master().EchoSkip, connection.at(2) == u'x');
+    QCOMPARE(form.CurrentLine().echo, connection.at(2) == u'x');
     // What a read-out would now use.
     const ReadoutSettings& settings = form.Settings();
     QCOMPARE(settings.family, family);
@@ -901,21 +967,22 @@ void TestMainWindow::boxesSetLineFlags()
     home.WriteIni({"[General]", "ShowLog=0", "[M]", "cbEcho=1", "[N]", "cbEcho=0"});
     TForm1 form(home.log, home.Path());
     form.show();
-    ModbusMaster& master = form.Master();
 
+    // What the line of the next read-out takes from the boxes.
     form.cbEcho->click();
-    QVERIFY(master.EchoSkip);
+    QVERIFY(form.CurrentLine().echo);
+    QCOMPARE(form.CurrentLine().ReplyPause(), 250);
     form.cbEcho->click();
-    QVERIFY(!master.EchoSkip);
+    QVERIFY(!form.CurrentLine().echo);
     ClickEntry(form.lbIni, QStringLiteral("M"));
-    QVERIFY(master.EchoSkip);
+    QVERIFY(form.CurrentLine().echo);
     ClickEntry(form.lbIni, QStringLiteral("N"));
-    QVERIFY(!master.EchoSkip);
+    QVERIFY(!form.CurrentLine().echo);
 
     form.cbShowLog->click();
-    QCOMPARE(master.ShowLog, 1);
+    QCOMPARE(form.CurrentLine().showLog, 1);
     form.cbShowLog->click();
-    QCOMPARE(master.ShowLog, 0);
+    QCOMPARE(form.CurrentLine().showLog, 0);
 }
 
 void TestMainWindow::portListRefreshedWhenOpened()
@@ -975,7 +1042,7 @@ void TestMainWindow::readThenAbortBetweenDevices()
     });
 
     DialogScript dialogs;
-    QTest::mouseClick(form.btnDoDevice, Qt::LeftButton);
+    QVERIFY(ClickRead(form));
 
     QCOMPARE(captions, QStringList({"Прервать", "Ожидание (disabled)"}));
     QCOMPARE(form.btnDoDevice->text(), QStringLiteral("Читать"));
@@ -1005,7 +1072,7 @@ void TestMainWindow::readThenAbortBetweenDevices()
     const QStringList tail = {"Чтение конфигурации архивов", "Выполнено", "Чтение имен параметров",
                               "Операция прервана", "закрытие порта"};
     QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
-    QCOMPARE(form.LineChannel().Kind(), ChannelKind::Closed);
+    QVERIFY(!form.ReadoutRunning());
 }
 
 void TestMainWindow::windowRespondsDuringReadout()
@@ -1023,33 +1090,50 @@ void TestMainWindow::windowRespondsDuringReadout()
     form.cbArcDay->setChecked(true);
     form.cbArcMonth->setChecked(true);
 
-    // A timer of the window and a click on a box, both while the read-out waits for
-    // the line; the read-out takes the box as it finds it when the daily archive is due.
+    // While the read-out runs the window is free: a timer of the window fires, a box is
+    // clicked, and a modal dialog opened by the user stays up while records arrive. The
+    // read-out goes on meanwhile and reads the device as its plan stood when it began.
     QStringList nested;
+    int linesWhileModal = 0;
+    // Once the device has begun (its plan taken), the window's own timer fires.
     QTimer tick;
-    connect(&tick, &QTimer::timeout, &form, [&] {
-        if (form.ReadoutRunning()) {
-            tick.stop();
-            nested.append(QStringLiteral("timer"));
-            QTest::mouseClick(form.cbArcDay, Qt::LeftButton, {},
-                              QPoint(6, form.cbArcDay->height() / 2));
-            nested.append(form.cbArcDay->isChecked() ? "daily ticked" : "daily unticked");
-        }
+    tick.setSingleShot(true);
+    connect(form.memLog, &QPlainTextEdit::textChanged, &form, [&] {
+        if (nested.isEmpty() && !tick.isActive() &&
+            form.memLog->toPlainText().contains(QStringLiteral("******* прибор по адресу 1")))
+            tick.start(0);
     });
-    tick.start(0);
+    connect(&tick, &QTimer::timeout, &form, [&] {
+        nested.append(QStringLiteral("timer"));
+        QTest::mouseClick(form.cbArcDay, Qt::LeftButton, {},
+                          QPoint(6, form.cbArcDay->height() / 2));
+        nested.append(form.cbArcDay->isChecked() ? "daily ticked" : "daily unticked");
+        const int before = form.memLog->blockCount();
+        form.SpeedButton1->click(); // a modal input box, answered once records came in
+        linesWhileModal = form.memLog->blockCount() - before;
+        nested.append(form.ReadoutRunning() ? "running" : "done");
+    });
     DialogScript dialogs;
-    QTest::mouseClick(form.btnDoDevice, Qt::LeftButton);
+    dialogs.Then([&form](QWidget* box) {
+        // The records keep coming while the box is up.
+        const int at = form.memLog->blockCount();
+        QTRY_VERIFY_WITH_TIMEOUT(form.memLog->blockCount() > at + 2 || !form.ReadoutRunning(),
+                                 60000);
+        static_cast<QDialog*>(box)->reject();
+    });
+    QVERIFY(ClickRead(form));
     tick.stop();
 
-    QCOMPARE(nested, QStringList({"timer", "daily unticked"}));
-    QCOMPARE(dialogs.seen, QStringList());
+    QCOMPARE(nested.mid(0, 2), QStringList({"timer", "daily unticked"}));
+    QVERIFY(linesWhileModal > 2);
+    QCOMPARE(dialogs.seen, QStringList{"input:Введите НЕХ"});
     const QString day = FormatMonthDay(QDate::currentDate());
-    for (const char* suffix : {"CFG.csv", "H0.csv", "H0.dat", "O0.csv", "O0.dat"})
+    for (const char* suffix :
+         {"CFG.csv", "H0.csv", "H0.dat", "A0.csv", "A0.dat", "O0.csv", "O0.dat"})
         QVERIFY2(home.FilesEndingWith(u'/' + day + QLatin1String(suffix)).size() == 1, suffix);
-    QCOMPARE(home.FilesEndingWith(QStringLiteral("A0.csv")), QStringList());
     const QStringList lines = home.ReadoutLogLines();
     QVERIFY(lines.contains(QStringLiteral("Чтение почасового архива")));
-    QVERIFY(!lines.contains(QStringLiteral("Чтение посуточного архива")));
+    QVERIFY(lines.contains(QStringLiteral("Чтение посуточного архива")));
     QCOMPARE(lines.last(), QStringLiteral("закрытие порта"));
     QCOMPARE(form.btnDoDevice->text(), QStringLiteral("Читать"));
 
@@ -1091,7 +1175,7 @@ void TestMainWindow::closingDuringReadoutAbortsFirst()
             seen.append(form.btnDoDevice->text());
         });
     });
-    QTest::mouseClick(form.btnDoDevice, Qt::LeftButton);
+    QVERIFY(ClickRead(form));
 
     QCOMPARE(seen, QStringList({"pressed", "still open", "Ожидание"}));
     QVERIFY(!form.isVisible());
@@ -1189,11 +1273,11 @@ void TestMainWindow::findMeters()
     QVERIFY(lines.contains(found.isEmpty()
                                ? QStringLiteral("Приборы не найдены")
                                : QStringLiteral("Найдено приборов: %1").arg(found.size())));
-    QCOMPARE(form.LineChannel().Kind(), ChannelKind::Closed);
-    // The read-out's own waits are back after the scan's short ones.
-    QCOMPARE(form.Master().GlobalTimeOut, 300);
-    QCOMPARE(form.Master().GlobalTry, 1);
-    QCOMPARE(form.Master().SendPauseMs, 100);
+    QVERIFY(!form.ReadoutRunning());
+    // A read-out after the scan has the line's own waits, not the scan's short ones.
+    QCOMPARE(form.CurrentLine().globalTimeOut, 300);
+    QCOMPARE(form.CurrentLine().globalTry, 1);
+    QCOMPARE(form.CurrentLine().sendPause, 100);
 }
 
 void TestMainWindow::findMetersAborted()
@@ -1221,7 +1305,7 @@ void TestMainWindow::findMetersAborted()
             captions.append(form.btnDoDevice->text());
         });
     });
-    form.FindMeters(QStringLiteral("1-40"));
+    QVERIFY(RunSession(form, [&form] { form.FindMeters(QStringLiteral("1-40")); }));
 
     QCOMPARE(captions, QStringList({"Прервать", "Ожидание"}));
     QCOMPARE(form.btnDoDevice->text(), QStringLiteral("Читать"));
@@ -1234,7 +1318,7 @@ void TestMainWindow::findMetersAborted()
     const qsizetype aborted = lines.indexOf(QStringLiteral("Операция прервана"));
     QVERIFY2(aborted > 0, qPrintable(lines.join(u'\n')));
     QCOMPARE(lines.value(aborted + 1), QStringLiteral("Найдено приборов: 1"));
-    QCOMPARE(form.LineChannel().Kind(), ChannelKind::Closed);
+    QVERIFY(!form.ReadoutRunning());
 }
 
 void TestMainWindow::readoutFailuresShownInDialog_data()
@@ -1259,7 +1343,7 @@ void TestMainWindow::readoutFailuresShownInDialog()
 
     DialogScript dialogs;
     dialogs.Then(DialogScript::Press(Qt::Key_Return));
-    QTest::mouseClick(form.btnDoDevice, Qt::LeftButton);
+    QVERIFY(ClickRead(form));
 
     QVERIFY(dialogs.Done());
     QCOMPARE(dialogs.seen.size(), 1);
@@ -1306,9 +1390,11 @@ void TestMainWindow::portOutOfRangeRefused()
     form.show();
     ClickEntry(form.lbIni, QStringLiteral("Узел"));
 
+    // The box shows the port as saved, the one the read-out refuses.
+    QCOMPARE(form.sePort->value(), port);
     DialogScript dialogs;
     dialogs.Then(DialogScript::Press(Qt::Key_Return));
-    QTest::mouseClick(form.btnDoDevice, Qt::LeftButton);
+    QVERIFY(ClickRead(form));
 
     QVERIFY(dialogs.Done());
     QCOMPARE(dialogs.seen, QStringList{QStringLiteral("0:Неверный параметр")});
@@ -1319,7 +1405,7 @@ void TestMainWindow::portOutOfRangeRefused()
                      missing),
              qPrintable(missing));
     QVERIFY(!listener.waitForNewConnection(0));
-    QCOMPARE(form.LineChannel().Kind(), ChannelKind::Closed);
+    QVERIFY(!form.ReadoutRunning());
     QCOMPARE(form.btnDoDevice->text(), QStringLiteral("Читать"));
 }
 
@@ -1389,7 +1475,7 @@ void TestMainWindow::registerRequest()
     form.edAddress->setText(QStringLiteral("x5-9 7"));
     form.SpinEdit1->setValue(10);
     DialogScript dialogs;
-    form.SpeedButton2->click();
+    QVERIFY(RunSession(form, [&form] { form.SpeedButton2->click(); }));
 
     QList<int> asked;
     for (int reg = 10; reg <= 109; ++reg)
@@ -1410,7 +1496,7 @@ void TestMainWindow::registerRequest()
     QCOMPARE(lines.mid(start, expected.size()), expected);
     QCOMPARE(lines.last(), QStringLiteral("закрытие порта"));
     QCOMPARE(dialogs.seen, QStringList());
-    QCOMPARE(form.LineChannel().Kind(), ChannelKind::Closed);
+    QVERIFY(!form.ReadoutRunning());
 }
 
 void TestMainWindow::registerRequestRefused_data()
@@ -1446,7 +1532,7 @@ void TestMainWindow::registerRequestRefused()
     QCOMPARE(dialogs.seen, QStringList{shown});
     // Nothing was logged or opened.
     QVERIFY(!QFileInfo::exists(home.log.LogFilePath(LogNow.date())));
-    QCOMPARE(form.LineChannel().Kind(), ChannelKind::Closed);
+    QVERIFY(!form.ReadoutRunning());
 }
 
 QTEST_MAIN(TestMainWindow)
