@@ -4,6 +4,7 @@
 #include "ProgramEnv.h"
 #include "ProgramSettings.h"
 #include "ReadCommand.h"
+#include "ReadPlan.h"
 #include "ReadoutSettings.h"
 
 #include <QCommandLineParser>
@@ -11,11 +12,14 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <memory>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -38,8 +42,10 @@ const char BatchUsage[] =
     "\n"
     "Each configuration is read as \"orvekdata read --config NAME\" would read it. Its\n"
     "exchange-log lines go to standard output and Protocols/yyyy-mm-dd.log, its errors\n"
-    "to standard error, each line after \"[NAME] \". A summary ends the run. Ctrl+C\n"
-    "aborts every read-out and starts no more (twice: stop at once).\n"
+    "to standard error, each line after \"[NAME] \". A read-out that cannot start, and a\n"
+    "name with control characters or of more than 255 characters, fail. A summary ends\n"
+    "the run, then the first failure of each configuration that failed. Ctrl+C aborts\n"
+    "every read-out and starts no more (twice: stop at once, the read-outs killed).\n"
     "Exit code: 0 all read, 1 a configuration failed or was aborted, 2 bad usage.\n";
 
 namespace {
@@ -64,6 +70,8 @@ struct Child
     QElapsedTimer clock;
     QByteArray out;
     QByteArray err;
+    bool interrupted = false; // asked to abort
+    bool done = false;        // its outcome is known
 };
 
 struct Outcome
@@ -74,7 +82,15 @@ struct Outcome
     int asked = 0;
     int files = 0;
     double seconds = 0;
+    QString failure; // the first, for the lines below the summary
 };
+
+// Whatever a text holds stays on one line of the terminal.
+QString OneLine(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    return PrintableName(text.replace(u'\r', u' ').replace(u'\n', u' '));
+}
 
 } // namespace
 
@@ -124,43 +140,78 @@ bool ParseBatchOptions(const QStringList& args, BatchOptions& options, QString& 
     return true;
 }
 
+QString SerialLineKey(const QString& port, const QString& stableFolder)
+{
+    const QString name = port.trimmed();
+#if defined(Q_OS_WIN)
+    Q_UNUSED(stableFolder);
+    QString device = name;
+    if (device.startsWith(QLatin1String("\\\\.\\")))
+        device.remove(0, 4);
+    return QStringLiteral("port ") + device.toUpper();
+#else
+    QString device = SerialPortPath(name, stableFolder);
+    // The serial port opens a name without a folder as a device of /dev.
+    if (!device.isEmpty() && !device.contains(u'/'))
+        device = QStringLiteral("/dev/") + device;
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    return QStringLiteral("port ") + (canonical.isEmpty()
+                                          ? (device.isEmpty() ? device : QDir::cleanPath(device))
+                                          : canonical);
+#endif
+}
+
+QString GatewayLineKey(const QString& host, int port)
+{
+    // As the line parses it: "010.0.0.1" is 8.0.0.1 there.
+    QHostAddress address;
+    const QString text =
+        address.setAddress(host.trimmed()) ? address.toString() : host.trimmed().toLower();
+    return QStringLiteral("tcp %1:%2").arg(text).arg(port);
+}
+
 bool PlanBatch(const BatchOptions& options, const QString& iniPath, QList<BatchEntry>& plan,
                QString& error)
 {
-    const IniFile ini(iniPath);
+    const IniSnapshot ini = IniFile(iniPath).Snapshot();
     const QStringList saved = ConfigurationNames(ini);
+    QHash<QString, QString> byFolded;
+    byFolded.reserve(saved.size());
+    for (const QString& name : saved)
+        byFolded.insert(name.toCaseFolded(), name);
     QStringList names;
-    if (options.all) {
+    if (options.all)
         names = saved;
-    }
     for (const QString& asked : options.names) {
-        QString found;
-        for (const QString& name : saved) {
-            if (name.compare(asked, Qt::CaseInsensitive) == 0)
-                found = name;
-        }
+        const QString found = byFolded.value(asked.toCaseFolded());
         if (found.isEmpty()) {
-            error = QStringLiteral("no saved configuration \"") + asked + QStringLiteral("\" in ") +
-                    ini.Path();
+            error = QStringLiteral("no saved configuration \"") + PrintableName(asked) +
+                    QStringLiteral("\" in ") + QDir::toNativeSeparators(iniPath);
             return false;
         }
         if (!options.all)
             names.append(found);
     }
     if (names.isEmpty()) {
-        error = QStringLiteral("no saved configuration in ") + ini.Path();
+        error = QStringLiteral("no saved configuration in ") + QDir::toNativeSeparators(iniPath);
         return false;
     }
     plan.clear();
-    for (const QString& name : names) {
+    plan.reserve(names.size());
+    for (const QString& name : std::as_const(names)) {
         ReadoutSettings settings;
         ReadConfiguration(ini, name, settings);
         BatchEntry entry;
         entry.name = name;
-        entry.line =
-            settings.useTcp
-                ? QStringLiteral("tcp %1:%2").arg(settings.tcpHost.trimmed()).arg(settings.tcpPort)
-                : QStringLiteral("port ") + settings.comPort.trimmed();
+        if (settings.useTcp) {
+            entry.line =
+                QStringLiteral("tcp %1:%2").arg(settings.tcpHost.trimmed()).arg(settings.tcpPort);
+            entry.lineKey = GatewayLineKey(settings.tcpHost, settings.tcpPort);
+        } else {
+            entry.line = QStringLiteral("port ") + settings.comPort.trimmed();
+            entry.lineKey = SerialLineKey(settings.comPort);
+        }
+        entry.refused = ConfigurationNameFault(name);
         plan.append(entry);
     }
     return true;
@@ -177,7 +228,7 @@ int RunBatchCommand(const BatchOptions& options, const QString& program, FILE* o
     }
     QList<BatchEntry> plan;
     QString error;
-    if (!PlanBatch(options, programDir + QStringLiteral("OrvekData.ini"), plan, error)) {
+    if (!PlanBatch(options, IniPath(programDir), plan, error)) {
         Write(err, QStringLiteral("orvekdata: ") + error + u'\n');
         return 2;
     }
@@ -188,25 +239,36 @@ int RunBatchCommand(const BatchOptions& options, const QString& program, FILE* o
     }
     // One day for every configuration, also across midnight.
     const QDate from = options.from.value_or(QDate::currentDate());
+    QList<Outcome> outcomes(plan.size());
+    // The names and lines as printed.
+    QStringList shown;
+    QStringList shownLines;
+    for (const BatchEntry& entry : std::as_const(plan)) {
+        shown.append(PrintableName(entry.name));
+        shownLines.append(OneLine(entry.line));
+    }
 
     // The lines in the order their first configuration comes, each with its queue.
     QStringList lines;
     QHash<QString, QList<int>> queues;
     for (int i = 0; i < plan.size(); ++i) {
-        if (!queues.contains(plan[i].line))
-            lines.append(plan[i].line);
-        queues[plan[i].line].append(i);
+        if (!plan[i].refused.isEmpty()) {
+            outcomes[i].failure = QStringLiteral("refused: ") + plan[i].refused;
+            Write(err, u'[' + shown[i] + QStringLiteral("] ") + outcomes[i].failure + u'\n');
+            continue;
+        }
+        if (!queues.contains(plan[i].lineKey))
+            lines.append(plan[i].lineKey);
+        queues[plan[i].lineKey].append(i);
     }
 
-    QList<Outcome> outcomes(plan.size());
     std::vector<std::unique_ptr<Child>> running;
     QEventLoop loop;
-    bool stopping = false;
+    int seen = 0; // interrupts so far
     qsizetype nextLine = 0;
 
     const auto passOn = [&](Child& child, QByteArray& buffer, FILE* stream, bool all) {
-        const QByteArray prefix =
-            (u'[' + plan[child.index].name + QStringLiteral("] ")).toLocal8Bit();
+        const QByteArray prefix = (u'[' + shown[child.index] + QStringLiteral("] ")).toLocal8Bit();
         qsizetype end;
         while ((end = buffer.indexOf('\n')) >= 0) {
             Write(stream, prefix + buffer.left(end + 1));
@@ -217,24 +279,65 @@ int RunBatchCommand(const BatchOptions& options, const QString& program, FILE* o
             buffer.clear();
         }
     };
+    const auto interrupt = [](Child& child) {
+        child.interrupted = true;
+#ifdef Q_OS_UNIX
+        // Never pid 0, which would be the batch's own process group.
+        if (child.process.processId() > 0)
+            ::kill(pid_t(child.process.processId()), SIGINT);
+#else
+        child.process.terminate();
+#endif
+    };
 
     std::function<void(const QString&)> startNext;
+    // The child's outcome is known: the line is free for the next.
+    const auto finish = [&](Child* c) {
+        c->done = true;
+        outcomes[c->index].seconds = double(c->clock.elapsed()) / 1000.0;
+        const QString line = plan[c->index].lineKey;
+        // Not from within the process's own signal, which is still running.
+        QMetaObject::invokeMethod(
+            &loop,
+            [&, c, line] {
+                for (auto it = running.begin(); it != running.end(); ++it) {
+                    if (it->get() == c) {
+                        running.erase(it);
+                        break;
+                    }
+                }
+                startNext(line);
+            },
+            Qt::QueuedConnection);
+    };
+
     const auto start = [&](int index) {
         auto child = std::make_unique<Child>();
         child->index = index;
         Child* c = child.get();
+        Outcome& outcome = outcomes[index];
+        outcome.started = true;
+        const QString planPath = work.filePath(QStringLiteral("%1.plan.json").arg(index));
+        const QString resultPath = work.filePath(QStringLiteral("%1.result.json").arg(index));
+        ReadPlan readPlan;
+        readPlan.configuration = plan[index].name;
+        readPlan.from = from;
+        readPlan.sendPause = options.sendPause;
+        readPlan.replyPause = options.replyPause;
+        readPlan.logPrefix = u'[' + shown[index] + QStringLiteral("] ");
+        readPlan.report = work.filePath(QStringLiteral("%1.csv").arg(index));
+        QString planError;
+        if (!WriteReadPlan(planPath, readPlan, planError)) {
+            outcome.failure = QStringLiteral("cannot start: ") + planError;
+            Write(err, u'[' + shown[index] + QStringLiteral("] ") + outcome.failure + u'\n');
+            running.push_back(std::move(child));
+            finish(c);
+            return;
+        }
         QStringList args = {QStringLiteral("read")};
         if (!options.home.isEmpty())
             args << QStringLiteral("--home") << options.home;
-        args << QStringLiteral("--config") << plan[index].name << QStringLiteral("--from")
-             << from.toString(Qt::ISODate) << QStringLiteral("--log-prefix")
-             << u'[' + plan[index].name + QStringLiteral("] ") << QStringLiteral("--status")
-             << work.filePath(QStringLiteral("%1.status").arg(index)) << QStringLiteral("--report")
-             << work.filePath(QStringLiteral("%1.csv").arg(index));
-        if (options.sendPause)
-            args << QStringLiteral("--send-pause") << QString::number(*options.sendPause);
-        if (options.replyPause)
-            args << QStringLiteral("--reply-pause") << QString::number(*options.replyPause);
+        args << QStringLiteral("--plan") << planPath << QStringLiteral("--result") << resultPath;
         c->process.setProgram(program);
         c->process.setArguments(args);
         c->process.setStandardInputFile(QProcess::nullDevice());
@@ -246,50 +349,74 @@ int RunBatchCommand(const BatchOptions& options, const QString& program, FILE* o
             c->err += c->process.readAllStandardError();
             passOn(*c, c->err, err, false);
         });
-        QObject::connect(&c->process, &QProcess::finished, [&, c](int, QProcess::ExitStatus) {
-            c->out += c->process.readAllStandardOutput();
-            c->err += c->process.readAllStandardError();
-            passOn(*c, c->out, out, true);
-            passOn(*c, c->err, err, true);
-            Outcome& outcome = outcomes[c->index];
-            outcome.seconds = double(c->clock.elapsed()) / 1000.0;
-            QFile status(work.filePath(QStringLiteral("%1.status").arg(c->index)));
-            if (status.open(QIODevice::ReadOnly)) {
-                const QList<QByteArray> words = status.readAll().trimmed().split(' ');
-                if (words.size() == 4) {
-                    outcome.result = QString::fromLatin1(words[0]);
-                    outcome.read = words[1].toInt();
-                    outcome.asked = words[2].toInt();
-                    outcome.files = words[3].toInt();
-                }
-            }
-            const QString line = plan[c->index].line;
-            QMetaObject::invokeMethod(
-                &loop,
-                [&, c, line] {
-                    for (auto it = running.begin(); it != running.end(); ++it) {
-                        if (it->get() == c) {
-                            running.erase(it);
-                            break;
-                        }
-                    }
-                    startNext(line);
-                },
-                Qt::QueuedConnection);
+        // A read-out that came up after the first Ctrl+C is asked to abort as it starts.
+        QObject::connect(&c->process, &QProcess::started, [&, c] {
+            if (seen > 0 && !c->interrupted)
+                interrupt(*c);
         });
-        outcomes[index].started = true;
+        QObject::connect(
+            &c->process, &QProcess::errorOccurred, [&, c](QProcess::ProcessError problem) {
+                if (problem != QProcess::FailedToStart || c->done)
+                    return;
+                Outcome& failed = outcomes[c->index];
+                failed.failure = QStringLiteral("cannot start: ") + c->process.errorString();
+                Write(err, u'[' + shown[c->index] + QStringLiteral("] ") + failed.failure + u'\n');
+                finish(c);
+            });
+        QObject::connect(
+            &c->process, &QProcess::finished,
+            [&, c, resultPath](int code, QProcess::ExitStatus how) {
+                if (c->done)
+                    return;
+                c->out += c->process.readAllStandardOutput();
+                c->err += c->process.readAllStandardError();
+                passOn(*c, c->out, out, true);
+                passOn(*c, c->err, err, true);
+                Outcome& ended = outcomes[c->index];
+                ReadResult result;
+                QString resultError;
+                if (ReadReadResult(resultPath, result, resultError)) {
+                    ended.result = OutcomeText(result.outcome);
+                    ended.read = result.devicesRead;
+                    ended.asked = result.devicesAsked;
+                    ended.files = result.filesWritten;
+                    ended.failure = result.firstFailure;
+                    // What a process that did not end well says is not taken for read.
+                    if (result.outcome == ReadResult::Outcome::Read &&
+                        (how != QProcess::NormalExit || code != 0)) {
+                        ended.result = QStringLiteral("failed");
+                        ended.failure = how != QProcess::NormalExit
+                                            ? QStringLiteral("ended: ") + c->process.errorString()
+                                            : QStringLiteral("ended with exit code %1").arg(code);
+                        Write(err, u'[' + shown[c->index] + QStringLiteral("] ") + ended.failure +
+                                       u'\n');
+                    }
+                } else if (c->interrupted) {
+                    ended.result = QStringLiteral("aborted");
+                } else {
+                    ended.failure =
+                        how != QProcess::NormalExit
+                            ? QStringLiteral("ended without a result: ") + c->process.errorString()
+                        : QFileInfo::exists(resultPath)
+                            ? QStringLiteral("ended without a readable result: ") + resultError
+                            : QStringLiteral("ended without a result (exit code %1)").arg(code);
+                    Write(err,
+                          u'[' + shown[c->index] + QStringLiteral("] ") + ended.failure + u'\n');
+                }
+                finish(c);
+            });
         c->clock.start();
-        c->process.start();
         running.push_back(std::move(child));
+        c->process.start();
     };
 
     // Goes on with the line that has just become free, or with a line not yet begun.
     startNext = [&](const QString& freed) {
-        if (!stopping && !freed.isEmpty() && !queues[freed].isEmpty()) {
+        if (seen == 0 && !freed.isEmpty() && !queues[freed].isEmpty()) {
             start(queues[freed].takeFirst());
             return;
         }
-        while (!stopping && qsizetype(running.size()) < options.jobs && nextLine < lines.size()) {
+        while (seen == 0 && qsizetype(running.size()) < options.jobs && nextLine < lines.size()) {
             const QString& line = lines[nextLine++];
             start(queues[line].takeFirst());
         }
@@ -297,48 +424,60 @@ int RunBatchCommand(const BatchOptions& options, const QString& program, FILE* o
             loop.quit();
     };
 
-    int seen = 0;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         const int count = interrupts ? interrupts() : 0;
-        if (count == seen)
+        if (count <= seen)
             return;
         seen = count;
-        stopping = true;
-        for (const auto& child : running) {
-#ifdef Q_OS_UNIX
-            if (count >= 2)
-                child->process.kill();
-            else if (child->process.processId() > 0)
-                ::kill(pid_t(child->process.processId()), SIGINT);
-#else
-            if (count >= 2)
-                child->process.kill();
-            else
-                child->process.terminate();
-#endif
+        if (count == 1) {
+            for (const auto& child : running) {
+                if (!child->done && !child->interrupted &&
+                    child->process.state() == QProcess::Running)
+                    interrupt(*child);
+            }
+            return;
         }
+        // At once: whatever the read-outs still do is not waited for.
+        for (const auto& child : running) {
+            if (child->done)
+                continue;
+            child->done = true;
+            outcomes[child->index].result = QStringLiteral("aborted");
+            outcomes[child->index].seconds = double(child->clock.elapsed()) / 1000.0;
+        }
+        loop.quit();
     });
     poll.start(50);
     QMetaObject::invokeMethod(
         &loop, [&] { startNext(QString()); }, Qt::QueuedConnection);
     loop.exec();
     poll.stop();
+    for (const auto& child : running) {
+        QObject::disconnect(&child->process, nullptr, nullptr, nullptr);
+        child->process.kill();
+        child->process.waitForFinished(5000);
+        child->out += child->process.readAllStandardOutput();
+        child->err += child->process.readAllStandardError();
+        passOn(*child, child->out, out, true);
+        passOn(*child, child->err, err, true);
+    }
+    running.clear();
 
-    // Configurations never started count as aborted; so does one stopped at once.
+    // Configurations never started count as aborted.
     bool allRead = true;
     for (int i = 0; i < plan.size(); ++i) {
-        if (stopping && (!outcomes[i].started || seen >= 2))
+        if (seen > 0 && !outcomes[i].started && plan[i].refused.isEmpty())
             outcomes[i].result = QStringLiteral("aborted");
         allRead = allRead && outcomes[i].result == QLatin1String("read");
     }
 
-    // The summary, one row per configuration.
+    // The summary, one row per configuration, then what failed them.
     int nameWidth = int(QStringLiteral("configuration").size());
     int lineWidth = int(QStringLiteral("line").size());
-    for (const BatchEntry& entry : plan) {
-        nameWidth = qMax(nameWidth, int(entry.name.size()));
-        lineWidth = qMax(lineWidth, int(entry.line.size()));
+    for (int i = 0; i < plan.size(); ++i) {
+        nameWidth = qMax(nameWidth, int(shown[i].size()));
+        lineWidth = qMax(lineWidth, int(shownLines[i].size()));
     }
     QString summary = QStringLiteral("\n%1  %2  %3  %4  %5  %6\n")
                           .arg(QStringLiteral("configuration"), -nameWidth)
@@ -347,16 +486,21 @@ int RunBatchCommand(const BatchOptions& options, const QString& program, FILE* o
                           .arg(QStringLiteral("devices"), 7)
                           .arg(QStringLiteral("files"), 5)
                           .arg(QStringLiteral("seconds"), 7);
+    QString failures;
     for (int i = 0; i < plan.size(); ++i) {
         const Outcome& o = outcomes[i];
         summary += QStringLiteral("%1  %2  %3  %4  %5  %6\n")
-                       .arg(plan[i].name, -nameWidth)
-                       .arg(plan[i].line, -lineWidth)
+                       .arg(shown[i], -nameWidth)
+                       .arg(shownLines[i], -lineWidth)
                        .arg(o.result, -7)
                        .arg(QStringLiteral("%1/%2").arg(o.read).arg(o.asked), 7)
                        .arg(o.files, 5)
                        .arg(o.seconds, 7, 'f', 1);
+        if (o.result == QLatin1String("failed") && !o.failure.isEmpty())
+            failures += shown[i] + QStringLiteral(": ") + OneLine(o.failure) + u'\n';
     }
+    if (!failures.isEmpty())
+        summary += u'\n' + failures;
     Write(out, summary);
 
     if (options.report) {

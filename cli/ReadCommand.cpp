@@ -6,6 +6,7 @@
 #include "Interrupts.h"
 #include "ProgramEnv.h"
 #include "ProgramSettings.h"
+#include "ReadPlan.h"
 #include "ReadoutPlan.h"
 #include "ReadoutSession.h"
 #include "ReadoutSteps.h"
@@ -25,6 +26,7 @@ const char ReadUsage[] =
     "                 [--archives hour,day,month,integral,emergency]\n"
     "                 [--logs event,protected] [--modem DIALSTRING] [--mbus] [--show-log]\n"
     "                 [--send-pause MS] [--reply-pause MS] [--report FILE]\n"
+    "                 [--plan FILE] [--result FILE]\n"
     "                            read the meters without the window\n"
     "\n"
     "Read options:\n"
@@ -50,6 +52,9 @@ const char ReadUsage[] =
     "  --reply-pause MS    quiet time after every good reply (default from [General]\n"
     "                      ReplyPause; 50, or 250 with --mbus)\n"
     "  --report FILE       also write the read-out report to FILE\n"
+    "  --plan FILE         take --config, --from, the pauses and --report from the JSON\n"
+    "                      read-out plan FILE; the options given come over it\n"
+    "  --result FILE       write how the read-out ended to FILE as JSON\n"
     "\n"
     "The exchange log goes to standard output and to Protocols/yyyy-mm-dd.log, errors\n"
     "to standard error; the files go to Data/yyyy-mm-dd/device/serial number in the\n"
@@ -254,12 +259,6 @@ QList<QCommandLineOption> ReadCommandOptions()
         ValueOption(QStringLiteral("reply-pause")),
         ValueOption(QStringLiteral("report")),
     };
-    // For batch's read-outs only.
-    for (const QString& name : {QStringLiteral("log-prefix"), QStringLiteral("status")}) {
-        QCommandLineOption hidden = ValueOption(name);
-        hidden.setFlags(QCommandLineOption::HiddenFromHelp);
-        options.append(hidden);
-    }
     return options;
 }
 
@@ -274,8 +273,6 @@ bool TakeReadOptions(const QCommandLineParser& parser, ReadOptions& options, QSt
             target = parser.value(QLatin1String(name));
     };
     takeLast("home", options.home);
-    takeLast("log-prefix", options.logPrefix);
-    takeLast("status", options.status);
     takeLast("report", options.report);
     takeLast("config", options.config);
     takeLast("modem", options.dialString);
@@ -369,8 +366,35 @@ bool ParseOptionsOnly(QCommandLineParser& parser, const QList<QCommandLineOption
 bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error)
 {
     QCommandLineParser parser;
-    return ParseOptionsOnly(parser, ReadCommandOptions(), args, error) &&
-           TakeReadOptions(parser, options, error);
+    const QString plan = QStringLiteral("plan");
+    const QString result = QStringLiteral("result");
+    if (!ParseOptionsOnly(parser,
+                          ReadCommandOptions() << ValueOption(plan, QStringLiteral("file"))
+                                               << ValueOption(result, QStringLiteral("file")),
+                          args, error) ||
+        !TakeReadOptions(parser, options, error))
+        return false;
+    if (parser.isSet(result))
+        options.result = parser.value(result);
+    if (!parser.isSet(plan))
+        return true;
+    ReadPlan given;
+    if (!ReadReadPlan(parser.value(plan), given, error)) {
+        error = QStringLiteral("--plan ") + error;
+        return false;
+    }
+    if (!options.config)
+        options.config = given.configuration;
+    if (!options.from)
+        options.from = given.from;
+    if (!options.sendPause)
+        options.sendPause = given.sendPause;
+    if (!options.replyPause)
+        options.replyPause = given.replyPause;
+    if (!options.report)
+        options.report = given.report;
+    options.logPrefix = given.logPrefix;
+    return true;
 }
 
 bool BuildReadSettings(const ReadOptions& options, const IniFile& ini,
@@ -455,7 +479,10 @@ int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err)
     }
     const IniFile ini(programDir + QStringLiteral("OrvekData.ini"));
 
-    const GeneralSettings general = ReadGeneralSettings(ini);
+    QStringList warnings;
+    const GeneralSettings general = ReadGeneralSettings(ini, &warnings);
+    for (const QString& warning : std::as_const(warnings))
+        std::fputs(("orvekdata: " + warning + u'\n').toLocal8Bit().constData(), err);
     ReadoutSettings settings;
     QString error;
     if (!BuildReadSettings(options, ini, general, QDate::currentDate(), settings, error)) {
@@ -494,19 +521,10 @@ int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err)
     if (copyError != 0)
         console.Error(QStringLiteral("orvekdata: ") + *options.report +
                       QStringLiteral(": I/O error ") + QString::number(copyError));
-    if (options.status) {
-        const ReadoutReport& report = session.LastReport();
-        const QString result = aborted || report.Aborted() ? QStringLiteral("aborted")
-                               : console.failed            ? QStringLiteral("failed")
-                                                           : QStringLiteral("read");
-        QFile status(*options.status);
-        if (status.open(QIODevice::WriteOnly))
-            status.write(QStringLiteral("%1 %2 %3 %4\n")
-                             .arg(result)
-                             .arg(report.DevicesRead())
-                             .arg(report.devices.size())
-                             .arg(report.FilesWritten())
-                             .toUtf8());
-    }
+    if (options.result &&
+        !WriteReadResult(
+            *options.result,
+            ResultOf(session.LastReport(), console.failed, aborted, session.ReportPath), error))
+        console.Error(QStringLiteral("orvekdata: ") + error);
     return console.failed || aborted ? 1 : 0;
 }

@@ -37,10 +37,9 @@ struct ReadOptions
     std::optional<QString> report; // a copy of the read-out report
     std::optional<int> sendPause;  // ms
     std::optional<int> replyPause; // ms
-    // For orvekdata batch: put before every line of the log file, and where the child
-    // leaves what the summary needs.
+    // From a plan (--plan): put before every line of the day's log file.
     QString logPrefix;
-    std::optional<QString> status;
+    std::optional<QString> result; // where the result goes at the end (--result)
 };
 
 // The commands parse with Qt's parser, one per command. An option that takes a value
@@ -68,15 +67,17 @@ bool TakeFromOption(const QCommandLineParser& parser, std::optional<QDate>& from
 bool TakePauseOption(const QCommandLineParser& parser, const QString& name,
                      std::optional<int>& pause, QString& error);
 
-// The options of read (also those batch passes on to its read-outs, hidden from the
-// usage); scan parses with them too and refuses those that do not set the line.
+// The options of read but --plan and --result; scan parses with them too and refuses
+// those that do not set the line.
 QList<QCommandLineOption> ReadCommandOptions();
 
 // read's options from a parse, into options; every value of a repeated option is
 // checked and the last one counts. False with a message for the user on a bad value.
 bool TakeReadOptions(const QCommandLineParser& parser, ReadOptions& options, QString& error);
 
-// The arguments after "read". False with a message for the user on bad usage.
+// The arguments after "read", a plan's options among them (the command line's own come
+// over the plan's). False with a message for the user on bad usage, a plan that cannot
+// be read among it.
 bool ParseReadOptions(const QStringList& args, ReadOptions& options, QString& error);
 
 // The settings a read-out starts from: [General] (port and speed), then the saved

@@ -37,6 +37,32 @@ bool IsSystemProgramFolder(const QString& dir)
 #endif
 }
 
+const QString IniName = QStringLiteral("OrvekData.ini");
+
+// A copy that never replaces a file put there meanwhile (two read-outs at a first start),
+// made under another name and then renamed, so that no one reads it half-written. A
+// copy that fails leaves the user's folder as it was: the program starts all the same.
+void AdoptProgramIni(const QString& programFolder, const QString& userFolder)
+{
+    const QString target = userFolder + u'/' + IniName;
+    if (QFileInfo::exists(target))
+        return;
+    QFile source(programFolder + u'/' + IniName);
+    if (!source.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = source.readAll();
+    if (source.error() != QFileDevice::NoError)
+        return;
+    // Not QFile::copy: it would take over the permissions of a read-only original.
+    QTemporaryFile copy(target + QStringLiteral("-XXXXXX"));
+    if (!copy.open() || copy.write(bytes) != bytes.size() || !copy.flush())
+        return;
+    // Left to itself it would remove the file under its new name as well.
+    copy.setAutoRemove(false);
+    if (!copy.rename(target))
+        copy.remove();
+}
+
 QString WithSeparator(QString dir)
 {
     if (!dir.endsWith(u'/'))
@@ -77,12 +103,25 @@ bool FolderWritable(const QString& dir)
 
 bool PrepareProgramDir(const QString& dir, QString& message)
 {
-    if (QDir().mkpath(dir) && FolderWritable(dir))
-        return true;
-    message = QStringLiteral("Нет доступа на запись в папку данных программы ") +
-              QDir::toNativeSeparators(dir) +
-              QStringLiteral(": проверьте права на папку и место на диске");
-    return false;
+    const QString programFolder =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    return PrepareProgramDir(dir, programFolder, UserDataDir(), message);
+}
+
+bool PrepareProgramDir(const QString& dir, const QString& programFolder, const QString& userFolder,
+                       QString& message)
+{
+    if (!QDir().mkpath(dir) || !FolderWritable(dir)) {
+        message = QStringLiteral("Нет доступа на запись в папку данных программы ") +
+                  QDir::toNativeSeparators(dir) +
+                  QStringLiteral(": проверьте права на папку и место на диске");
+        return false;
+    }
+    const QString clean = QDir::cleanPath(dir);
+    if (!programFolder.isEmpty() && clean == QDir::cleanPath(userFolder) &&
+        clean != QDir::cleanPath(programFolder))
+        AdoptProgramIni(programFolder, clean);
+    return true;
 }
 
 bool InstallQtTranslations()

@@ -20,8 +20,14 @@ QString UserDataDir();
 bool FolderWritable(const QString& dir);
 // Makes the program folder when it is missing and makes sure files can be written in
 // it; false, with a message naming the folder, when not, so that nothing is begun
-// there that could only be left half-written.
+// there that could only be left half-written. Where the user's data folder stands in
+// for the program's own (a copy of the program in a folder that takes no file), the
+// OrvekData.ini beside the program is copied into it while it has none, so that the
+// saved configurations stay in view.
 bool PrepareProgramDir(const QString& dir, QString& message);
+// The same over given folders: the program's own and the user's data folder.
+bool PrepareProgramDir(const QString& dir, const QString& programFolder, const QString& userFolder,
+                       QString& message);
 
 // Installs Qt's own Russian texts for the standard dialogs and buttons ("Открыть",
 // "Отмена", "Да", "Нет"): the program speaks Russian whatever the system's language.

@@ -206,7 +206,10 @@ void TForm1::ControlsToSettings()
     s.showLog = cbShowLog->isChecked();
     s.modem = cbModem->isChecked();
     s.dialString = edModem->text();
-    s.family = std::max(cbDevice->currentIndex(), 0);
+    // A box left with nothing chosen (a saved family no family has) keeps that number, so
+    // the read-out refuses it by name.
+    if (cbDevice->currentIndex() >= 0)
+        s.family = cbDevice->currentIndex();
     s.startDate = dtBegin->date();
     s.archiveHourly = cbArcHour->isChecked();
     s.archiveDaily = cbArcDay->isChecked();
@@ -227,7 +230,7 @@ void TForm1::SettingsToControls(const ReadoutSettings& s)
     cbTCP->setChecked(s.useTcp);
     cbModem->setChecked(s.modem);
     cbEcho->setChecked(s.echo);
-    cbDevice->setCurrentIndex(s.family);
+    cbDevice->setCurrentIndex(FindFamily(s.family) ? s.family : -1);
     edADDR->setText(s.tcpHost);
     edAddress->setText(s.addressText);
     edModem->setText(s.dialString);
@@ -429,6 +432,8 @@ void TForm1::IniRead(const QString& section)
     // 65535): showing the nearest port the box holds would hide why it is refused.
     sePort->setRange(std::min(1, loaded.tcpPort), std::max(65535, loaded.tcpPort));
     SettingsToControls(loaded);
+    // A family the box cannot show stays as saved (the controls' changes took the box's).
+    m_settings.family = loaded.family;
     cbTCPClick();
     ControlsToSettings();
 }
@@ -466,7 +471,7 @@ void TForm1::cbTCPClick()
 
 void TForm1::cbDeviceChange()
 {
-    const DeviceDriver* driver = m_families.Find(std::max(cbDevice->currentIndex(), 0));
+    const DeviceDriver* driver = m_families.Find(cbDevice->currentIndex());
     if (!driver)
         return;
     const std::pair<QCheckBox*, ReadoutBox> boxes[] = {

@@ -3,8 +3,8 @@
 #include "AnsiCodec.h"
 
 #include <QFile>
+#include <QHash>
 #include <QSaveFile>
-#include <QSet>
 #include <QtEndian>
 
 namespace {
@@ -282,6 +282,19 @@ bool CanBeKey(QStringView key)
            key[0] != u';';
 }
 
+IniValues SectionEntries(const Document& doc, qsizetype header)
+{
+    IniValues entries;
+    const qsizetype end = SectionEnd(doc, header);
+    for (qsizetype i = header + 1; i < end; ++i) {
+        QStringView key;
+        QStringView value;
+        if (SplitKeyLine(doc.lines[i], key, value))
+            entries.append({key.toString(), value.toString()});
+    }
+    return entries;
+}
+
 QString FirstLine(const QString& value)
 {
     qsizetype at = 0;
@@ -326,34 +339,68 @@ IniSection IniFile::ReadSection(const QString& section) const
     const qsizetype header = FindSection(doc, Trimmed(section));
     if (header < 0)
         return {};
-    IniValues entries;
-    const qsizetype end = SectionEnd(doc, header);
-    for (qsizetype i = header + 1; i < end; ++i) {
-        QStringView key;
-        QStringView value;
-        if (SplitKeyLine(doc.lines[i], key, value))
-            entries.append({key.toString(), value.toString()});
-    }
-    return IniSection(std::move(entries));
+    return IniSection(SectionEntries(doc, header));
 }
 
 QStringList IniFile::SectionNames() const
 {
-    const Document doc = LoadForReading(m_path);
+    return Snapshot().SectionNames();
+}
+
+struct IniSnapshot::Data
+{
+    QString path;
+    Document doc;
     QStringList names;
-    // Folded names seen so far: a file of many thousand sections lists in linear time.
-    QSet<QString> seen;
-    for (const Line& line : doc.lines) {
-        const QStringView name = SectionNameOf(line);
+    // Folded name, the line of its first header.
+    QHash<QString, qsizetype> headers;
+};
+
+IniSnapshot IniFile::Snapshot() const
+{
+    auto data = std::make_shared<IniSnapshot::Data>();
+    data->path = m_path;
+    data->doc = LoadForReading(m_path);
+    data->doc.bytes.clear(); // never written back
+    const QList<Line>& lines = data->doc.lines;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QStringView name = SectionNameOf(lines[i]);
         if (name.isNull())
             continue;
         const QString text = name.toString();
-        if (!seen.contains(text.toCaseFolded())) {
-            seen.insert(text.toCaseFolded());
-            names.append(text);
+        const QString folded = text.toCaseFolded();
+        if (!data->headers.contains(folded)) {
+            data->headers.insert(folded, i);
+            data->names.append(text);
         }
     }
-    return names;
+    IniSnapshot snapshot;
+    snapshot.m_data = std::move(data);
+    return snapshot;
+}
+
+IniSnapshot::IniSnapshot() : m_data(std::make_shared<Data>()) {}
+IniSnapshot::~IniSnapshot() = default;
+IniSnapshot::IniSnapshot(const IniSnapshot&) = default;
+IniSnapshot& IniSnapshot::operator=(const IniSnapshot&) = default;
+
+const QString& IniSnapshot::Path() const
+{
+    return m_data->path;
+}
+
+QStringList IniSnapshot::SectionNames() const
+{
+    return m_data->names;
+}
+
+IniSection IniSnapshot::Section(const QString& name) const
+{
+    const qsizetype header =
+        m_data->headers.value(Trimmed(name).toString().toCaseFolded(), qsizetype(-1));
+    if (header < 0)
+        return {};
+    return IniSection(SectionEntries(m_data->doc, header));
 }
 
 bool IniFile::WriteString(const QString& section, const QString& key, const QString& value)

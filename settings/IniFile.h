@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <utility>
 
 // Key and value pairs, in the order they are to be written.
@@ -28,6 +29,8 @@ public:
 private:
     IniValues m_entries;
 };
+
+class IniSnapshot;
 
 // A settings file in the Windows profile form: [section] headers followed by key=value
 // lines, ';' starting a comment line. Every call reads the file afresh, and every write
@@ -55,6 +58,8 @@ public:
     IniSection ReadSection(const QString& section) const;
     // Each section once, in file order, spelled as its first header spells it.
     QStringList SectionNames() const;
+    // One reading of the file for many sections.
+    IniSnapshot Snapshot() const;
 
     // False, with the file untouched, when it cannot be read or replaced, or when a name
     // cannot stand in the file: an empty name, a line break in a name, a key holding
@@ -71,4 +76,28 @@ public:
 
 private:
     QString m_path;
+};
+
+// The file as one reading found it, for reading many of its sections: each section is
+// found by its name at once, so that reading all of them takes time in proportion to
+// the file's size. Names compare as IniFile compares them; a missing or unreadable file
+// reads as an empty one.
+class IniSnapshot
+{
+public:
+    IniSnapshot();
+    ~IniSnapshot();
+    IniSnapshot(const IniSnapshot&);
+    IniSnapshot& operator=(const IniSnapshot&);
+
+    const QString& Path() const;
+    // As IniFile::SectionNames gives them.
+    QStringList SectionNames() const;
+    // The first section of that name; empty when it is missing.
+    IniSection Section(const QString& name) const;
+
+private:
+    friend class IniFile;
+    struct Data;
+    std::shared_ptr<const Data> m_data;
 };

@@ -32,17 +32,32 @@ struct GeneralSettings
     bool operator==(const GeneralSettings&) const = default;
 };
 
-GeneralSettings ReadGeneralSettings(const IniFile& ini);
+// A value out of the range a line can work with (a negative time-out, a pause of days)
+// reads as its default, and warnings, when given, gets a message naming the key, the
+// value and the file. A value that is no number reads as the default without one.
+GeneralSettings ReadGeneralSettings(const IniFile& ini, QStringList* warnings = nullptr);
+GeneralSettings ReadGeneralSettings(const IniSnapshot& ini, QStringList* warnings = nullptr);
 // ShowLog, GlobalTimeOut, LocalTimeOut, GlobalTry, ComPort, ComSpeed, in this order.
 bool WriteGeneralSettings(IniFile& ini, const GeneralSettings& settings);
 
 // Every section but General, in the order of a sorted list box.
 QStringList ConfigurationNames(const IniFile& ini);
+QStringList ConfigurationNames(const IniSnapshot& ini);
+
+// The longest configuration name taken for a real one.
+inline constexpr int MaxConfigurationName = 255;
+// Why a name cannot be a real configuration's (a damaged or foreign file): it holds
+// control characters, or is longer than MaxConfigurationName. Empty when it can be.
+QString ConfigurationNameFault(const QString& name);
+// A name from the file as it may be printed: control characters as \xNN, never raw to
+// a terminal, and a name longer than MaxConfigurationName cut short.
+QString PrintableName(const QString& name);
 
 // The seventeen keys named after the window's controls (cbCOM … cbLogZ). A missing key
 // reads as an empty text, an unticked box, family 0 or port 0; showLog and startDate
 // are not part of a configuration and stay as they are.
 void ReadConfiguration(const IniFile& ini, const QString& section, ReadoutSettings& settings);
+void ReadConfiguration(const IniSnapshot& ini, const QString& section, ReadoutSettings& settings);
 // Boxes as "1" or "0", numbers in decimal, texts as they stand; other keys of the
 // section stay.
 bool WriteConfiguration(IniFile& ini, const QString& section, const ReadoutSettings& settings);

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -31,6 +32,7 @@ private slots:
     void userDataDir();
     void prepareProgramDir_data();
     void prepareProgramDir();
+    void settingsFollowToTheUserFolder();
     void stableSerialNames();
     void portPermissionAdvice();
     void qtDialogsInRussian();
@@ -170,6 +172,69 @@ void TestProgramEnv::prepareProgramDir()
         QCOMPARE(message, QStringLiteral("Нет доступа на запись в папку данных программы ") +
                               QDir::toNativeSeparators(dir) +
                               QStringLiteral(": проверьте права на папку и место на диске"));
+}
+
+namespace {
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+// A read-only copy of the program with its settings file: the user's folder, used in
+// its place, starts from that file, and keeps its own once it has one.
+void TestProgramEnv::settingsFollowToTheUserFolder()
+{
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString program = tmp.filePath(QStringLiteral("program"));
+    const QString user = tmp.filePath(QStringLiteral("share/OrvekData"));
+    const QString beside = program + QStringLiteral("/OrvekData.ini");
+    const QByteArray saved = "[General]\r\nComPort=COM3\r\n[Котельная]\r\ncbCOM=COM4\r\n";
+    QVERIFY(QDir().mkpath(program));
+    QVERIFY(WriteAll(beside, saved));
+    QVERIFY(QFile::setPermissions(beside, QFile::ReadOwner | QFile::ReadUser));
+    const QFile::Permissions readOnly = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadUser |
+                                        QFile::ExeUser | QFile::ReadGroup | QFile::ExeGroup |
+                                        QFile::ReadOther | QFile::ExeOther;
+    QVERIFY(QFile::setPermissions(program, readOnly));
+    const auto restore = qScopeGuard(
+        [&] { QFile::setPermissions(program, readOnly | QFile::WriteOwner | QFile::WriteUser); });
+
+    // An administrator writes in a read-only folder; the folder the rule picks for a
+    // program folder that takes no file is the user's all the same.
+    QString dir = user + u'/';
+    if (!FolderWritable(program))
+        QCOMPARE(ChooseProgramDir(QString(), program, user), dir);
+    QString message;
+    QVERIFY(PrepareProgramDir(dir, program, user, message));
+    QCOMPARE(ReadAll(user + QStringLiteral("/OrvekData.ini")), saved);
+    // The copy is the user's to change, whatever the original's permissions.
+    QVERIFY(QFileInfo(user + QStringLiteral("/OrvekData.ini")).permissions() & QFile::WriteOwner);
+    QCOMPARE(QDir(user).entryList(QDir::Files | QDir::Hidden), QStringList{"OrvekData.ini"});
+
+    // Later starts keep what the user saved.
+    const QByteArray changed = saved + "[Школа]\r\ncbCOM=COM5\r\n";
+    QVERIFY(WriteAll(user + QStringLiteral("/OrvekData.ini"), changed));
+    QVERIFY(PrepareProgramDir(dir, program, user, message));
+    QCOMPARE(ReadAll(user + QStringLiteral("/OrvekData.ini")), changed);
+
+    // A folder given by --home, or the program's own folder, is left as it is.
+    for (const QString& other : {tmp.filePath(QStringLiteral("home")), program}) {
+        QVERIFY(PrepareProgramDir(other, program, user, message) || other == program);
+        QCOMPARE(ReadAll(tmp.filePath(QStringLiteral("home/OrvekData.ini"))),
+                 QByteArray("<missing>"));
+    }
+    QCOMPARE(ReadAll(beside), saved);
 }
 
 void TestProgramEnv::stableSerialNames()

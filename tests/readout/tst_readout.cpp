@@ -493,6 +493,13 @@ void TestReadout::failures_data()
         << QStringList{"Адреса приборов: \"1\"", ResultCodeText(Rc::InvalidParameter)}
         << QStringList{} << QStringList{"Data"} << false << QStringList{"открытие порта"};
 
+    // Never read as some other family.
+    QTest::newRow("family no family has: nothing opened")
+        << QJsonArray{Orvek307(1, "11111111")} << "1" << 7 << "H"
+        << "19200" << QStringList{ResultCodeText(Rc::UnknownDevice) + QStringLiteral(": 7")}
+        << QStringList{"Адреса приборов: \"1\"", ResultCodeText(Rc::UnknownDevice) + ": 7"}
+        << QStringList{} << QStringList{"Data"} << false << QStringList{"открытие порта"};
+
     QTest::newRow("address text refused: nothing logged or opened")
         << QJsonArray{Orvek307(1, "11111111")} << "1 300" << 0 << "H"
         << "19200" << QStringList{ParseAddressList(QStringLiteral("1 300")).error} << QStringList{}

@@ -110,12 +110,17 @@ private slots:
     void refusedNames_data();
     void refusedNames();
     void sectionNamesAndErase();
+    void snapshotIsOneReading();
     void unicodeFileStaysUnicode();
     void failedWriteLeavesFile();
     void readOnlyFolder();
 
     void generalSettings();
+    void generalOutOfRange_data();
+    void generalOutOfRange();
     void configurationNames();
+    void namesThatCannotBeReal_data();
+    void namesThatCannotBeReal();
     void manySections();
     void nameDifferingInCaseKeepsOneSection();
     void missingKeysReadDefaults();
@@ -201,6 +206,8 @@ void TestIniFile::read()
                                                        "Hidden=2\r\n"))));
     const IniFile ini(folder.ini);
     QCOMPARE(ini.ReadString(section, key, QStringLiteral("-")), expected);
+    // One reading for many sections finds them as the file does.
+    QCOMPARE(ini.Snapshot().Section(section).ReadString(key, QStringLiteral("-")), expected);
 }
 
 void TestIniFile::readInteger_data()
@@ -398,6 +405,30 @@ void TestIniFile::sectionNamesAndErase()
     QCOMPARE(ini.SectionNames(), (QStringList{QStringLiteral("One"), QStringLiteral("Three")}));
 }
 
+void TestIniFile::snapshotIsOneReading()
+{
+    Folder folder;
+    const QByteArray text = Ansi(QStringLiteral("[B]\r\nk=1\r\n[a]\r\nk=2\r\n[ b ]\r\nk=3\r\n"));
+    QVERIFY(WriteBytes(folder.ini, text));
+    const IniFile ini(folder.ini);
+    const IniSnapshot snapshot = ini.Snapshot();
+    QCOMPARE(snapshot.Path(), folder.ini);
+    QCOMPARE(snapshot.SectionNames(), ini.SectionNames());
+    QCOMPARE(snapshot.SectionNames(), (QStringList{QStringLiteral("B"), QStringLiteral("a")}));
+
+    // What the file holds later is not in it.
+    QVERIFY(WriteBytes(folder.ini, "[A]\r\nk=9\r\n"));
+    QCOMPARE(snapshot.Section(QStringLiteral("A")).ReadString(QStringLiteral("k")),
+             QStringLiteral("2"));
+    QCOMPARE(snapshot.Section(QStringLiteral("b")).ReadString(QStringLiteral("k")),
+             QStringLiteral("1"));
+    QVERIFY(QFile::remove(folder.ini));
+    QCOMPARE(snapshot.SectionNames().size(), 2);
+    QCOMPARE(ini.Snapshot().SectionNames(), QStringList());
+    QCOMPARE(ini.Snapshot().Section(QStringLiteral("A")).ReadString(QStringLiteral("k"), "-"),
+             QStringLiteral("-"));
+}
+
 void TestIniFile::unicodeFileStaysUnicode()
 {
     Folder folder;
@@ -540,6 +571,87 @@ void TestIniFile::generalSettings()
     QCOMPARE(tuned.clockDriftLimit, 60);
 }
 
+void TestIniFile::generalOutOfRange_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<QString>("warning"); // after the file's name; empty: none
+
+    QTest::newRow("negative time-out")
+        << "GlobalTimeOut=-5"
+        << "GlobalTimeOut" << 1200
+        << ", раздел [General]: GlobalTimeOut=-5 вне пределов 1..600000, взято значение по "
+           "умолчанию 1200";
+    QTest::newRow("time-out in range") << "GlobalTimeOut=600000"
+                                       << "GlobalTimeOut" << 600000 << "";
+    QTest::newRow("time-out of hours") << "GlobalTimeOut=3600000"
+                                       << "GlobalTimeOut" << 1200 << "GlobalTimeOut=3600000";
+    QTest::newRow("beyond any int")
+        << "GlobalTimeOut=123456789012345678901234567890"
+        << "GlobalTimeOut" << 1200 << "GlobalTimeOut=12345678901234567890... вне пределов";
+    QTest::newRow("no number: the default, as ever") << "GlobalTimeOut=abc"
+                                                     << "GlobalTimeOut" << 1200 << "";
+    QTest::newRow("silence of 0") << "LocalTimeOut=0"
+                                  << "LocalTimeOut" << 50 << "LocalTimeOut=0";
+    QTest::newRow("no try") << "GlobalTry=0"
+                            << "GlobalTry" << 5 << "GlobalTry=0";
+    QTest::newRow("a thousand tries") << "GlobalTry=1000"
+                                      << "GlobalTry" << 5 << "1..100";
+    QTest::newRow("pause of 0") << "SendPause=0"
+                                << "SendPause" << 0 << "";
+    QTest::newRow("negative pause") << "SendPause=-1"
+                                    << "SendPause" << 100 << "SendPause=-1";
+    QTest::newRow("reply pause of a minute and more")
+        << "ReplyPause=60001"
+        << "ReplyPause" << -1
+        << "ReplyPause=60001 вне пределов 0..60000, взято значение по умолчанию 50 (250 на "
+           "линии M-Bus)";
+    QTest::newRow("negative drift limit") << "ClockDriftLimit=-1"
+                                          << "ClockDriftLimit" << 300 << "ClockDriftLimit=-1";
+    QTest::newRow("drift limit of a day") << "ClockDriftLimit=86400"
+                                          << "ClockDriftLimit" << 86400 << "";
+}
+
+// A value a line cannot work with is named, with its file, and the default taken; the
+// window and the command line read the same.
+void TestIniFile::generalOutOfRange()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, key);
+    QFETCH(int, expected);
+    QFETCH(QString, warning);
+
+    Folder folder;
+    QVERIFY(WriteBytes(folder.ini, Ansi(QStringLiteral("[General]\r\nComPort=COM3\r\n") + line +
+                                        QStringLiteral("\r\n"))));
+    const IniFile ini(folder.ini);
+    QStringList fromFile;
+    QStringList fromSnapshot;
+    const GeneralSettings read = ReadGeneralSettings(ini, &fromFile);
+    QVERIFY(ReadGeneralSettings(ini.Snapshot(), &fromSnapshot) == read);
+    QVERIFY(ReadGeneralSettings(ini) == read);
+    QCOMPARE(fromSnapshot, fromFile);
+
+    const QHash<QString, int> values = {{QStringLiteral("GlobalTimeOut"), read.globalTimeOut},
+                                        {QStringLiteral("LocalTimeOut"), read.localTimeOut},
+                                        {QStringLiteral("GlobalTry"), read.globalTry},
+                                        {QStringLiteral("SendPause"), read.sendPause},
+                                        {QStringLiteral("ReplyPause"), read.replyPause},
+                                        {QStringLiteral("ClockDriftLimit"), read.clockDriftLimit}};
+    QCOMPARE(values.value(key), expected);
+    QCOMPARE(read.comPort, QStringLiteral("COM3"));
+    if (warning.isEmpty()) {
+        QCOMPARE(fromFile, QStringList());
+    } else {
+        QCOMPARE(fromFile.size(), 1);
+        const QString head =
+            QStringLiteral("Файл ") + QDir::toNativeSeparators(folder.ini) + QStringLiteral(", ");
+        QVERIFY2(fromFile.first().startsWith(head), qPrintable(fromFile.first()));
+        QVERIFY2(fromFile.first().contains(warning), qPrintable(fromFile.first()));
+    }
+}
+
 void TestIniFile::configurationNames()
 {
     Folder folder;
@@ -556,6 +668,42 @@ void TestIniFile::configurationNames()
              (QStringList{QStringLiteral("10"), QStringLiteral("Alpha"), QStringLiteral("beta 2"),
                           QStringLiteral("альфа"), QStringLiteral("Бета"), QStringLiteral("Ель"),
                           QStringLiteral("ёлка"), QStringLiteral("Жук")}));
+}
+
+void TestIniFile::namesThatCannotBeReal_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("fault"); // empty: a real name
+    QTest::addColumn<QString>("printed");
+
+    QTest::newRow("plain") << "Котельная №1"
+                           << ""
+                           << "Котельная №1";
+    QTest::newRow("brackets and a backslash") << "[a] b\\c"
+                                              << ""
+                                              << "[a] b\\c";
+    QTest::newRow("longest") << QString(255, u'ж') << "" << QString(255, u'ж');
+    QTest::newRow("one too long") << QString(256, u'ж') << "longer than 255 characters"
+                                  << QString(60, u'ж') + QStringLiteral("...");
+    QTest::newRow("escape sequence") << QStringLiteral("B\x01\x1b[31mred") << "control characters"
+                                     << "B\\x01\\x1B[31mred";
+    QTest::newRow("tab and delete") << QStringLiteral("a\tb\x7f") << "control characters"
+                                    << "a\\x09b\\x7F";
+    QTest::newRow("a control of the upper half")
+        << QStringLiteral("a\u0085") << "control characters"
+        << "a\\x85";
+}
+
+void TestIniFile::namesThatCannotBeReal()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, fault);
+    QFETCH(QString, printed);
+
+    const QString found = ConfigurationNameFault(name);
+    QCOMPARE(found.isEmpty(), fault.isEmpty());
+    QVERIFY2(found.contains(fault), qPrintable(found));
+    QCOMPARE(PrintableName(name), printed);
 }
 
 // A file grown to tens of thousands of configurations: each listed once (a repeat in
@@ -579,6 +727,15 @@ void TestIniFile::manySections()
     QCOMPARE(names.at(2), QStringLiteral("Node 10"));
     QCOMPARE(ini.ReadString(QStringLiteral("node 7"), QStringLiteral("edAddress")),
              QStringLiteral("7"));
+    // All of them from one reading of the file.
+    const IniSnapshot snapshot = ini.Snapshot();
+    const QStringList listed = ConfigurationNames(snapshot);
+    QCOMPARE(listed, names);
+    for (const QString& name : listed) {
+        ReadoutSettings settings;
+        ReadConfiguration(snapshot, name, settings);
+        QCOMPARE(settings.addressText, name.mid(5));
+    }
     QVERIFY(ini.WriteString(QStringLiteral("Node 0"), QStringLiteral("edAddress"),
                             QStringLiteral("x")));
     QCOMPARE(ini.ReadString(QStringLiteral("Node 0"), QStringLiteral("edAddress")),
@@ -629,8 +786,9 @@ void TestIniFile::familyOutsideTheList_data()
 
     QTest::newRow("first") << QByteArray("0") << 0;
     QTest::newRow("last") << QByteArray("2") << 2;
-    QTest::newRow("above the list") << QByteArray("3") << 0;
-    QTest::newRow("negative") << QByteArray("-1") << 0;
+    // Kept as saved: a read-out refuses a family no family has, never reads it as 0.
+    QTest::newRow("above the list") << QByteArray("3") << 3;
+    QTest::newRow("negative") << QByteArray("-1") << -1;
     QTest::newRow("not a number") << QByteArray("two") << 0;
 }
 
