@@ -49,6 +49,7 @@ FaultSettings CombineFaults(const FaultSettings& meter, const FaultSettings& lin
         f.exceptionCode = line.exceptionCode;
     }
     f.otherAddress = meter.otherAddress || line.otherAddress;
+    f.otherAddressEvery = Larger(meter.otherAddressEvery, line.otherAddressEvery);
     f.truncateTo = Larger(meter.truncateTo, line.truncateTo);
     f.noiseBytes = Larger(meter.noiseBytes, line.noiseBytes);
     f.byteCountLie = Larger(meter.byteCountLie, line.byteCountLie);
@@ -69,6 +70,7 @@ bool FaultSettings::FromJson(const QJsonObject& object, FaultSettings& faults, Q
         QStringLiteral("exceptionRegister"),
         QStringLiteral("exceptionCode"),
         QStringLiteral("otherAddress"),
+        QStringLiteral("otherAddressEvery"),
         QStringLiteral("truncateTo"),
         QStringLiteral("noiseBytes"),
         QStringLiteral("byteCountLie"),
@@ -90,6 +92,7 @@ bool FaultSettings::FromJson(const QJsonObject& object, FaultSettings& faults, Q
            ReadInt(object, "exceptionRegister", faults.exceptionRegister, error) &&
            ReadInt(object, "exceptionCode", faults.exceptionCode, error) &&
            ReadBool(object, "otherAddress", faults.otherAddress, error) &&
+           ReadInt(object, "otherAddressEvery", faults.otherAddressEvery, error) &&
            ReadInt(object, "truncateTo", faults.truncateTo, error) &&
            ReadInt(object, "noiseBytes", faults.noiseBytes, error) &&
            ReadInt(object, "byteCountLie", faults.byteCountLie, error) &&

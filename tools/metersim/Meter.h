@@ -45,6 +45,7 @@ struct FaultSettings
     int exceptionRegister = -1; // this register is answered with exceptionCode
     int exceptionCode = 0;
     bool otherAddress = false;   // replies carry the address + 1
+    int otherAddressEvery = 0;   // every Nth reply carries the address + 1
     int truncateTo = 0;          // only the first N bytes of a reply are sent
     int noiseBytes = 0;          // 0xFF bytes sent ahead of a reply
     int byteCountLie = 0;        // added to the byte count of read replies
