@@ -2,6 +2,8 @@
 
 #include <QJsonValue>
 
+#include <chrono>
+
 namespace {
 
 bool ReadInt(const QJsonObject& object, const char* key, int& value, QString& error)
@@ -100,6 +102,22 @@ bool FaultSettings::FromJson(const QJsonObject& object, FaultSettings& faults, Q
            ReadBool(object, "badRecordDates", faults.badRecordDates, error) &&
            ReadInt(object, "corruptNextEvery", faults.corruptNextEvery, error) &&
            ReadInt(object, "startDateLimit", faults.startDateLimit, error);
+}
+
+Meter::Meter(int family, quint8 address, FaultSettings faults)
+    : m_family(family), m_address(address), m_faults(faults), m_ticks([] {
+          return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count());
+      })
+{
+    StartRunning();
+}
+
+void Meter::SetTicks(Ticks ticks)
+{
+    m_ticks = std::move(ticks);
+    StartRunning();
 }
 
 std::unique_ptr<Meter> Meter::FromJson(const QJsonObject& object, QString& error)
