@@ -1,9 +1,10 @@
 #include "AnsiCodec.h"
-#include "Channel.h"
 #include "DeviceDriver.h"
 #include "ExchangeLog.h"
-#include "LineFixture.h"
+#include "IlmDriver.h"
+#include "MemoryFixture.h"
 #include "Meter.h"
+#include "MeterBus.h"
 #include "ModbusMaster.h"
 #include "SimServer.h"
 #include "TextFormat.h"
@@ -11,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMap>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <bit>
@@ -86,7 +86,7 @@ QStringList Describe(const ArchiveLayout& layout, const ParameterNames& names)
 // How a scripted request is answered: 0 as asked, n > 0 exception n, -1 not at all.
 enum Failure { Answer = 0, Silent = -1 };
 
-// An ИЛЬМ on a pseudo-terminal: every read gets the next of `reads` (the last one again
+// A scripted ИЛЬМ: every read gets the next of `reads` (the last one again
 // when they run out), every write is taken.
 struct ScriptedIlm
 {
@@ -94,7 +94,7 @@ struct ScriptedIlm
     {
         context.DeviceAddress = kAddress;
         driver = MakeIlmDriver(context);
-        line.Peer().SetScript([this](const QByteArray& request) { return Reply(request); });
+        line.Serve([this](const QByteArray& request) { return Reply(request); });
     }
 
     QByteArray Reply(const QByteArray& request)
@@ -117,12 +117,13 @@ struct ScriptedIlm
     {
         readFailure = read;
         writeFailure = write;
-        line.master.GlobalTry = 1;
+        line.config.globalTry = 1;
+        line.Apply();
     }
 
-    const QList<QByteArray>& Requests() { return line.Peer().Requests(); }
+    const QList<QByteArray>& Requests() { return line.Requests(); }
 
-    LineFixture line{QStringLiteral("pty")};
+    MemoryFixture line;
     DriverContext context;
     std::unique_ptr<DeviceDriver> driver;
     QList<QByteArray> reads;
@@ -195,29 +196,23 @@ QJsonObject MeterObject(const QJsonObject& faults = {})
     return object;
 }
 
-// The simulator on a pseudo-terminal, read through the program's own master.
+// The simulator's meter read through the program's own master.
 struct SimulatedIlm
 {
-    explicit SimulatedIlm(const QJsonObject& meter = MeterObject())
-        : log(home.path() + u'/'), channel(log), master(channel, log), context(master, log)
+    explicit SimulatedIlm(const QJsonObject& meter = MeterObject()) : context(line.master, line.log)
     {
         QString error;
         const QJsonObject file{{QStringLiteral("meters"), QJsonArray{meter}}};
-        ok = server.LoadMeterFile(QJsonDocument(file).toJson(), error) &&
-             server.OpenPty(QString(), error);
+        ok = server.LoadMeterFile(QJsonDocument(file).toJson(), error);
         if (!ok)
             qWarning("%s", qPrintable(error));
-        UseTestPort(channel, master, server.PtyPath());
+        line.line.SetResponder(MemoryResponder(server));
         context.DeviceAddress = kMeterAddress;
         driver = MakeIlmDriver(context);
     }
-    ~SimulatedIlm() { channel.CloseChannel(); }
 
-    QTemporaryDir home;
     SimServer server;
-    ExchangeLog log;
-    Channel channel;
-    ModbusMaster master;
+    MemoryFixture line;
     DriverContext context;
     std::unique_ptr<DeviceDriver> driver;
     bool ok = false;

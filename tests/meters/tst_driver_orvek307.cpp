@@ -1,8 +1,8 @@
 #include "AnsiCodec.h"
-#include "Channel.h"
 #include "DeviceDriver.h"
 #include "ExchangeLog.h"
-#include "LineFixture.h"
+#include "MemoryFixture.h"
+#include "MeterBus.h"
 #include "ModbusMaster.h"
 #include "Orvek307Driver.h"
 #include "SimServer.h"
@@ -12,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMap>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -34,9 +33,9 @@ struct ScriptedMeter
     bool silent = false;
     std::function<void(int reg)> onRead;
 
-    void Serve(LineFixture& line)
+    void Serve(MemoryFixture& line)
     {
-        line.Peer().SetScript([this](const QByteArray& request) -> QByteArray {
+        line.Serve([this](const QByteArray& request) -> QByteArray {
             if (silent || request.size() < 6)
                 return {};
             const auto function = quint8(request.at(1));
@@ -61,10 +60,10 @@ struct ScriptedMeter
 };
 
 // A request on the wire as "function:register:count"; any other address is flagged.
-QStringList WireRequests(LineFixture& line)
+QStringList WireRequests(const MemoryFixture& line)
 {
     QStringList requests;
-    for (const QByteArray& frame : line.Peer().Requests()) {
+    for (const QByteArray& frame : line.Requests()) {
         const int reg = quint8(frame.at(2)) << 8 | quint8(frame.at(3));
         const int count = quint8(frame.at(4)) << 8 | quint8(frame.at(5));
         QString text = QStringLiteral("%1:%2:%3").arg(quint8(frame.at(1))).arg(reg).arg(count);
@@ -193,9 +192,9 @@ void TestDriverOrvek307::singleReads_data()
 
     QTest::newRow("serial") << "serial" << 257 << QByteArray::fromHex("5a414231323334353600") << 0
                             << "AB123456" << Rc::Ok;
-    QTest::newRow("serial bytes as their own codes, ninth byte left")
+    QTest::newRow("serial letters in Windows-1251, ninth byte left")
         << "serial" << 257 << QByteArray::fromHex("00c6e5eb3132333435ff") << 0
-        << QString::fromUtf16(u"\u00c6\u00e5\u00eb12345") << Rc::Ok;
+        << QStringLiteral("Жел12345") << Rc::Ok;
     QTest::newRow("serial cut short")
         << "serial" << 257 << QByteArray::fromHex("004142") << 0 << QStringLiteral("AB") << Rc::Ok;
     QTest::newRow("serial with ';' and control characters")
@@ -228,8 +227,9 @@ void TestDriverOrvek307::singleReads()
     QFETCH(QString, text);
     QFETCH(ResultCode, rc);
 
-    LineFixture line(QStringLiteral("pty"));
-    line.master.GlobalTry = 1;
+    MemoryFixture line;
+    line.config.globalTry = 1;
+    line.Apply();
     ScriptedMeter meter;
     if (!reply.isEmpty())
         meter.blocks.insert(reg, reply);
@@ -366,7 +366,7 @@ void TestDriverOrvek307::layoutAndNames()
     QFETCH(QStringList, progress);
     QFETCH(ResultCode, rc);
 
-    LineFixture line(QStringLiteral("pty"));
+    MemoryFixture line;
     ScriptedMeter meter;
     meter.blocks = UnnamedDescriptors();
     meter.blocks.insert(262, LayoutBlock(codes));
@@ -434,7 +434,7 @@ void TestDriverOrvek307::abortWhileNaming()
     QFETCH(int, abortAt);
     QFETCH(QStringList, requests);
 
-    LineFixture line(QStringLiteral("pty"));
+    MemoryFixture line;
     DriverContext context(line.master, line.log);
     context.DeviceAddress = Address;
     ScriptedMeter meter;
@@ -477,7 +477,7 @@ void TestDriverOrvek307::startDate()
     QFETCH(QDateTime, start);
     QFETCH(QByteArray, frame);
 
-    LineFixture line(QStringLiteral("pty"));
+    MemoryFixture line;
     ScriptedMeter meter;
     meter.Serve(line);
     DriverContext context(line.master, line.log);
@@ -485,7 +485,7 @@ void TestDriverOrvek307::startDate()
     const auto driver = MakeOrvek307Driver(context);
 
     QCOMPARE(driver->SetReadStartDate(start, Period::Hourly), Rc::Ok);
-    QCOMPARE(line.Peer().Requests(), QList<QByteArray>{WithCrc(frame)});
+    QCOMPARE(line.Requests(), QList<QByteArray>{WithCrc(frame)});
 }
 
 void TestDriverOrvek307::recordRegisters_data()
@@ -511,7 +511,7 @@ void TestDriverOrvek307::recordRegisters()
     QFETCH(int, first);
     QFETCH(int, next);
 
-    LineFixture line(QStringLiteral("pty"));
+    MemoryFixture line;
     ScriptedMeter meter;
     // Every register answers with one record, so each read is seen on the wire.
     for (int reg = 0; reg <= 0x75; ++reg)
@@ -542,7 +542,7 @@ void TestDriverOrvek307::recordRegisters()
     if (first < 0) {
         QCOMPARE(firstRc, Rc::UnknownDevice);
         QCOMPARE(nextRc, Rc::UnknownDevice);
-        QCOMPARE(line.Peer().RequestCount(), 0);
+        QCOMPARE(line.RequestCount(), 0);
         return;
     }
     QCOMPARE(firstRc, Rc::Ok);
@@ -620,7 +620,7 @@ void TestDriverOrvek307::archiveRecords()
     QFETCH(QString, errorText);
 
     const auto archive = ArchiveKind(kind);
-    LineFixture line(QStringLiteral("pty"));
+    MemoryFixture line;
     ScriptedMeter meter;
     meter.blocks.insert(262, LayoutBlock(QByteArray::fromHex("b011c0d1a031d6f0")));
     const int next = archive == ArchiveKind::Hourly ? 5 : archive == ArchiveKind::Daily ? 21 : 37;
@@ -697,7 +697,7 @@ void TestDriverOrvek307::logRecords()
 
     // The protected log decodes as the event log does; both are run on every row.
     for (const int first : {0x50, 0x70}) {
-        LineFixture line(QStringLiteral("pty"));
+        MemoryFixture line;
         ScriptedMeter meter;
         if (!reply.isEmpty())
             meter.blocks.insert(first, reply);
@@ -746,12 +746,12 @@ void TestDriverOrvek307::flagsText()
     QFETCH(quint32, flags);
     QFETCH(QString, text);
 
-    LineFixture line(QStringLiteral("pty"));
+    MemoryFixture line;
     DriverContext context(line.master, line.log);
     const auto driver = MakeOrvek307Driver(context);
     QVERIFY(driver->HasFlagsText());
     QCOMPARE(driver->FlagsText(flags), text);
-    QCOMPARE(line.Peer().RequestCount(), 0);
+    QCOMPARE(line.RequestCount(), 0);
 }
 
 namespace {
@@ -858,20 +858,12 @@ void TestDriverOrvek307::simulatorPass()
     QVERIFY2(server.LoadMeterFile(
                  QJsonDocument(QJsonObject{{"meters", QJsonArray{meterObject}}}).toJson(), error),
              qPrintable(error));
-    QVERIFY2(server.OpenPty(QString(), error), qPrintable(error));
     const std::unique_ptr<Meter> reference = Meter::FromJson(meterObject, error);
     QVERIFY2(reference, qPrintable(error));
 
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-    ExchangeLog log(home.path() + u'/');
-    RecordingMemo memo;
-    log.SetMemo(&memo);
-    Channel channel(log);
-    ModbusMaster master(channel, log);
-    UseTestPort(channel, master, server.PtyPath());
-
-    DriverContext context(master, log);
+    MemoryFixture line;
+    line.line.SetResponder(MemoryResponder(server));
+    DriverContext context(line.master, line.log);
     context.DeviceAddress = 9;
     const auto driver = MakeOrvek307Driver(context);
 
@@ -883,7 +875,7 @@ void TestDriverOrvek307::simulatorPass()
     QCOMPARE(Stamp(clock), QStringLiteral("2026-12-10 10:15:42"));
     QString serial;
     QCOMPARE(driver->ReadSerialNumber(serial), Rc::Ok);
-    QCOMPARE(serial, QString::fromUtf16(u"\u00c6Z-0042a")); // Ж is byte C6
+    QCOMPARE(serial, QStringLiteral("ЖZ-0042a"));
 
     ArchiveLayout layout;
     QCOMPARE(driver->ReadArchiveLayout(layout), Rc::Ok);
@@ -1016,7 +1008,6 @@ void TestDriverOrvek307::simulatorPass()
             QCOMPARE(texts, (QStringList{"Смена,пароля", "Сброс архива"}));
         }
     }
-    channel.CloseChannel();
 }
 
 QTEST_GUILESS_MAIN(TestDriverOrvek307)

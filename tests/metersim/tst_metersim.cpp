@@ -1,4 +1,6 @@
 #include "LineFixture.h"
+#include "MemoryLine.h"
+#include "MeterBus.h"
 #include "Modem.h"
 #include "SimLine.h"
 #include "SimServer.h"
@@ -45,13 +47,15 @@ enum FaultRow {
     CorruptEverySecond,
     ExceptionOnRegister,
     OtherAddress,
+    OtherAddressEvery,
     Truncate,
     Noise,
     CountTooHigh,
     CountTooLow,
 };
 
-// The simulator and the program's master in one process, on a real line.
+// The simulator and the program's master in one process, on a real line. The simulator
+// answers on this thread's event loop; the master waits on a thread of its own.
 struct SimFixture
 {
     explicit SimFixture(const QString& transport, FaultSettings faults = {},
@@ -63,31 +67,51 @@ struct SimFixture
         QString error;
         if (transport == QLatin1String("tcp")) {
             ok = server.ListenTcp(0, error);
-            channel.TcpHost = QStringLiteral("127.0.0.1");
-            channel.TcpPort = server.TcpPort();
+            config.tcp = true;
+            config.tcpHost = QStringLiteral("127.0.0.1");
+            config.tcpPort = server.TcpPort();
         } else {
             ok = server.OpenPty(QString(), error);
-            channel.ComPortName = server.PtyPath();
+            config.comPort = server.PtyPath();
         }
-        master.GlobalTimeOut = 300;
-        master.LocalTimeOut = 30;
-        master.GlobalTry = 1;
-        master.ReplyDelay = 0;
+        config.globalTimeOut = 300;
+        config.localTimeOut = 30;
+        config.globalTry = 1;
+        // The meters take requests back to back: only the time-outs cost time.
+        config.sendPause = 0;
+        config.replyPause = 0;
+        config.retryPause = 0;
+        Apply();
+    }
+
+    void Apply()
+    {
+        channel.Configure(config);
+        master.Configure(config);
     }
 
     ResultCode Read(quint16 first, quint16 registers, QByteArray* data = nullptr)
     {
         std::array<quint8, 255> buffer{};
         quint16 count = registers;
-        const ResultCode r = master.ReadHoldingRegisters(7, first, count, buffer);
+        const ResultCode r =
+            OffThread([&] { return master.ReadHoldingRegisters(7, first, count, buffer); });
         if (r == Rc::Ok && data)
             *data = QByteArray(reinterpret_cast<const char*>(buffer.data()), count);
         return r;
     }
 
+    ResultCode Write(quint16 first, std::span<const quint8> data)
+    {
+        return OffThread([&] {
+            return master.WriteMultipleRegisters(7, first, quint16(data.size() / 2), data);
+        });
+    }
+
     QTemporaryDir home;
     SimServer server;
     ExchangeLog log;
+    LineConfig config;
     Channel channel;
     ModbusMaster master;
     bool ok = false;
@@ -113,6 +137,7 @@ private slots:
     void faults_data();
     void faults();
     void corruptEverySecondIsRetried();
+    void otherAddressEvery();
     void lineFaultsReachTheMeters();
     void echoingLine();
     void droppedConnectionComesBack();
@@ -144,6 +169,7 @@ void TestMeterSim::faults_data()
         row("corrupt crc") << int(CorruptEveryReply) << Rc::CrcError;
         row("exception on a register") << int(ExceptionOnRegister) << ResultCode::Exception(3);
         row("other address") << int(OtherAddress) << Rc::UnknownReply;
+        row("other address every reply") << int(OtherAddressEvery) << Rc::UnknownReply;
         row("truncated") << int(Truncate) << Rc::NoReply;
         row("0xFF noise ahead") << int(Noise) << Rc::Ok;
         row("byte count too high")
@@ -179,6 +205,9 @@ void TestMeterSim::faults()
     case OtherAddress:
         f.otherAddress = true;
         break;
+    case OtherAddressEvery:
+        f.otherAddressEvery = 1;
+        break;
     case Truncate:
         f.truncateTo = 4;
         break;
@@ -210,13 +239,58 @@ void TestMeterSim::corruptEverySecondIsRetried()
     f.corruptCrcEvery = 2; // set on the meter itself
     SimFixture sim(QStringLiteral("pty"), f);
     QVERIFY(sim.ok);
-    sim.master.GlobalTry = 2;
-    sim.master.ShowLog = 1;
+    sim.config.globalTry = 2;
+    sim.config.showLog = 1;
+    sim.Apply();
     RecordingMemo memo;
     sim.log.SetMemo(&memo);
     QCOMPARE(sim.Read(1, 1), Rc::Ok);
     QCOMPARE(sim.Read(1, 1), Rc::Ok); // the second reply is bad, the third good
     QCOMPARE(memo.Texts().filter(QStringLiteral(">> ")).size(), 3);
+}
+
+// A neighbour's reply now and then: whole, with a good CRC, but from the next address.
+void TestMeterSim::otherAddressEvery()
+{
+    FaultSettings faults;
+    QString error;
+    QVERIFY2(FaultSettings::FromJson({{"otherAddressEvery", 3}}, faults, error), qPrintable(error));
+    SimServer server;
+    server.AddMeter(std::make_unique<PlainMeter>(7, faults));
+
+    MeterBus bus(server);
+    QList<int> addresses;
+    for (int i = 0; i < 6; ++i) {
+        const QByteArray reply = bus.Answer(WithCrc(QByteArray::fromHex("070300280001"))).reply;
+        QCOMPARE(reply, WithCrc(reply.chopped(2)));
+        QCOMPARE(reply.mid(1, 4), QByteArray::fromHex("03020028"));
+        addresses.append(quint8(reply.at(0)));
+    }
+    QCOMPARE(addresses, (QList<int>{7, 7, 8, 7, 7, 8}));
+
+    // The master lets the stray reply go and asks again; with one attempt the request
+    // fails as answered by another.
+    QTemporaryDir home;
+    ExchangeLog log(home.path() + u'/');
+    MemoryLine line;
+    line.SetResponder(MemoryResponder(server));
+    ModbusMaster master(line, log);
+    LineConfig config;
+    config.globalTry = 2;
+    master.Configure(config);
+    const auto read = [&] {
+        std::array<quint8, 8> buffer{};
+        quint16 count = 1;
+        return master.ReadHoldingRegisters(7, 40, count, buffer);
+    };
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(read(), Rc::Ok);
+    QCOMPARE(line.Sent().size(), 4);
+    config.globalTry = 1;
+    master.Configure(config);
+    QCOMPARE(read(), Rc::Ok);
+    QCOMPARE(read(), Rc::UnknownReply);
+    QCOMPARE(line.Sent().size(), 6);
 }
 
 // The options of the command line are line faults: the meters' own handling (record
@@ -231,9 +305,11 @@ void TestMeterSim::lineFaultsReachTheMeters()
     line.badRecordDates = true;
     line.corruptNextEvery = 2;
     line.startDateLimit = 1;
+    line.otherAddressEvery = 5;
     server.SetLineFaults(line);
     const FaultSettings seen = server.FindMeter(7)->Faults();
     QVERIFY(seen.badRecordDates);
+    QCOMPARE(seen.otherAddressEvery, 5);
     QCOMPARE(seen.corruptNextEvery, 3);
     QCOMPARE(seen.startDateLimit, 1);
 }
@@ -244,12 +320,13 @@ void TestMeterSim::echoingLine()
         SimFixture sim(QString::fromLatin1(transport));
         QVERIFY(sim.ok);
         sim.server.SetEcho(true);
-        sim.master.EchoSkip = true;
+        sim.config.echo = true;
+        sim.Apply();
         QByteArray data;
         QCOMPARE(sim.Read(5, 2, &data), Rc::Ok);
         QCOMPARE(data, Registers(5, 2));
         const std::array<quint8, 2> value{0x12, 0x34};
-        QCOMPARE(sim.master.WriteMultipleRegisters(7, 5, 1, value), Rc::Ok);
+        QCOMPARE(sim.Write(5, value), Rc::Ok);
     }
 }
 
@@ -260,10 +337,15 @@ void TestMeterSim::droppedConnectionComesBack()
     SimFixture sim(QStringLiteral("tcp"), f);
     QVERIFY(sim.ok);
 
+    // The channel sees the connection gone when it next looks at its input.
+    const auto dropped = [&sim] {
+        sim.channel.PurgeInput();
+        return !sim.channel.TcpConnected();
+    };
     QCOMPARE(sim.Read(1, 1), Rc::Ok);
-    QTRY_COMPARE(sim.channel.SocketStatus(), SocketState::Disconnected);
+    QTRY_VERIFY(dropped());
     QCOMPARE(sim.Read(2, 1), Rc::Ok); // the next transaction connects again
-    QTRY_COMPARE(sim.channel.SocketStatus(), SocketState::Disconnected);
+    QTRY_VERIFY(dropped());
 }
 
 void TestMeterSim::unknownAddressIsQuiet()
@@ -272,7 +354,8 @@ void TestMeterSim::unknownAddressIsQuiet()
     QVERIFY(sim.ok);
     std::array<quint8, 8> buffer{};
     quint16 count = 1;
-    QCOMPARE(sim.master.ReadHoldingRegisters(8, 0, count, buffer), Rc::NoReply);
+    QCOMPARE(OffThread([&] { return sim.master.ReadHoldingRegisters(8, 0, count, buffer); }),
+             Rc::NoReply);
     QCOMPARE(sim.Read(999, 1), ResultCode::Exception(2));
 }
 
@@ -303,24 +386,29 @@ void TestMeterSim::pacedPty()
     QTemporaryDir home;
     ExchangeLog log(home.path() + u'/');
     Channel channel(log);
-    channel.ComPortName = server.PtyPath();
     ModbusMaster master(channel, log);
-    master.GlobalTimeOut = 1000;
-    master.LocalTimeOut = 50;
-    master.GlobalTry = 1;
-    master.ReplyDelay = 0;
-    master.SendPauseMs = 0;
-    master.EchoSkip = echo;
+    LineConfig config;
+    config.comPort = server.PtyPath();
+    config.globalTimeOut = 1000;
+    config.localTimeOut = 50;
+    config.globalTry = 1;
+    config.replyPause = 0;
+    config.sendPause = 0;
+    config.echo = echo;
+    channel.Configure(config);
+    master.Configure(config);
 
     for (const int first : {40, 1000}) {
         std::array<quint8, 255> buffer{};
         quint16 count = quint16(registers);
-        QCOMPARE(master.ReadHoldingRegisters(7, quint16(first), count, buffer), Rc::Ok);
+        QCOMPARE(OffThread(
+                     [&] { return master.ReadHoldingRegisters(7, quint16(first), count, buffer); }),
+                 Rc::Ok);
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(buffer.data()), count),
                  Registers(first, registers));
     }
     const std::array<quint8, 4> value{0x12, 0x34, 0x56, 0x78};
-    QCOMPARE(master.WriteMultipleRegisters(7, 5, 2, value), Rc::Ok);
+    QCOMPARE(OffThread([&] { return master.WriteMultipleRegisters(7, 5, 2, value); }), Rc::Ok);
 }
 
 void TestMeterSim::modem_data()
@@ -345,12 +433,16 @@ void TestMeterSim::modem()
     SimFixture sim(QStringLiteral("pty"), {}, options);
     QVERIFY(sim.ok);
 
-    Modem modem(sim.master);
+    Modem modem(sim.channel, sim.log);
+    modem.Configure(sim.config.localTimeOut, sim.config.showLog);
+    const auto command = [&](const char* text) {
+        return OffThread([&] { return modem.ModemCommand(QString::fromLatin1(text)); });
+    };
     QCOMPARE(sim.Read(1, 1), Rc::NoReply); // command mode: ModBus gets nowhere
-    QCOMPARE(modem.ModemCommand(QStringLiteral("AT\r\n")), Rc::Ok);
+    QCOMPARE(command("AT\r\n"), Rc::Ok);
     QCOMPARE(modem.ModemReply,
              answersOk ? QStringLiteral("\r\nOK\r\n") : QStringLiteral("\r\nERROR\r\n"));
-    QCOMPARE(modem.ModemCommand(QStringLiteral("ATD5551234\r\n")), connects ? Rc::Ok : Rc::NoReply);
+    QCOMPARE(command("ATD5551234\r\n"), connects ? Rc::Ok : Rc::NoReply);
     if (!connects)
         return;
     QCOMPARE(modem.ModemReply, QStringLiteral("\r\nCONNECT 9600\r\n"));
@@ -383,6 +475,7 @@ void TestMeterSim::usageNamesEveryOption()
                                "--corrupt-crc-every",
                                "--exception",
                                "--other-address",
+                               "--other-address-every",
                                "--truncate",
                                "--noise",
                                "--lie-count",
@@ -462,19 +555,25 @@ void TestMeterSim::servesTheSameMetersOnBothLines()
 
     QTemporaryDir home;
     ExchangeLog log(home.path() + u'/');
+    LineConfig config;
+    config.globalTimeOut = 1000;
+    config.localTimeOut = 50;
+    config.globalTry = 2;
+    config.sendPause = 0;
+    config.replyPause = 0;
+    // The tool answers from its own process: the master may wait on this thread.
     Channel serial(log);
-    serial.ComPortName = sim.link;
     ModbusMaster overSerial(serial, log);
+    config.comPort = sim.link;
+    serial.Configure(config);
+    overSerial.Configure(config);
     Channel tcp(log);
-    tcp.TcpHost = QStringLiteral("127.0.0.1");
-    tcp.TcpPort = sim.port;
     ModbusMaster overTcp(tcp, log);
-    for (ModbusMaster* m : {&overSerial, &overTcp}) {
-        m->GlobalTimeOut = 1000;
-        m->LocalTimeOut = 50;
-        m->GlobalTry = 2;
-        m->ReplyDelay = 0;
-    }
+    config.tcp = true;
+    config.tcpHost = QStringLiteral("127.0.0.1");
+    config.tcpPort = sim.port;
+    tcp.Configure(config);
+    overTcp.Configure(config);
     // The demo ИЛЬМ meter at address 2: model, clock, serial number.
     for (const auto& [first, registers] : {std::pair{842, 1}, {0, 3}, {834, 4}}) {
         ResultCode r1 = Rc::NoReply, r2 = Rc::NoReply;
@@ -511,10 +610,14 @@ void TestMeterSim::foreignMasterReadsIlm()
     QTemporaryDir home;
     ExchangeLog log(home.path() + u'/');
     Channel tcp(log);
-    tcp.TcpHost = QStringLiteral("127.0.0.1");
-    tcp.TcpPort = sim.port;
     ModbusMaster master(tcp, log);
-    master.ReplyDelay = 0;
+    LineConfig config;
+    config.tcp = true;
+    config.tcpHost = QStringLiteral("127.0.0.1");
+    config.tcpPort = sim.port;
+    config.replyPause = 0;
+    tcp.Configure(config);
+    master.Configure(config);
 
     QMap<int, quint16> registers;
     for (const auto& [first, count] : {std::pair{842, 1}, {0, 3}, {834, 4}}) {
@@ -562,7 +665,7 @@ void TestMeterSim::traceRecordsRequestsAndReplies()
     QVERIFY(sim.server.SetTraceFile(path, error));
     QCOMPARE(sim.Read(0x1234, 2), Rc::Ok);
     const std::array<quint8, 2> value{0xAB, 0xCD};
-    QCOMPARE(sim.master.WriteMultipleRegisters(7, 0x60, 1, value), Rc::Ok);
+    QCOMPARE(sim.Write(0x60, value), Rc::Ok);
 
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));

@@ -1,16 +1,15 @@
 #include "AnsiCodec.h"
-#include "Channel.h"
 #include "DeviceDriver.h"
 #include "ExchangeLog.h"
 #include "ExpectedFiles.h"
 #include "ExportFiles.h"
 #include "LogFile.h"
-#include "ModbusMaster.h"
-#include "Modem.h"
-#include "Readout.h"
-#include "ReadoutFrontEnd.h"
-#include "ReadoutJob.h"
+#include "MemoryLine.h"
+#include "MeterBus.h"
+#include "OffThread.h"
+#include "ReadoutSession.h"
 #include "ReadoutSteps.h"
+#include "SessionEvents.h"
 #include "SimServer.h"
 
 #include <QDir>
@@ -32,47 +31,77 @@ namespace {
 const QDate Today(2026, 12, 2);
 const QDate StartDay(2026, 12, 1);
 
-class SilentFrontEnd : public ReadoutFrontEnd
+class SilentEvents : public SessionEvents
 {
 public:
     void ShowError(const QString& text) override { errors.append(text); }
-    void AppendToLastMemoLine(const QString&) override {}
-    void ShowIoError(int systemCode) override { errors.append(QString::number(systemCode)); }
+    void ShowIoError(const QString& text) override { errors.append(text); }
 
     QStringList errors;
 };
 
-// The program's read-out over the simulator's pseudo-terminal, its clock pinned to Today.
+// The line a read-out runs on: the simulator's meters answering in memory, or the
+// simulator's own pseudo-terminal.
+enum class Transport { Memory, Pty };
+
+// The program's read-out of the simulator's meters, its clock pinned to Today.
 struct Rig
 {
-    explicit Rig(const QByteArray& meterFile)
-        : log(home.path() + u'/', [] { return Now(); }),
-          job(home.path() + u'/', log, frontEnd, settings, [] { return Now(); })
+    explicit Rig(const QByteArray& meterFile, Transport transport = Transport::Memory,
+                 int tries = 1)
+        : log(home.path() + u'/', [] { return Now(); }), transport(transport)
     {
-        master.GlobalTimeOut = 300;
-        master.LocalTimeOut = 30;
-        master.GlobalTry = 1;
-        ready = home.isValid() && server.LoadMeterFile(meterFile, error) &&
-                server.OpenPty(QString(), error);
-        settings.comPort = server.PtyPath();
-        settings.startDate = StartDay;
-        settings.archiveHourly = settings.archiveDaily = settings.archiveMonthly = true;
-        settings.archiveIntegral = settings.archiveEmergency = true;
-        settings.eventLog = settings.protectedLog = true;
+        ready = home.isValid() && server.LoadMeterFile(meterFile, error);
+        LineConfig line;
+        line.baudRate = 19200;
+        line.globalTimeOut = 300;
+        line.localTimeOut = 30;
+        line.globalTry = tries;
+        // The stand-in meters take requests back to back.
+        line.sendPause = 0;
+        line.replyPause = 0;
+        std::unique_ptr<Line> own;
+        if (transport == Transport::Pty) {
+            ready = ready && server.OpenPty(QString(), error);
+            line.comPort = server.PtyPath();
+        } else {
+            auto memory = std::make_unique<MemoryLine>();
+            memory->SetResponder(MemoryResponder(server));
+            own = std::move(memory);
+            line.comPort = QStringLiteral("memory");
+        }
+        session = std::make_unique<ReadoutSession>(
+            home.path() + u'/', log, events, line, planSource, [] { return Now(); },
+            &ExportFiles::MillisecondTick, std::move(own));
+        plan.startDate = StartDay;
+        plan.archiveHourly = plan.archiveDaily = plan.archiveMonthly = true;
+        plan.archiveIntegral = plan.archiveEmergency = true;
+        plan.eventLog = plan.protectedLog = true;
     }
 
     static QDateTime Now() { return QDateTime(Today, QTime(12, 0)); }
 
     void Read(const Meter& meter)
     {
-        settings.family = meter.Family();
-        settings.addressText = QString::number(meter.Address());
+        plan.family = meter.Family();
+        plan.addressText = QString::number(meter.Address());
         // Every log and the integral and emergency archives the family offers.
-        const DeviceDriver& driver = job.DriverFor(meter.Family());
+        const DeviceDriver& driver = *session->drivers.Find(meter.Family());
         for (const ReadoutBox box : {ReadoutBox::Integral, ReadoutBox::Emergency,
                                      ReadoutBox::EventLog, ReadoutBox::ProtectedLog})
-            BoxIn(settings, box) = BoxOffered(driver, box);
-        readout.DoDevice();
+            BoxIn(plan, box) = BoxOffered(driver, box);
+        Run();
+    }
+
+    // The read-out of the plan as it stands. The simulator's pseudo-terminal is served by
+    // this thread's event loop, so the session runs on a thread of its own there.
+    void Run()
+    {
+        planSource.Update(plan);
+        if (transport == Transport::Pty)
+            OffThread([this] { session->Run(); });
+        else
+            session->Run();
     }
 
     // The CSV files below Data, by path.
@@ -92,11 +121,11 @@ struct Rig
     QTemporaryDir home;
     SimServer server;
     ExchangeLog log;
-    SilentFrontEnd frontEnd;
-    ReadoutSettings settings;
-    ReadoutJob job;
-    ModbusMaster& master = job.master;
-    Readout& readout = job.readout;
+    SilentEvents events;
+    ReadoutPlan plan;
+    PlanSource planSource;
+    Transport transport;
+    std::unique_ptr<ReadoutSession> session;
     bool ready = false;
     QString error;
 };
@@ -173,10 +202,13 @@ void TestSimExpect::matchesReadout_data()
 {
     QTest::addColumn<QByteArray>("meterFile");
     QTest::addColumn<QStringList>("emptyFiles"); // files with no record
+    QTest::addColumn<int>("transport");          // Memory unless told
 
-    // Every request costs the master's send pause, so the archives are kept short; each
-    // also holds records from before the start day.
-    QTest::newRow("demo meters") << DemoMeters() << QStringList();
+    // The archives are kept short; each also holds records from before the start day.
+    QTest::newRow("demo meters") << DemoMeters() << QStringList() << int(Transport::Memory);
+    // The same over the simulator's pseudo-terminal, the session on a thread of its own.
+    QTest::newRow("demo meters over the pseudo-terminal")
+        << DemoMeters() << QStringList() << int(Transport::Pty);
 
     // Unknown model, every code group with tariffs, channel 16, codes without a kind,
     // system names (one with trailing blanks) that also name 0xB1 and 0xC3, which have no
@@ -206,13 +238,14 @@ void TestSimExpect::matchesReadout_data()
         {"protected",
          QJsonArray{QJsonObject{{"time", "2026-11-30T12:00:00"}, {"text", "Смена пароля"}}}},
     };
-    QTest::newRow("ОРВЕК-307") << MeterFile({orvek307}) << QStringList{"1202LOGZ.csv"};
-    // The serial number's bytes are each the character of that code.
+    QTest::newRow("ОРВЕК-307") << MeterFile({orvek307}) << QStringList{"1202LOGZ.csv"}
+                               << int(Transport::Memory);
+    // The serial number's letters are Windows-1251, as every text the meter holds.
     QJsonObject cyrillicSerial = orvek307;
     cyrillicSerial.insert("serial", "Зав№1234");
     cyrillicSerial.insert("depth", QJsonObject{{"hourly", 1}});
     QTest::newRow("ОРВЕК-307 serial beyond ASCII")
-        << MeterFile({cyrillicSerial}) << QStringList{"1202LOGZ.csv"};
+        << MeterFile({cyrillicSerial}) << QStringList{"1202LOGZ.csv"} << int(Transport::Memory);
     // A meter's texts with what would break a file: a serial number padded with zero
     // bytes (the text before them names its folder), ';', line breaks and other control
     // characters in names and events.
@@ -223,7 +256,7 @@ void TestSimExpect::matchesReadout_data()
                                                         {"text", "Вкл\r\nСеть;\x7f"}}});
     unsafeTexts.insert("depth", QJsonObject{{"hourly", 2}});
     QTest::newRow("ОРВЕК-307 texts that would break a file")
-        << MeterFile({unsafeTexts}) << QStringList{"1202LOGZ.csv"};
+        << MeterFile({unsafeTexts}) << QStringList{"1202LOGZ.csv"} << int(Transport::Memory);
 
     // Names that run on into the next field (5 bytes and more), a column-4 name whose
     // letter gives no kind, hex flag words, serial numbers printed from numbers.
@@ -242,7 +275,7 @@ void TestSimExpect::matchesReadout_data()
                                      QJsonObject{{"slot", 24}, {"name", "Eнас"}},
                                      QJsonObject{{"slot", 59}, {"name", "P9"}}}},
            }})
-        << QStringList();
+        << QStringList() << int(Transport::Memory);
 
     // Model 213 (one-byte status), a serial number beyond ASCII, more than 20 slots,
     // codes without a kind, event codes with gaps, unnamed and unknown codes, and a full
@@ -275,25 +308,27 @@ void TestSimExpect::matchesReadout_data()
                                 {"codes", QJsonArray{19, 18, 17, 16, 15, 14, 13, 12, 11, 10,
                                                      9,  8,  7,  6,  5,  4,  3,  2,  1,  19}}}}},
            }})
-        << QStringList();
+        << QStringList() << int(Transport::Memory);
 
     // A model the program does not know: its records are refused from the first one on.
-    QTest::newRow("ОРВЕК-213/223 unknown model") << MeterFile({QJsonObject{
-                                                        {"family", 2},
-                                                        {"address", 12},
-                                                        {"model", 307},
-                                                        {"clock", "2026-12-02T02:00:00"},
-                                                        {"clockRuns", false},
-                                                        {"depth", QJsonObject{{"hourly", 5}}},
-                                                    }})
-                                                 << QStringList{"1202H0.csv"};
+    QTest::newRow("ОРВЕК-213/223 unknown model")
+        << MeterFile({QJsonObject{
+               {"family", 2},
+               {"address", 12},
+               {"model", 307},
+               {"clock", "2026-12-02T02:00:00"},
+               {"clockRuns", false},
+               {"depth", QJsonObject{{"hourly", 5}}},
+           }})
+        << QStringList{"1202H0.csv"} << int(Transport::Memory);
 }
 
 void TestSimExpect::matchesReadout()
 {
     QFETCH(QByteArray, meterFile);
     QFETCH(QStringList, emptyFiles);
-    Rig rig(meterFile);
+    QFETCH(int, transport);
+    Rig rig(meterFile, Transport(transport));
     QVERIFY2(rig.ready, qPrintable(rig.error));
 
     QMap<QString, QByteArray> expected;
@@ -396,19 +431,18 @@ void TestSimExpect::noisyLine()
                     QJsonObject{{"time", "2026-12-01T06:00:00"}, {"codes", QJsonArray{1}}},
                     QJsonObject{{"time", "2026-12-02T02:00:00"}, {"codes", QJsonArray{2}}}}},
     };
-    Rig rig(MeterFile({orvek307, ilm, orvek223}));
+    Rig rig(MeterFile({orvek307, ilm, orvek223}), Transport::Memory, 5);
     QVERIFY2(rig.ready, qPrintable(rig.error));
     FaultSettings lineFaults;
     QVERIFY(FaultSettings::FromJson(faults, lineFaults, rig.error));
     rig.server.SetLineFaults(lineFaults);
-    rig.master.GlobalTry = 5;
 
     QMap<QString, QByteArray> expected;
     for (const auto& meter : rig.server.Meters()) {
         expected.insert(ExpectedFiles(meter->Expected(StartDay), Today));
         rig.Read(*meter);
     }
-    QCOMPARE(rig.frontEnd.errors, QStringList());
+    QCOMPARE(rig.events.errors, QStringList());
     const QString difference = FirstDifference(rig.CsvFiles(), expected);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
@@ -430,14 +464,14 @@ void TestSimExpect::positionNotRecovered()
     };
     Rig rig(MeterFile({meter}));
     QVERIFY2(rig.ready, qPrintable(rig.error));
-    rig.settings.archiveDaily = rig.settings.archiveMonthly = false;
-    rig.settings.archiveIntegral = rig.settings.archiveEmergency = false;
-    rig.settings.eventLog = rig.settings.protectedLog = false;
-    rig.settings.family = 0;
-    rig.settings.addressText = QStringLiteral("5");
-    rig.readout.DoDevice();
+    rig.plan.archiveDaily = rig.plan.archiveMonthly = false;
+    rig.plan.archiveIntegral = rig.plan.archiveEmergency = false;
+    rig.plan.eventLog = rig.plan.protectedLog = false;
+    rig.plan.family = 0;
+    rig.plan.addressText = QStringLiteral("5");
+    rig.Run();
 
-    QCOMPARE(rig.frontEnd.errors, QStringList{QStringLiteral("Ответ - ошибка 4")});
+    QCOMPARE(rig.events.errors, QStringList{QStringLiteral("Ответ - ошибка 4")});
     // The first record and three read next (16:00 to 19:00 of the first day); the fourth
     // next-record read is lost.
     const QString h0 = QStringLiteral("Data/2026-12-02/ОРВЕК-307/P0000001/1202H0.csv");

@@ -597,24 +597,30 @@ struct OnTheLine
              server.OpenPty(QString(), error);
         if (!ok)
             qWarning("%s", qPrintable(error));
-        UseTestPort(channel, master, server.PtyPath());
+        LineConfig config = TestPortLine(server.PtyPath());
+        config.sendPause = 0; // the stand-in meter takes requests back to back
+        channel.Configure(config);
+        master.Configure(config);
     }
     ~OnTheLine() { channel.CloseChannel(); }
 
+    // The simulator answers on this thread's event loop, the master waits on its own.
     QByteArray Read(quint16 first, quint16 registers, ResultCode& r)
     {
         std::array<quint8, 255> buffer{};
         quint16 count = registers;
-        r = master.ReadInputRegisters(5, first, count, buffer);
+        r = OffThread([&] { return master.ReadInputRegisters(5, first, count, buffer); });
         return r == Rc::Ok ? QByteArray(reinterpret_cast<const char*>(buffer.data()), count)
                            : QByteArray();
     }
 
     ResultCode Write(quint16 first, const QByteArray& data)
     {
-        return master.WriteMultipleRegisters(
-            5, first, quint16(data.size() / 2),
-            std::span(reinterpret_cast<const quint8*>(data.constData()), size_t(data.size())));
+        return OffThread([&] {
+            return master.WriteMultipleRegisters(
+                5, first, quint16(data.size() / 2),
+                std::span(reinterpret_cast<const quint8*>(data.constData()), size_t(data.size())));
+        });
     }
 
     QTemporaryDir home;

@@ -2,6 +2,8 @@
 
 #include <QJsonValue>
 
+#include <chrono>
+
 namespace {
 
 bool ReadInt(const QJsonObject& object, const char* key, int& value, QString& error)
@@ -49,6 +51,7 @@ FaultSettings CombineFaults(const FaultSettings& meter, const FaultSettings& lin
         f.exceptionCode = line.exceptionCode;
     }
     f.otherAddress = meter.otherAddress || line.otherAddress;
+    f.otherAddressEvery = Larger(meter.otherAddressEvery, line.otherAddressEvery);
     f.truncateTo = Larger(meter.truncateTo, line.truncateTo);
     f.noiseBytes = Larger(meter.noiseBytes, line.noiseBytes);
     f.byteCountLie = Larger(meter.byteCountLie, line.byteCountLie);
@@ -69,6 +72,7 @@ bool FaultSettings::FromJson(const QJsonObject& object, FaultSettings& faults, Q
         QStringLiteral("exceptionRegister"),
         QStringLiteral("exceptionCode"),
         QStringLiteral("otherAddress"),
+        QStringLiteral("otherAddressEvery"),
         QStringLiteral("truncateTo"),
         QStringLiteral("noiseBytes"),
         QStringLiteral("byteCountLie"),
@@ -90,6 +94,7 @@ bool FaultSettings::FromJson(const QJsonObject& object, FaultSettings& faults, Q
            ReadInt(object, "exceptionRegister", faults.exceptionRegister, error) &&
            ReadInt(object, "exceptionCode", faults.exceptionCode, error) &&
            ReadBool(object, "otherAddress", faults.otherAddress, error) &&
+           ReadInt(object, "otherAddressEvery", faults.otherAddressEvery, error) &&
            ReadInt(object, "truncateTo", faults.truncateTo, error) &&
            ReadInt(object, "noiseBytes", faults.noiseBytes, error) &&
            ReadInt(object, "byteCountLie", faults.byteCountLie, error) &&
@@ -97,6 +102,22 @@ bool FaultSettings::FromJson(const QJsonObject& object, FaultSettings& faults, Q
            ReadBool(object, "badRecordDates", faults.badRecordDates, error) &&
            ReadInt(object, "corruptNextEvery", faults.corruptNextEvery, error) &&
            ReadInt(object, "startDateLimit", faults.startDateLimit, error);
+}
+
+Meter::Meter(int family, quint8 address, FaultSettings faults)
+    : m_family(family), m_address(address), m_faults(faults), m_ticks([] {
+          return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count());
+      })
+{
+    StartRunning();
+}
+
+void Meter::SetTicks(Ticks ticks)
+{
+    m_ticks = std::move(ticks);
+    StartRunning();
 }
 
 std::unique_ptr<Meter> Meter::FromJson(const QJsonObject& object, QString& error)

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -45,6 +46,7 @@ struct FaultSettings
     int exceptionRegister = -1; // this register is answered with exceptionCode
     int exceptionCode = 0;
     bool otherAddress = false;   // replies carry the address + 1
+    int otherAddressEvery = 0;   // every Nth reply carries the address + 1
     int truncateTo = 0;          // only the first N bytes of a reply are sent
     int noiseBytes = 0;          // 0xFF bytes sent ahead of a reply
     int byteCountLie = 0;        // added to the byte count of read replies
@@ -129,20 +131,29 @@ public:
         return {};
     }
 
+    // What the meter's running time is told by: ms from any origin, a steady clock unless
+    // set. A test sets one it moves on itself, to watch a running clock without waiting.
+    using Ticks = std::function<qint64()>;
+    void SetTicks(Ticks ticks);
+
     // Builds a meter from one entry of a meter file. The common keys ("family",
     // "address", "faults") are read here; the family reads the rest.
     static std::unique_ptr<Meter> FromJson(const QJsonObject& object, QString& error);
 
 protected:
-    Meter(int family, quint8 address, FaultSettings faults)
-        : m_family(family), m_address(address), m_faults(faults)
-    {}
+    Meter(int family, quint8 address, FaultSettings faults);
+
+    // The time run since StartRunning (or since the ticks were set), ms.
+    qint64 RunningMs() const { return m_ticks() - m_runningFrom; }
+    void StartRunning() { m_runningFrom = m_ticks(); }
 
 private:
     int m_family;
     quint8 m_address;
     FaultSettings m_faults;
     const FaultSettings* m_line = nullptr;
+    Ticks m_ticks;
+    qint64 m_runningFrom = 0;
 };
 
 // The family factories; each reads its own keys from the meter's JSON object.

@@ -3,7 +3,6 @@
 #include "AnsiCodec.h"
 #include "SimCommon.h"
 
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonValue>
 
@@ -298,7 +297,6 @@ private:
     QByteArray m_serial;
     QDateTime m_clock;
     bool m_clockRuns = true;
-    QElapsedTimer m_sinceLoad;
     QList<quint8> m_layout;
     quint64 m_key = 1;
     std::array<Records, KindCount> m_records;
@@ -420,7 +418,7 @@ bool Orvek213Meter::Load(const QJsonObject& object, QString& error)
             return false;
         }
     }
-    m_sinceLoad.start();
+    StartRunning();
     return true;
 }
 
@@ -559,7 +557,7 @@ MeterAnswer Orvek213Meter::WriteStartDate(const MeterRequest& request)
 
 QByteArray Orvek213Meter::ClockBlock() const
 {
-    const QDateTime now = m_clockRuns ? m_clock.addMSecs(m_sinceLoad.elapsed()) : m_clock;
+    const QDateTime now = m_clockRuns ? m_clock.addMSecs(RunningMs()) : m_clock;
     QByteArray block;
     block.append(char(now.time().second()));
     block.append(char(now.time().minute()));

@@ -1,6 +1,5 @@
 #include "SimLine.h"
 
-#include "Crc16.h"
 #include "SimServer.h"
 
 #include <QJsonObject>
@@ -12,29 +11,11 @@ namespace {
 // meter resynchronises on the pause between frames.
 constexpr int FrameGapMs = 20;
 
-QByteArray WithCrc(QByteArray frame)
-{
-    const quint16 crc =
-        Crc16(reinterpret_cast<const quint8*>(frame.constData()), int(frame.size()));
-    frame.append(char(crc & 0xFF));
-    frame.append(char(crc >> 8));
-    return frame;
-}
-
-bool CrcMatches(const QByteArray& frame)
-{
-    if (frame.size() < 4)
-        return false;
-    const quint16 crc =
-        Crc16(reinterpret_cast<const quint8*>(frame.constData()), int(frame.size() - 2));
-    return quint8(frame.at(frame.size() - 2)) == (crc & 0xFF) &&
-           quint8(frame.at(frame.size() - 1)) == (crc >> 8);
-}
-
 } // namespace
 
 SimLine::SimLine(SimServer& server, Sender send, Dropper drop, QObject* parent)
-    : QObject(parent), m_server(server), m_send(std::move(send)), m_drop(std::move(drop))
+    : QObject(parent), m_server(server), m_bus(server), m_send(std::move(send)),
+      m_drop(std::move(drop))
 {
     m_commandMode = m_server.Modem().enabled;
     m_lastByte.start();
@@ -59,23 +40,14 @@ void SimLine::Receive(const QByteArray& bytes)
 
 void SimLine::TakeFrames()
 {
-    while (m_pending.size() >= 2) {
-        const quint8 function = quint8(m_pending.at(1));
-        qsizetype need = 0;
-        if (function == 3 || function == 4)
-            need = 8;
-        else if (function == 16)
-            need = m_pending.size() >= 7 ? 9 + quint8(m_pending.at(6)) : 0;
-        else
-            return; // not a request we know: wait for the pause to drop it
-        if (need == 0 || m_pending.size() < need)
+    for (;;) {
+        // Bytes of no request we know wait for the pause to drop them.
+        const qsizetype need = RequestFrameLength(m_pending);
+        if (need <= 0 || m_pending.size() < need)
             return;
         const QByteArray frame = m_pending.left(need);
         m_pending.remove(0, need);
-        if (CrcMatches(frame))
-            Answer(frame);
-        else
-            TraceBytes("in", frame, {{QStringLiteral("error"), QStringLiteral("crc")}});
+        Answer(frame);
     }
 }
 
@@ -112,62 +84,20 @@ void SimLine::ModemText(const QByteArray& bytes)
 
 void SimLine::Answer(const QByteArray& frame)
 {
-    MeterRequest request;
-    const quint8 address = quint8(frame.at(0));
-    request.function = quint8(frame.at(1));
-    request.firstRegister = quint16((quint8(frame.at(2)) << 8) | quint8(frame.at(3)));
-    request.count = quint16((quint8(frame.at(4)) << 8) | quint8(frame.at(5)));
-    if (request.function == 16)
-        request.data = frame.mid(7, quint8(frame.at(6)));
-
+    const BusExchange exchange = m_bus.Answer(frame);
+    if (!exchange.crcOk) {
+        TraceBytes("in", frame, {{QStringLiteral("error"), QStringLiteral("crc")}});
+        return;
+    }
+    const MeterRequest& request = exchange.request;
     TraceBytes("in", frame,
-               {{QStringLiteral("address"), address},
+               {{QStringLiteral("address"), exchange.address},
                 {QStringLiteral("function"), request.function},
                 {QStringLiteral("register"), request.firstRegister},
                 {QStringLiteral("count"), request.count},
                 {QStringLiteral("data"), QString::fromLatin1(request.data.toHex())}});
-
-    Meter* meter = m_server.FindMeter(address);
-    if (!meter)
-        return; // nobody at that address: the line stays quiet
-    const FaultSettings faults = meter->Faults();
-    ++m_requests;
-    if (faults.silent)
-        return;
-
-    MeterAnswer answer;
-    const bool startDate = meter->IsStartDateWrite(request);
-    if (faults.exceptionRegister >= 0 && faults.exceptionRegister == request.firstRegister)
-        answer = MeterAnswer::Exception(faults.exceptionCode);
-    else if (startDate && faults.startDateLimit > 0 &&
-             ++m_startDates[address] > faults.startDateLimit)
-        answer = MeterAnswer::Exception(4);
-    else
-        answer = meter->Handle(request);
-
-    QByteArray reply;
-    reply.append(char(faults.otherAddress ? quint8(address + 1) : address));
-    if (answer.exception != 0) {
-        reply.append(char(request.function | 0x80));
-        reply.append(char(answer.exception));
-    } else if (request.function == 16) {
-        reply.append(frame.mid(1, 5));
-    } else {
-        reply.append(char(request.function));
-        reply.append(char(quint8(answer.data.size() + faults.byteCountLie)));
-        reply.append(answer.data.left(255));
-    }
-    reply = WithCrc(reply);
-    const int serial = ++m_replies[address];
-    const bool corruptNext = answer.nextRecord && faults.corruptNextEvery > 0 &&
-                             ++m_nextReplies[address] % faults.corruptNextEvery == 0;
-    if ((faults.corruptCrcEvery > 0 && serial % faults.corruptCrcEvery == 0) || corruptNext)
-        reply[reply.size() - 1] = char(reply.back() ^ 0x5A);
-    if (faults.truncateTo > 0)
-        reply.truncate(faults.truncateTo);
-    if (faults.noiseBytes > 0)
-        reply.prepend(QByteArray(faults.noiseBytes, char(0xFF)));
-    SendReply(reply, faults, faults.dropAfter > 0 && m_requests >= faults.dropAfter);
+    if (!exchange.reply.isEmpty())
+        SendReply(exchange.reply, exchange.faults, exchange.dropAfterwards);
 }
 
 void SimLine::SendReply(QByteArray reply, const FaultSettings& faults, bool dropAfterwards)

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "Meter.h"
+#include "MeterBus.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QObject>
 
 #include <functional>
@@ -34,16 +34,11 @@ private:
     void TraceBytes(const char* direction, const QByteArray& bytes, QJsonObject entry = {});
 
     SimServer& m_server;
+    MeterBus m_bus;
     Sender m_send;
     Dropper m_drop;
     QByteArray m_pending;
     QElapsedTimer m_lastByte;
     bool m_commandMode = false;
     QByteArray m_command;
-    int m_requests = 0;
-    QHash<quint8, int> m_replies;
-    QHash<quint8, int> m_nextReplies;
-    QHash<quint8, int> m_startDates;
 };
-
-// The faults in force for one meter on a line: the meter's own with the line's added.

@@ -69,6 +69,9 @@ const char kUsage[] =
     "  --exception REG:CODE    answer register REG with exception CODE\n"
     "                          (exceptionRegister, exceptionCode)\n"
     "  --other-address         replies carry the address + 1 (otherAddress)\n"
+    "  --other-address-every N every Nth reply of a meter carries the address + 1, its\n"
+    "                          CRC correct, as a neighbour's or a late reply would\n"
+    "                          (otherAddressEvery)\n"
     "  --truncate N            send only the first N bytes of a reply (truncateTo)\n"
     "  --noise N               send N bytes 0xFF ahead of a reply (noiseBytes)\n"
     "  --lie-count N           add N to the byte count of read replies (byteCountLie)\n"
@@ -188,6 +191,8 @@ int main(int argc, char* argv[])
             ok = faultsGiven = regOk && codeOk;
         } else if (a == QLatin1String("--other-address")) {
             faults.otherAddress = faultsGiven = true;
+        } else if (a == QLatin1String("--other-address-every")) {
+            ok = faultsGiven = takeInt(i, faults.otherAddressEvery);
         } else if (a == QLatin1String("--truncate")) {
             ok = faultsGiven = takeInt(i, faults.truncateTo);
         } else if (a == QLatin1String("--noise")) {
