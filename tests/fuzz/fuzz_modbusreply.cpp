@@ -167,15 +167,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     line.SetResponder([&script](QByteArrayView request) { return script.Answer(request); });
 
     ModbusMaster master(line, log);
-    master.SendPauseMs = 0;
-    master.RetryPauseMs = 0;
-    master.ReplyDelay = 0;
-    // A reply ends 1 ms after its last byte; the line in memory has every byte at once.
-    master.GlobalTimeOut = 1;
-    master.LocalTimeOut = 1;
-    master.GlobalTry = 1 + (settings >> 2 & 3) % 3;
-    master.EchoSkip = settings & 0x10;
-    master.ShowLog = settings & 0x20 ? 1 : 0;
+    // The line in memory keeps its own time: the time-outs cost nothing real.
+    LineConfig config;
+    config.sendPause = 0;
+    config.retryPause = 0;
+    config.replyPause = 0;
+    config.globalTimeOut = 1200;
+    config.localTimeOut = 50;
+    config.globalTry = 1 + (settings >> 2 & 3) % 3;
+    config.echo = settings & 0x10;
+    config.showLog = settings & 0x20 ? 1 : 0;
+    master.Configure(config);
 
     DriverContext context(master, log);
     context.DeviceAddress = 1;
