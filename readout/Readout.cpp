@@ -530,40 +530,9 @@ Readout::Outcome Readout::ExportLog(bool protectedLog)
         return written;
     });
 
-    switch (end.how) {
-    case RecordLoopEnd::How::Aborted:
-        // The file keeps the records so far; the end of the read-out closes it.
-        NoteAborted();
-        return Outcome::End;
-    case RecordLoopEnd::How::WriteFailed:
-        IoFailure(end.writeError);
-        return Outcome::End;
-    case RecordLoopEnd::How::StartFailed:
-        Report(end.code);
-        return CloseFile() ? Outcome::NextDevice : Outcome::End;
-    case RecordLoopEnd::How::FirstFailed: {
-        QString text = ResultCodeText(end.code);
-        if (!protectedLog && end.code == Rc::LogDecodeError)
-            text += QStringLiteral(": ") + m_context.DecodeErrorText;
-        ShowAndLog(text);
-        return CloseFile() ? Outcome::NextDevice : Outcome::End;
-    }
-    case RecordLoopEnd::How::NoRecords:
-        m_log.AddLogLine(QStringLiteral("Нет данных в журнале"));
-        break;
-    case RecordLoopEnd::How::NextFailed:
-        // The plain message: the decoding detail goes with a first record only.
-        Report(end.code);
-        break;
-    case RecordLoopEnd::How::Read:
-        break;
-    }
-    if (!CloseFile())
-        return Outcome::End;
-    if (end.written > 0)
-        m_log.AddLogLine(QStringLiteral("Выполнено ") + QString::number(end.written));
-    // A failed later record still lets the next log of this device be read.
-    return Outcome::GoOn;
+    // The event log's first record tells what failed to decode; the protected log's
+    // message stays plain, as does a later record's.
+    return Conclude(end, {false, protectedLog ? Rc::Ok : Rc::LogDecodeError, false});
 }
 
 Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
@@ -577,13 +546,6 @@ Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
     }
     SourceReport& report = BeginSource(Text(info->title), info->reportPeriod);
     m_log.AddLogLine(Text(info->logLine));
-
-    const auto recordFailure = [this](ResultCode code) {
-        QString text = ResultCodeText(code);
-        if (code == Rc::ArchiveDecodeError)
-            text += QStringLiteral(": ") + m_context.DecodeErrorText;
-        ShowAndLog(text);
-    };
 
     RecordSource source;
     source.setStart = [this, info](const QDateTime& start) {
@@ -631,10 +593,23 @@ Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
         return written;
     });
 
+    return Conclude(end, {true, Rc::ArchiveDecodeError, true});
+}
+
+Readout::Outcome Readout::Conclude(const RecordLoopEnd& end, const SourceRules& rules)
+{
+    const auto failure = [&](bool first) {
+        QString text = ResultCodeText(end.code);
+        if (end.code == rules.decodeError && (first || rules.detailOnLaterFailure))
+            text += QStringLiteral(": ") + m_context.DecodeErrorText;
+        ShowAndLog(text);
+    };
     Outcome result = Outcome::GoOn;
     switch (end.how) {
     case RecordLoopEnd::How::Aborted:
         NoteAborted();
+        if (!rules.archive)
+            return Outcome::End; // the end of the read-out closes the file
         // The rows so far stay in the file, but an aborted archive gets no copy. The next
         // device is read up to its names, where the abort is seen again: its waits must
         // not end at once meanwhile.
@@ -647,24 +622,30 @@ Readout::Outcome Readout::ExportArchive(ArchiveKind kind)
         Report(end.code);
         return CloseFile() ? Outcome::NextDevice : Outcome::End;
     case RecordLoopEnd::How::FirstFailed:
-        recordFailure(end.code);
+        failure(true);
         return CloseFile() ? Outcome::NextDevice : Outcome::End;
     case RecordLoopEnd::How::NoRecords:
-        m_log.AddLogLine(QStringLiteral("Нет данных в архиве"));
+        m_log.AddLogLine(rules.archive ? QStringLiteral("Нет данных в архиве")
+                                       : QStringLiteral("Нет данных в журнале"));
         break;
     case RecordLoopEnd::How::NextFailed:
-        recordFailure(end.code);
-        result = Outcome::NextDevice;
+        failure(false);
+        // A failed later record ends an archive's device; the next log of the device is
+        // still read.
+        if (rules.archive)
+            result = Outcome::NextDevice;
         break;
     case RecordLoopEnd::How::Read:
         break;
     }
     if (!CloseFile())
         return Outcome::End;
-    const int datError = m_files.WriteDatCopy();
-    if (datError != 0) {
-        IoFailure(datError);
-        return Outcome::End;
+    if (rules.archive) {
+        const int datError = m_files.WriteDatCopy();
+        if (datError != 0) {
+            IoFailure(datError);
+            return Outcome::End;
+        }
     }
     if (end.written > 0)
         m_log.AddLogLine(QStringLiteral("Выполнено ") + QString::number(end.written));

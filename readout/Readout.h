@@ -85,6 +85,17 @@ private:
     Outcome ExportConfiguration();
     Outcome ExportArchive(ArchiveKind kind);
     Outcome ExportLog(bool protectedLog);
+    // How an archive and a log differ once their records are read.
+    struct SourceRules
+    {
+        // An archive: an abort goes on to the next device, a later failure ends the
+        // device, the file gets its copy.
+        bool archive;
+        // The code whose message carries the decoding detail (Ok: none).
+        ResultCode decodeError;
+        bool detailOnLaterFailure;
+    };
+    Outcome Conclude(const RecordLoopEnd& end, const SourceRules& rules);
     void EndReadout();
     void Report(ResultCode code);
     void ShowAndLog(const QString& text);

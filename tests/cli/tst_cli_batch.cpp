@@ -5,6 +5,7 @@
 #include "AnsiCodec.h"
 #include "BatchCommand.h"
 #include "ReadPlan.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,18 +26,6 @@
 namespace {
 
 const QString Program = QStringLiteral(ORVEKDATA_PROGRAM);
-
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // A configuration on a gateway: 127.0.0.1 refuses every port the tests name.
 QByteArray Gateway(const QByteArray& name, int port, const QByteArray& addresses = "1")

@@ -4,6 +4,8 @@
 
 #include "AnsiCodec.h"
 #include "LogFile.h"
+#include "ProcessRig.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -43,71 +45,6 @@ QJsonObject Meter(const QString& serial, const QJsonObject& faults = {})
                        {"depth", QJsonObject{{"hourly", 400}}},
                        {"faults", faults}};
 }
-
-bool WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList FilesBelow(const QString& root)
-{
-    QStringList found;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        found.append(QDir(root).relativeFilePath(it.next()));
-    found.sort();
-    return found;
-}
-
-QStringList LogLines(const QString& home)
-{
-    const QStringList logs = QDir(home + QStringLiteral("/Protocols")).entryList(QDir::Files);
-    if (logs.size() != 1)
-        return {QStringLiteral("<%1 log files>").arg(logs.size())};
-    return UnstampedLogLines(home + QStringLiteral("/Protocols/") + logs.first());
-}
-
-// The stand-in meters as a process, on a pseudo-terminal and a gateway.
-class Simulator
-{
-public:
-    ~Simulator() { Stop(); }
-
-    bool Start(const QStringList& args)
-    {
-        m_process.start(SimulatorPath, args);
-        if (!m_process.waitForStarted(5000))
-            return false;
-        QByteArray seen;
-        while (!seen.contains("ready\n")) {
-            if (!m_process.waitForReadyRead(10000))
-                return false;
-            seen += m_process.readAllStandardOutput();
-        }
-        const QString text = QString::fromLocal8Bit(seen);
-        static const QRegularExpression pty(QStringLiteral("^pty (.+)$"),
-                                            QRegularExpression::MultilineOption);
-        static const QRegularExpression tcp(QStringLiteral("^tcp [0-9.]+:([0-9]+)$"),
-                                            QRegularExpression::MultilineOption);
-        ptyPath = pty.match(text).captured(1);
-        tcpPort = tcp.match(text).captured(1).toInt();
-        return true;
-    }
-    void Stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-
-    QString ptyPath;
-    int tcpPort = 0;
-
-private:
-    QProcess m_process;
-};
 
 // A loopback listener whose queue is full: a further connection's handshake is dropped,
 // as by a gateway whose network is gone.
@@ -213,7 +150,7 @@ void TestCliFaults::interruptEndsWaits()
         meters,
         QJsonDocument(QJsonObject{{"meters", QJsonArray{Meter("11111111", faults)}}}).toJson()));
 
-    Simulator simulator;
+    SimulatorProcess simulator(SimulatorPath);
     FullListener listener;
     QStringList args = {"--addresses", "7", "--archives", "hour", "--from", "2026-01-01"};
     QByteArray waiting; // what the read-out prints once it waits
@@ -243,7 +180,7 @@ void TestCliFaults::interruptEndsWaits()
     QCOMPARE(readout.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(readout.process.exitCode(), 1);
 
-    const QStringList log = LogLines(home);
+    const QStringList log = DayLogLines(home);
     QVERIFY2(log.contains(QStringLiteral("Операция прервана")), qPrintable(log.join(u'\n')));
     // The files so far are in place under their names; nothing half-written is left.
     for (const QString& file : FilesBelow(home))
@@ -260,7 +197,7 @@ void TestCliFaults::lineGoneWhileDialing()
     QTemporaryDir work;
     QVERIFY(work.isValid());
     const QString home = work.filePath(QStringLiteral("home"));
-    Simulator simulator;
+    SimulatorProcess simulator(SimulatorPath);
     QVERIFY(simulator.Start({"--pty", work.filePath("pty"), "--modem", "--modem-never-connect"}));
     Readout readout;
     QVERIFY(readout.Start(home, {"--port", simulator.ptyPath, "--modem", "ATD5551234"}));
@@ -274,7 +211,7 @@ void TestCliFaults::lineGoneWhileDialing()
     QVERIFY2(err.contains(QStringLiteral("Ошибка чтения порта")), qPrintable(err));
     // A few asterisks, not a flood of them.
     QVERIFY2(readout.out.size() < 4096, qPrintable(QString::number(readout.out.size())));
-    const QStringList log = LogLines(home);
+    const QStringList log = DayLogLines(home);
     QCOMPARE(log.mid(log.size() - 2), QStringList({QStringLiteral("Ошибка чтения порта"),
                                                    QStringLiteral("закрытие порта")}));
 }
@@ -289,7 +226,7 @@ void TestCliFaults::fileSizeLimit()
     const QString meters = work.filePath(QStringLiteral("meters.json"));
     QVERIFY(WriteFile(
         meters, QJsonDocument(QJsonObject{{"meters", QJsonArray{Meter("11111111")}}}).toJson()));
-    Simulator simulator;
+    SimulatorProcess simulator(SimulatorPath);
     QVERIFY(simulator.Start({"--meters", meters, "--tcp", "127.0.0.1:0"}));
 
     QProcess process;
@@ -326,7 +263,7 @@ void TestCliFaults::serialNumberInTheMetersCodePage()
     const QString meters = work.filePath(QStringLiteral("meters.json"));
     QVERIFY(WriteFile(meters,
                       QJsonDocument(QJsonObject{{"meters", QJsonArray{Meter(serial)}}}).toJson()));
-    Simulator simulator;
+    SimulatorProcess simulator(SimulatorPath);
     QVERIFY(simulator.Start({"--meters", meters, "--tcp", "127.0.0.1:0"}));
     QProcess process;
     process.start(Program, {"read", "--home", home, "--tcp",
@@ -336,7 +273,7 @@ void TestCliFaults::serialNumberInTheMetersCodePage()
     QCOMPARE(process.exitCode(), 0);
     const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
     QVERIFY2(out.contains(QStringLiteral("Зав. № = ") + serial), qPrintable(out));
-    QVERIFY(LogLines(home).contains(QStringLiteral("Зав. № = ") + serial));
+    QVERIFY(DayLogLines(home).contains(QStringLiteral("Зав. № = ") + serial));
     const QStringList files = FilesBelow(home + QStringLiteral("/Data"));
     QCOMPARE(files.size(), 1);
     QVERIFY2(files.first().contains(QStringLiteral("/ОРВЕК-307/") + serial + u'/'),

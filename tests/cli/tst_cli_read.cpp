@@ -4,6 +4,8 @@
 
 #include "AnsiCodec.h"
 #include "LogFile.h"
+#include "ProcessRig.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -84,23 +86,6 @@ QJsonObject Orvek213Meter(int model)
     };
 }
 
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// Files below root, relative, sorted.
-QStringList FilesBelow(const QString& root)
-{
-    QStringList found;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        found.append(QDir(root).relativeFilePath(it.next()));
-    found.sort();
-    return found;
-}
-
 // The report of a read-out of one meter against the files the meter must give: the
 // meter read, and for every archive and log as many records, from and to the dates its
 // file holds, no hole; every file listed with its size.
@@ -148,91 +133,6 @@ void CheckReport(const QString& report, const QString& expectedRoot, const QStri
     const QString files = cell(QStringLiteral("Файлы"));
     for (const QString& file : expectedFiles)
         QVERIFY2(files.contains(file + QStringLiteral(" (")), qPrintable(file));
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// The simulator as a process; it prints its lines, then "ready".
-class SimulatorProcess
-{
-public:
-    ~SimulatorProcess()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(5000))
-                m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    bool Start(const QStringList& args)
-    {
-        m_process.setProgram(SimulatorPath);
-        m_process.setArguments(args);
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return false;
-        QByteArray seen;
-        while (!seen.contains("ready\n")) {
-            if (!m_process.waitForReadyRead(10000))
-                return false;
-            seen += m_process.readAllStandardOutput();
-        }
-        static const QRegularExpression pty(QStringLiteral("^pty (.+)$"),
-                                            QRegularExpression::MultilineOption);
-        static const QRegularExpression tcp(QStringLiteral("^tcp [0-9.]+:([0-9]+)$"),
-                                            QRegularExpression::MultilineOption);
-        const QString text = QString::fromLocal8Bit(seen);
-        ptyPath = pty.match(text).captured(1);
-        tcpPort = tcp.match(text).captured(1).toInt();
-        return true;
-    }
-
-    QString ptyPath;
-    int tcpPort = 0;
-
-private:
-    QProcess m_process;
-};
-
-struct RunResult
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-RunResult Run(const QString& program, const QStringList& args, int timeoutMs = 60000)
-{
-    QProcess process;
-    process.start(program, args);
-    RunResult result;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        result.err = QStringLiteral("<did not finish>");
-        return result;
-    }
-    result.exitCode =
-        process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -process.exitCode();
-    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    result.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return result;
-}
-
-// The day's exchange log, each line without its time stamp.
-QStringList LogLines(const QString& home)
-{
-    const QStringList logs = QDir(home + QStringLiteral("/Protocols")).entryList(QDir::Files);
-    if (logs.size() != 1)
-        return {QStringLiteral("<%1 log files>").arg(logs.size())};
-    return UnstampedLogLines(home + QStringLiteral("/Protocols/") + logs.first());
 }
 
 // Two gateways: a ОРВЕК-307 (address 7) and an ИЛЬМ (address 2) behind the first, a
@@ -291,7 +191,8 @@ struct BatchRig
     QString Twin() const { return work.filePath(QStringLiteral("twin")); }
 
     QTemporaryDir work;
-    SimulatorProcess gateways[2];
+    SimulatorProcess gateways[2] = {SimulatorProcess(SimulatorPath),
+                                    SimulatorProcess(SimulatorPath)};
     QByteArray ini;
     QList<QDateTime> holes;
     QStringList holeTimes;
@@ -376,7 +277,7 @@ void TestCliRead::readsLikeTheMeters()
     const QString address = QString::number(meter.value("address").toInt());
     const QString family = QString::number(meter.value("family").toInt());
 
-    SimulatorProcess simulator;
+    SimulatorProcess simulator(SimulatorPath);
     QVERIFY(simulator.Start({"--meters", meters, overTcp ? "--tcp" : "--pty",
                              overTcp ? "127.0.0.1:0" : work.filePath(QStringLiteral("ttyMeter"))}));
     QStringList args = {"read",
@@ -396,7 +297,7 @@ void TestCliRead::readsLikeTheMeters()
         args << "--tcp" << QStringLiteral("127.0.0.1:%1").arg(simulator.tcpPort);
     else
         args << "--port" << work.filePath(QStringLiteral("ttyMeter"));
-    const RunResult run = Run(Program, args);
+    const RunResult run = RunProgram(Program, args);
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
 
@@ -405,8 +306,9 @@ void TestCliRead::readsLikeTheMeters()
         QDir(home + QStringLiteral("/Data")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QCOMPARE(days.size(), 1);
     const QString expectedRoot = work.filePath(QStringLiteral("expected"));
-    const RunResult expect = Run(SimulatorPath, {"--meters", meters, "--expect", expectedRoot,
-                                                 "--from", "2026-12-01", "--today", days.first()});
+    const RunResult expect =
+        RunProgram(SimulatorPath, {"--meters", meters, "--expect", expectedRoot, "--from",
+                                   "2026-12-01", "--today", days.first()});
     QVERIFY2(expect.exitCode == 0, qPrintable(expect.err));
 
     const QStringList expectedCsv = FilesBelow(expectedRoot);
@@ -449,14 +351,14 @@ void TestCliRead::readsLikeTheMeters()
         QFile::remove(copy);
         QVERIFY(QFile::copy(home + u'/' + file, copy));
         QCOMPARE(QFileInfo(copy).size(), csv.size() + 4);
-        const RunResult back = Run(Program, {"dat2csv", copy});
+        const RunResult back = RunProgram(Program, {"dat2csv", copy});
         QVERIFY2(back.exitCode == 0, qPrintable(back.err));
         QCOMPARE(ReadBytes(work.filePath(QStringLiteral("copy_1.csv"))), csv + "    ");
     }
 
     // The exchange log holds the read-out's steps in order; the memo-only marks reach
     // standard output but not the file, and standard output carries the file's lines.
-    const QStringList log = LogLines(home);
+    const QStringList log = DayLogLines(home);
     QStringList expectedLog = {
         QString(39, u'='),
         QStringLiteral("Адреса приборов: \"") + address + u'"',
@@ -502,7 +404,7 @@ void TestCliRead::savedConfiguration()
     const QString meters = work.filePath(QStringLiteral("meters.json"));
     QVERIFY(WriteFile(
         meters, QJsonDocument(QJsonObject{{"meters", QJsonArray{Orvek307Meter()}}}).toJson()));
-    SimulatorProcess simulator;
+    SimulatorProcess simulator(SimulatorPath);
     QVERIFY(simulator.Start({"--meters", meters, "--tcp", "127.0.0.1:0"}));
     const QString home = work.filePath(QStringLiteral("home"));
     QVERIFY(QDir().mkpath(home));
@@ -515,9 +417,9 @@ void TestCliRead::savedConfiguration()
 
     // A speed alone leaves the configuration on its gateway. Values after "=" too; the
     // last of a repeated option counts.
-    const RunResult run = Run(Program, {"read", "--home", home, "--config=котельная №2",
-                                        "--addresses=9", "--addresses", "7", "--archives=hour",
-                                        "--from", "2026-12-08", "--speed=9600"});
+    const RunResult run = RunProgram(
+        Program, {"read", "--home", home, "--config=котельная №2", "--addresses=9", "--addresses",
+                  "7", "--archives=hour", "--from", "2026-12-08", "--speed=9600"});
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
     const QStringList files = FilesBelow(home + QStringLiteral("/Data"));
@@ -533,8 +435,8 @@ void TestCliRead::savedConfiguration()
     QVERIFY(QDir(home + QStringLiteral("/Reports")).removeRecursively());
     QVERIFY(WriteFile(home + QStringLiteral("/Reports"), "in the way"));
     const RunResult lost =
-        Run(Program, {"--home=" + home, "read", "--config", "котельная №2", "--addresses", "7",
-                      "--archives", "none", "--logs", "none", "--from", "2026-12-08"});
+        RunProgram(Program, {"--home=" + home, "read", "--config", "котельная №2", "--addresses",
+                             "7", "--archives", "none", "--logs", "none", "--from", "2026-12-08"});
     QCOMPARE(lost.exitCode, 0);
     QVERIFY2(lost.err.contains(QStringLiteral("report could not be written")),
              qPrintable(lost.err));
@@ -574,7 +476,7 @@ void TestCliRead::failuresExitOne()
     QVERIFY(work.isValid());
     const QString meters = work.filePath(QStringLiteral("meters.json"));
     QVERIFY(WriteFile(meters, QJsonDocument(QJsonObject{{"meters", QJsonArray{meter}}}).toJson()));
-    SimulatorProcess simulator;
+    SimulatorProcess simulator(SimulatorPath);
     QVERIFY(simulator.Start({"--meters", meters, "--tcp", "127.0.0.1:0"}));
     // Inside a folder of its own, so that anything written beside it would be seen.
     const QString home = work.filePath(QStringLiteral("outer/inner/home"));
@@ -583,9 +485,9 @@ void TestCliRead::failuresExitOne()
                       "[General]\r\nGlobalTimeOut=200\r\nGlobalTry=1\r\n"));
 
     const RunResult run =
-        Run(Program,
-            {"read", "--home", home, "--tcp", QStringLiteral("127.0.0.1:%1").arg(simulator.tcpPort),
-             "--addresses", addresses, "--archives", "hour", "--from", "2026-12-08"});
+        RunProgram(Program, {"read", "--home", home, "--tcp",
+                             QStringLiteral("127.0.0.1:%1").arg(simulator.tcpPort), "--addresses",
+                             addresses, "--archives", "hour", "--from", "2026-12-08"});
     QCOMPARE(run.exitCode, 1);
     if (expectedErr == QLatin1String("<folder refused>")) {
         QVERIFY2(run.err.contains(QStringLiteral("создания папки")), qPrintable(run.err));
@@ -634,11 +536,11 @@ void TestCliRead::savedPortOutOfRange()
                                                 "sePort=%1\r\nedAddress=7\r\ncbArcHour=1\r\n")
                                      .arg(port))));
     const RunResult run =
-        Run(Program, {"read", "--home", home.path(), "--config", "Узел", "--from", from});
+        RunProgram(Program, {"read", "--home", home.path(), "--config", "Узел", "--from", from});
     QCOMPARE(run.err, QStringLiteral("Неверный параметр\n"));
     QCOMPARE(run.exitCode, 1);
     QString missing;
-    QVERIFY2(InOrder(LogLines(home.path()),
+    QVERIFY2(InOrder(DayLogLines(home.path()),
                      {QStringLiteral("Порт %1 по IP адресу 127.0.0.1").arg(port),
                       QStringLiteral("Неверный параметр")},
                      missing),
@@ -690,7 +592,7 @@ void TestCliRead::badUsage()
     QVERIFY(home.isValid());
     QVERIFY(WriteFile(home.filePath(QStringLiteral("OrvekData.ini")),
                       "[General]\r\nShowLog=1\r\n[Tst]\r\ncbTCP=1\r\n"));
-    const RunResult run = Run(Program, QStringList{"read", "--home", home.path()} + args);
+    const RunResult run = RunProgram(Program, QStringList{"read", "--home", home.path()} + args);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(run.out, QString());
@@ -791,7 +693,7 @@ void TestCliRead::interruptAborts()
     meter.insert("depth", QJsonObject{{"hourly", 500}});
     const QString meters = work.filePath(QStringLiteral("meters.json"));
     QVERIFY(WriteFile(meters, QJsonDocument(QJsonObject{{"meters", QJsonArray{meter}}}).toJson()));
-    SimulatorProcess simulator;
+    SimulatorProcess simulator(SimulatorPath);
     QVERIFY(simulator.Start({"--meters", meters, "--tcp", "127.0.0.1:0"}));
     const QString home = work.filePath(QStringLiteral("home"));
 
@@ -811,7 +713,7 @@ void TestCliRead::interruptAborts()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 1);
 
-    const QStringList log = LogLines(home);
+    const QStringList log = DayLogLines(home);
     QVERIFY(log.contains(QStringLiteral("Операция прервана")));
     const QStringList files = FilesBelow(home + QStringLiteral("/Data"));
     const QStringList hourly = files.filter(QRegularExpression(QStringLiteral("H0\\.")));
@@ -839,7 +741,8 @@ void TestCliRead::twoReadoutsOneFolder()
                                   "--archives",  "hour,day,month,integral,emergency",
                                   "--logs",      "event,protected"};
 
-    SimulatorProcess simulators[2];
+    SimulatorProcess simulators[2] = {SimulatorProcess(SimulatorPath),
+                                      SimulatorProcess(SimulatorPath)};
     QProcess readouts[2];
     QString meterFiles[2];
     for (int i = 0; i < 2; ++i) {
@@ -878,8 +781,8 @@ void TestCliRead::twoReadoutsOneFolder()
     for (int i = 0; i < 2; ++i) {
         expectedRoots[i] = work.filePath(QStringLiteral("expected%1").arg(i));
         const RunResult expect =
-            Run(SimulatorPath, {"--meters", meterFiles[i], "--expect", expectedRoots[i], "--from",
-                                "2026-12-01", "--today", days.first()});
+            RunProgram(SimulatorPath, {"--meters", meterFiles[i], "--expect", expectedRoots[i],
+                                       "--from", "2026-12-01", "--today", days.first()});
         QVERIFY2(expect.exitCode == 0, qPrintable(expect.err));
     }
     const QStringList expectedCsv = FilesBelow(expectedRoots[0]);
@@ -917,7 +820,7 @@ void TestCliRead::twoReadoutsOneFolder()
             const QString copyPath = work.filePath(QStringLiteral("copy.dat"));
             QFile::remove(copyPath);
             QVERIFY(QFile::copy(home + u'/' + file, copyPath));
-            const RunResult back = Run(Program, {"dat2csv", copyPath});
+            const RunResult back = RunProgram(Program, {"dat2csv", copyPath});
             QVERIFY2(back.exitCode == 0, qPrintable(file + u' ' + back.err));
             actual = ReadBytes(work.filePath(QStringLiteral("copy_1.csv")));
             QVERIFY2(actual.endsWith("    "), qPrintable(file));
@@ -960,10 +863,10 @@ void TestCliRead::batchReadsLinesSideBySide()
     BatchRig rig;
     QVERIFY(rig.ok);
     const QString report = rig.work.filePath(QStringLiteral("all.csv"));
-    const RunResult run = Run(Program,
-                              {"batch", "--home", rig.Home(), "--from", "2026-12-01",
-                               "--report=" + report, "котельная", "Подстанция", "Школа"},
-                              120000);
+    const RunResult run = RunProgram(Program,
+                                     {"batch", "--home", rig.Home(), "--from", "2026-12-01",
+                                      "--report=" + report, "котельная", "Подстанция", "Школа"},
+                                     120000);
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
 
@@ -1008,8 +911,9 @@ void TestCliRead::batchReadsLinesSideBySide()
 
     // The files are those each configuration gives when read alone.
     for (const char* name : {"Котельная", "Подстанция", "Школа"}) {
-        const RunResult alone = Run(Program, {"read", "--home", rig.Twin(), "--config",
-                                              QString::fromUtf8(name), "--from", "2026-12-01"});
+        const RunResult alone =
+            RunProgram(Program, {"read", "--home", rig.Twin(), "--config", QString::fromUtf8(name),
+                                 "--from", "2026-12-01"});
         QCOMPARE(alone.exitCode, 0);
     }
     const QStringList files = FilesBelow(rig.Home() + QStringLiteral("/Data"));
@@ -1048,21 +952,21 @@ void TestCliRead::batchFailures()
     BatchRig rig;
     QVERIFY(rig.ok);
     // A name the file does not have is bad usage, found before any line is opened.
-    RunResult run = Run(Program, {"batch", "--home", rig.Home(), "Котельная", "Баня"});
+    RunResult run = RunProgram(Program, {"batch", "--home", rig.Home(), "Котельная", "Баня"});
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(QStringLiteral("\"Баня\"")), qPrintable(run.err));
     QVERIFY(!QFileInfo::exists(rig.Home() + QStringLiteral("/Protocols")));
     for (const QStringList& args :
          {QStringList{"batch", "--home", rig.Home()}, QStringList{"batch", "--jobs", "0", "--all"},
           QStringList{"batch", "--from", "2026-13-01", "--all"}}) {
-        run = Run(Program, args);
+        run = RunProgram(Program, args);
         QCOMPARE(run.exitCode, 2);
     }
 
     // A silent address fails its configuration alone.
-    run = Run(Program,
-              {"batch", "--home=" + rig.Home(), "--from=2026-12-07", "Пустой адрес", "Школа"},
-              120000);
+    run = RunProgram(
+        Program, {"batch", "--home=" + rig.Home(), "--from=2026-12-07", "Пустой адрес", "Школа"},
+        120000);
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(QStringLiteral("[Пустой адрес] Нет ответа")), qPrintable(run.err));
     QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("\nПустой адрес +tcp \\S+ +failed "
@@ -1119,17 +1023,17 @@ void TestCliRead::scanFindsTheMeters()
     QVERIFY(WriteFile(
         meters, QJsonDocument(QJsonObject{{"meters", QJsonArray{orvek, ilm, orvek223, refusing}}})
                     .toJson()));
-    SimulatorProcess plain;
+    SimulatorProcess plain(SimulatorPath);
     QVERIFY(plain.Start({"--meters", meters, "--tcp", "127.0.0.1:0"}));
-    SimulatorProcess echoing;
+    SimulatorProcess echoing(SimulatorPath);
     QVERIFY(echoing.Start({"--meters", meters, "--tcp", "127.0.0.1:0", "--echo"}));
     const QString home = work.filePath(QStringLiteral("home"));
     const QString addresses = QStringLiteral("3-6 9 16-18 199-201");
 
     for (SimulatorProcess* line : {&plain, &echoing}) {
-        const RunResult run = Run(Program, {"scan", "--home", home, "--tcp",
-                                            QStringLiteral("127.0.0.1:%1").arg(line->tcpPort),
-                                            "--addresses", addresses});
+        const RunResult run = RunProgram(
+            Program, {"scan", "--home", home, "--tcp",
+                      QStringLiteral("127.0.0.1:%1").arg(line->tcpPort), "--addresses", addresses});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.err.contains(QStringLiteral("--mbus")), line == &echoing);
         const QStringList rows = run.out.split(u'\n', Qt::SkipEmptyParts);
@@ -1148,15 +1052,15 @@ void TestCliRead::scanFindsTheMeters()
     }
 
     // No meter in the range (the values after "="); bad usage.
-    RunResult run = Run(Program, {"scan", "--home=" + home,
-                                  QStringLiteral("--tcp=127.0.0.1:%1").arg(plain.tcpPort),
-                                  "--addresses=50-52"});
+    RunResult run = RunProgram(Program, {"scan", "--home=" + home,
+                                         QStringLiteral("--tcp=127.0.0.1:%1").arg(plain.tcpPort),
+                                         "--addresses=50-52"});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.out, QStringLiteral("address;family;device;serial;clock;drift\n"));
     for (const QStringList& args :
          {QStringList{"scan", "--family", "1"}, QStringList{"scan", "--addresses", "300"},
           QStringList{"scan", "--wait", "0"}, QStringList{"scan", "--colour"}}) {
-        run = Run(Program, args);
+        run = RunProgram(Program, args);
         QCOMPARE(run.exitCode, 2);
     }
 }
@@ -1178,7 +1082,7 @@ void TestCliRead::unusableProgramFolder()
     QVERIFY(work.isValid());
     QVERIFY(WriteFile(work.filePath(QStringLiteral("file")), "x"));
     const QString home = work.filePath(QStringLiteral("file/OrvekData"));
-    const RunResult run = Run(Program, args + QStringList{"--home", home});
+    const RunResult run = RunProgram(Program, args + QStringList{"--home", home});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, QStringLiteral("orvekdata: Нет доступа на запись в папку данных программы ") +
                           QDir::toNativeSeparators(home + u'/') +

@@ -5,6 +5,7 @@
 #include "TDataForm.h"
 #include "TForm1.h"
 #include "TKeyDlg.h"
+#include "TestFiles.h"
 
 #include <QChart>
 #include <QDirIterator>
@@ -66,18 +67,6 @@ QByteArray Lines(const QStringList& lines)
 }
 
 const QStringList Titles = {"Прибор: ОРВЕК-307", "Серийный номер: 11111111", "Почасовой архив"};
-
-bool WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QStringList FilesBelow(const QString& dir, const QString& tail)
 {
@@ -445,7 +434,7 @@ void TestDataForm::realCopyOfStandInMeter()
     QString csvPath = copies.first();
     csvPath.chop(4);
     const QStringList csvLines =
-        SplitTextLines(DecodeAnsi(ReadFile(csvPath + QStringLiteral(".csv"))));
+        SplitTextLines(DecodeAnsi(ReadBytes(csvPath + QStringLiteral(".csv"))));
     QVERIFY(csvLines.size() > 4);
 
     rig.chosen = copies.first();
@@ -529,8 +518,8 @@ void TestDataForm::realCopyOfStandInMeter()
     QCOMPARE(written.size(), 1);
     QCOMPARE(expected.size(), 1);
     QCOMPARE(QFileInfo(written.first()).fileName(), QFileInfo(expected.first()).fileName());
-    QCOMPARE(ReadFile(written.first()), ReadFile(expected.first()));
-    QCOMPARE(ReadFile(written.first()).chopped(4), ReadFile(csvPath + QStringLiteral(".csv")));
+    QCOMPARE(ReadBytes(written.first()), ReadBytes(expected.first()));
+    QCOMPARE(ReadBytes(written.first()).chopped(4), ReadBytes(csvPath + QStringLiteral(".csv")));
 }
 
 // An hourly archive without 03:00: two lines for a column; the flag column and "Ok"

@@ -1,4 +1,5 @@
 #include "LineFixture.h"
+#include "TestFiles.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -12,11 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray Hex(const char* text)
-{
-    return QByteArray::fromHex(text);
-}
 
 QByteArray Reply()
 {

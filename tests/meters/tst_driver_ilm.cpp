@@ -7,6 +7,7 @@
 #include "MeterBus.h"
 #include "ModbusMaster.h"
 #include "SimServer.h"
+#include "TestFiles.h"
 #include "TextFormat.h"
 
 #include <QJsonArray>
@@ -21,11 +22,6 @@
 namespace {
 
 constexpr quint8 kAddress = 0x11;
-
-QByteArray Hex(const char* hex)
-{
-    return QByteArray::fromHex(hex);
-}
 
 QByteArray Bytes(std::initializer_list<int> values)
 {

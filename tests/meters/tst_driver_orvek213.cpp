@@ -1,4 +1,5 @@
 #include "Orvek213Driver.h"
+#include "TestFiles.h"
 
 #include "ExchangeLog.h"
 #include "MemoryFixture.h"
@@ -21,11 +22,6 @@ namespace {
 
 constexpr quint8 kAddress = 0x11;
 constexpr double kUntouched = -7;
-
-QByteArray Hex(const char* text)
-{
-    return QByteArray::fromHex(text);
-}
 
 QDateTime At(int year, int month, int day, int hour, int minute = 0, int second = 0)
 {

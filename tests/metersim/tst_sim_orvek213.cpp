@@ -4,6 +4,7 @@
 #include "Meter.h"
 #include "ModbusMaster.h"
 #include "SimServer.h"
+#include "TestFiles.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -150,7 +151,7 @@ Record Parse(const QByteArray& reply, int model)
 }
 
 // Every record of an archive from a first-record read on, until the no-record marker.
-QList<Record> ReadAll(Meter& meter, quint16 first, int model)
+QList<Record> ReadBytes(Meter& meter, quint16 first, int model)
 {
     QList<Record> records;
     Record record = Parse(Read(meter, first).data, model);
@@ -181,11 +182,6 @@ QDateTime Before(const QDateTime& time, Step step)
     if (step == Step::Month)
         return time.addMonths(-1);
     return time.addSecs(-(After(time, step).toSecsSinceEpoch() - time.toSecsSinceEpoch()));
-}
-
-QByteArray Hex(const char* text)
-{
-    return QByteArray::fromHex(text);
 }
 
 } // namespace
@@ -465,7 +461,7 @@ void TestSimOrvek213::wholeArchives()
     QVERIFY(meter);
 
     // No start date written yet: the oldest record comes first.
-    const QList<Record> records = ReadAll(*meter, k.first, model);
+    const QList<Record> records = ReadBytes(*meter, k.first, model);
     QCOMPARE(records.size(), depth);
     QVERIFY(records.first().Time().isValid());
     for (qsizetype i = 1; i < records.size(); ++i) {
@@ -563,7 +559,7 @@ void TestSimOrvek213::plausibleValues()
     for (const Kind& k : kKinds) {
         if (k.step == Step::Event)
             continue;
-        const QList<Record> records = ReadAll(*meter, k.first, 223);
+        const QList<Record> records = ReadBytes(*meter, k.first, 223);
         QVERIFY(!records.isEmpty());
         for (const Record& r : records) {
             const QString at = QLatin1String(k.name) + u' ' + r.Time().toString(Qt::ISODate);
@@ -592,10 +588,10 @@ void TestSimOrvek213::archivesAgree()
 {
     const std::unique_ptr<Meter> meter = MakeMeter();
     QVERIFY(meter);
-    const QList<Record> daily = ReadAll(*meter, 0x2010, 223);
-    const QList<Record> integral = ReadAll(*meter, 0x2090, 223);
-    const QList<Record> monthly = ReadAll(*meter, 0x2020, 223);
-    const QList<Record> integralMonthly = ReadAll(*meter, 0x2030, 223);
+    const QList<Record> daily = ReadBytes(*meter, 0x2010, 223);
+    const QList<Record> integral = ReadBytes(*meter, 0x2090, 223);
+    const QList<Record> monthly = ReadBytes(*meter, 0x2020, 223);
+    const QList<Record> integralMonthly = ReadBytes(*meter, 0x2030, 223);
     QCOMPARE(daily.size(), 40);
     QCOMPARE(integral.size(), 40);
 
@@ -657,7 +653,7 @@ void TestSimOrvek213::explicitEvents()
         {"time": "2019-05-01T07:00:00", "codes": [18, 0, 19]},
         {"time": "2019-05-01T07:00:00", "codes": []}]})");
     QVERIFY(meter);
-    const QList<Record> events = ReadAll(*meter, 0x2050, 213);
+    const QList<Record> events = ReadBytes(*meter, 0x2050, 213);
     QCOMPARE(events.size(), 4);
 
     QCOMPARE(events.at(0).Time(), T(2019, 4, 30, 23));
@@ -677,7 +673,7 @@ void TestSimOrvek213::generatedEvents()
 {
     const std::unique_ptr<Meter> meter = MakeMeter(R"({"depth": {"events": 500}})");
     QVERIFY(meter);
-    const QList<Record> events = ReadAll(*meter, 0x2050, 223);
+    const QList<Record> events = ReadBytes(*meter, 0x2050, 223);
     QCOMPARE(events.size(), 500);
     QSet<int> seen;
     for (const Record& event : events) {
@@ -700,7 +696,7 @@ void TestSimOrvek213::badRecordDates()
                   "integralMonthly": 6, "events": 6}})");
     QVERIFY(meter);
     for (const Kind& k : kKinds) {
-        const QList<Record> records = ReadAll(*meter, k.first, 223);
+        const QList<Record> records = ReadBytes(*meter, k.first, 223);
         QCOMPARE(records.size(), 6);
         bool february31 = false, month13 = false, hour24 = false;
         for (const Record& r : records) {
@@ -720,9 +716,9 @@ void TestSimOrvek213::sameKeySameArchives()
     const std::unique_ptr<Meter> two = MakeMeter(extra);
     const std::unique_ptr<Meter> other = MakeMeter(R"({"depth": {"hourly": 30}, "key": 8})");
     QVERIFY(one && two && other);
-    const QList<Record> a = ReadAll(*one, 0x2000, 223);
-    const QList<Record> b = ReadAll(*two, 0x2000, 223);
-    const QList<Record> c = ReadAll(*other, 0x2000, 223);
+    const QList<Record> a = ReadBytes(*one, 0x2000, 223);
+    const QList<Record> b = ReadBytes(*two, 0x2000, 223);
+    const QList<Record> c = ReadBytes(*other, 0x2000, 223);
     QCOMPARE(a.size(), 30);
     QCOMPARE(c.size(), 30);
     int differ = 0;

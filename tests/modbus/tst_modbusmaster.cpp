@@ -1,5 +1,6 @@
 #include "Crc16.h"
 #include "LineFixture.h"
+#include "TestFiles.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -33,11 +34,6 @@ QByteArray ReadReply(quint8 address, quint8 function, const QByteArray& data)
     frame.append(static_cast<char>(function));
     frame.append(static_cast<char>(data.size()));
     return WithCrc(frame + data);
-}
-
-QByteArray Hex(const char* text)
-{
-    return QByteArray::fromHex(text);
 }
 
 // A read of two registers from address 5 at 0x0102, on the engine's own thread.

@@ -1,6 +1,7 @@
 #include "AnsiCodec.h"
 #include "IniFile.h"
 #include "ProgramSettings.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,12 +27,6 @@ QByteArray Utf16Le(const QString& text)
 {
     QStringEncoder encoder(QStringConverter::Utf16LE);
     return QByteArray("\xFF\xFE", 2) + QByteArray(encoder(text));
-}
-
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool WriteBytes(const QString& path, const QByteArray& bytes)

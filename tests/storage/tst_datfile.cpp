@@ -1,5 +1,6 @@
 #include "AnsiCodec.h"
 #include "DatFile.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,18 +23,6 @@ QByteArray ArchiveCsv()
            AnsiLine(u"Почасовой архив") + AnsiLine(u"Дата;Q1;t1;") +
            AnsiLine(u"19.07.2019 10:00;12,3000001907349;55,5;") +
            AnsiLine(u"19.07.2019 11:00;12,5;-1E-6;");
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Rows as text, for one comparison: cells joined by "|", rows by "/".
@@ -292,7 +281,7 @@ void TestDatFile::convertWritesRestoredBytes()
 
     const DatContent content = ConvertDatFile(dat);
     QCOMPARE(content.status, DatStatus::Ok);
-    QCOMPARE(ReadFile(csv), ArchiveCsv() + "    ");
+    QCOMPARE(ReadBytes(csv), ArchiveCsv() + "    ");
 }
 
 void TestDatFile::convertKeepsDamagedFileUnwritten()
@@ -354,7 +343,7 @@ void TestDatFile::commandLine()
     QCOMPARE(QString::fromUtf8(program.readAllStandardError()), stdErr);
     const QString written = dir.filePath(QStringLiteral("0720EA0_1.csv"));
     QCOMPARE(QFile::exists(written), !csv.isEmpty());
-    QCOMPARE(ReadFile(written), csv);
+    QCOMPARE(ReadBytes(written), csv);
 }
 
 void TestDatFile::onlyRegularFilesAreRead_data()

@@ -1,5 +1,6 @@
 #include "AnsiCodec.h"
 #include "ExchangeLog.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,12 +20,6 @@ public:
     void AppendToLastLine(const QString& more) override { text += more; }
     QString text;
 };
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -83,7 +78,7 @@ void TestExchangeLog::stampRule()
     log.AddLogLine(text);
     const QString expected = stamped ? QStringLiteral("---14:03:22.517: ") + text : text;
     QCOMPARE(memo.text, expected);
-    QCOMPARE(ReadAll(home.path() + QStringLiteral("/Protocols/2019-07-19.log")),
+    QCOMPARE(ReadBytes(home.path() + QStringLiteral("/Protocols/2019-07-19.log")),
              QByteArray("\r\n") + AnsiLine(expected));
 }
 
@@ -100,7 +95,7 @@ void TestExchangeLog::fileBytes()
                                 "---09:05:01.007: \xCF\xEE\xF0\xF2 COM3 \xF1\xEA\xEE\xF0\xEE\xF1"
                                 "\xF2\xFC 19200\r\n" +
                                 QByteArray(39, '=') + "\r\n";
-    QCOMPARE(ReadAll(log.LogFilePath(m_now.date())), expected);
+    QCOMPARE(ReadBytes(log.LogFilePath(m_now.date())), expected);
     QCOMPARE(QDir(log.LogFolder()).entryList(QDir::Files), QStringList{"2019-07-19.log"});
 }
 
@@ -114,9 +109,9 @@ void TestExchangeLog::newDayNewFile()
     log.AddLogLine(QStringLiteral("after midnight"));
     log.AddLogLine(QStringLiteral("later"));
 
-    QCOMPARE(ReadAll(home.path() + QStringLiteral("/Protocols/2019-12-31.log")),
+    QCOMPARE(ReadBytes(home.path() + QStringLiteral("/Protocols/2019-12-31.log")),
              QByteArray("\r\n---23:59:59.998: before midnight\r\n"));
-    QCOMPARE(ReadAll(home.path() + QStringLiteral("/Protocols/2020-01-01.log")),
+    QCOMPARE(ReadBytes(home.path() + QStringLiteral("/Protocols/2020-01-01.log")),
              QByteArray("\r\n---00:00:00.001: after midnight\r\n"
                         "---00:00:00.001: later\r\n"));
 }
@@ -141,7 +136,7 @@ void TestExchangeLog::memoAndFile()
     QCOMPARE(lines.first(), QStringLiteral("---12:00:00.000: line 1"));
     QCOMPARE(lines.mid(305), (QStringList{QStringLiteral("10.12.2026 --> 1"),
                                           QStringLiteral("---12:00:00.000: >> ATD5551234 *")}));
-    const QByteArray file = ReadAll(log.LogFilePath(m_now.date()));
+    const QByteArray file = ReadBytes(log.LogFilePath(m_now.date()));
     QCOMPARE(file.count("\r\n"), 307); // the day's empty first line, 306 entries
     QVERIFY(file.endsWith("---12:00:00.000: >> ATD5551234\r\n"));
 }

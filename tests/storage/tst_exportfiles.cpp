@@ -4,6 +4,7 @@
 #include "ExportFiles.h"
 #include "LineFixture.h"
 #include "ResultCode.h"
+#include "TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -56,12 +57,6 @@ struct Rig
     quint16 key = 0x1234;
     ExportFiles files;
 };
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 bool MakeFile(const QString& path)
 {
@@ -221,8 +216,8 @@ void TestExportFiles::creationFailures()
     // The mark is the memo's alone; the failure itself reaches the log file.
     // The log dates its file by the real clock; the day before covers a run at midnight.
     const QDate today = QDate::currentDate();
-    const QString logText = DecodeAnsi(ReadFile(rig.line.log.LogFilePath(today.addDays(-1))) +
-                                       ReadFile(rig.line.log.LogFilePath(today)));
+    const QString logText = DecodeAnsi(ReadBytes(rig.line.log.LogFilePath(today.addDays(-1))) +
+                                       ReadBytes(rig.line.log.LogFilePath(today)));
     QVERIFY(logText.contains(shown + QStringLiteral("\r\n")));
     QVERIFY(!logText.contains(QStringLiteral("\n---\r\n")));
     QVERIFY(!logText.startsWith(QStringLiteral("---\r\n")));
@@ -241,7 +236,7 @@ void TestExportFiles::fileBytes()
     QVERIFY(!rig.files.IsExportFileOpen());
     QCOMPARE(rig.files.ExportFile(), archive); // still known for the copy
 
-    QCOMPARE(ReadFile(archive),
+    QCOMPARE(ReadBytes(archive),
              DeviceLines() +
                  QByteArray::fromHex("cfeef7e0f1eee2eee920e0f0f5e8e2 0d0a" // Почасовой архив
                                      "c4e0f2e03b51313b 0d0a"               // Дата;Q1;
@@ -254,7 +249,7 @@ void TestExportFiles::fileBytes()
     rig.line.memo.Clear();
     QVERIFY(rig.files.CreateExportFile(QStringLiteral("CFG")));
     QCOMPARE(rig.files.CloseExportFile(), 0);
-    QCOMPARE(ReadFile(rig.files.ExportFile()), DeviceLines());
+    QCOMPARE(ReadBytes(rig.files.ExportFile()), DeviceLines());
     QVERIFY(rig.files.ExportFile().endsWith(QLatin1String("/001234/0719CFG.csv")));
     QCOMPARE(rig.line.memo.Texts(), QStringList());
 }
@@ -274,7 +269,7 @@ void TestExportFiles::fileDateIsTakenWhenMade()
     QVERIFY(rig.files.CreateExportFile(QStringLiteral("LOG")));
     QCOMPARE(rig.files.CloseExportFile(), 0);
     QCOMPARE(rig.files.ExportFile(), first);
-    QCOMPARE(ReadFile(first), DeviceLines());
+    QCOMPARE(ReadBytes(first), DeviceLines());
 
     // Past midnight the next file goes to the next day's folder and name.
     rig.now = QDateTime(QDate(2020, 1, 1), QTime(0, 0, 0, 100));
@@ -283,7 +278,7 @@ void TestExportFiles::fileDateIsTakenWhenMade()
     QCOMPARE(rig.files.ExportFolder(), rig.Folder(QStringLiteral("2020-01-01")));
     QCOMPARE(rig.files.ExportFile(),
              rig.Folder(QStringLiteral("2020-01-01")) + QStringLiteral("/0101A0.csv"));
-    QCOMPARE(ReadFile(first), DeviceLines()); // yesterday's file stays
+    QCOMPARE(ReadBytes(first), DeviceLines()); // yesterday's file stays
 }
 
 void TestExportFiles::datCopy()
@@ -297,7 +292,7 @@ void TestExportFiles::datCopy()
                  0);
     QCOMPARE(rig.files.CloseExportFile(), 0);
     const QString csvName = rig.files.ExportFile();
-    const QByteArray csv = ReadFile(csvName);
+    const QByteArray csv = ReadBytes(csvName);
     const QString datName =
         rig.Folder(QStringLiteral("2019-07-19")) + QStringLiteral("/0719H0.dat");
     QCOMPARE(ExportFiles::DatCopyName(csvName), datName);
@@ -306,7 +301,7 @@ void TestExportFiles::datCopy()
     for (const quint16 key : {quint16(0x1234), quint16(0x1235), quint16(0xFF00)}) {
         rig.key = key;
         QCOMPARE(rig.files.WriteDatCopy(), 0);
-        const QByteArray dat = ReadFile(datName);
+        const QByteArray dat = ReadBytes(datName);
         const qsizetype n = csv.size();
         QCOMPARE(dat.size(), n + 4);
         const auto at = [&dat](qsizetype i) {
@@ -326,7 +321,7 @@ void TestExportFiles::datCopy()
         QCOMPARE(content.status, DatStatus::Ok);
         QCOMPARE(content.bytes, csv + "    ");
     }
-    QCOMPARE(ReadFile(csvName), csv); // the archive file itself is left as it was
+    QCOMPARE(ReadBytes(csvName), csv); // the archive file itself is left as it was
 
     // A file still open is not in place: nothing to copy yet.
     QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Помесячный архив"), QStringLiteral("O0")));
@@ -355,19 +350,19 @@ void TestExportFiles::datCopyOfBytesWritten()
     QCOMPARE(rig.files.CloseExportFile(), 0);
     const QString csvName = rig.files.ExportFile();
     const QString datName = ExportFiles::DatCopyName(csvName);
-    const QByteArray written = ReadFile(csvName);
+    const QByteArray written = ReadBytes(csvName);
     QVERIFY(written.size() > 4 * 64 * 1024);
 
     QVERIFY(QFile::remove(csvName));
     QVERIFY(MakeFile(csvName));
     rig.key = 0xA5C3;
     QCOMPARE(rig.files.WriteDatCopy(), 0);
-    QCOMPARE(ReadFile(datName), MakeDatCopy(written, 0xA5C3));
+    QCOMPARE(ReadBytes(datName), MakeDatCopy(written, 0xA5C3));
 
     QVERIFY(QFile::remove(csvName));
     rig.key = 0x0001;
     QCOMPARE(rig.files.WriteDatCopy(), 0);
-    QCOMPARE(ReadFile(datName), MakeDatCopy(written, 0x0001));
+    QCOMPARE(ReadBytes(datName), MakeDatCopy(written, 0x0001));
     QCOMPARE(rig.files.TakeWritten().last(),
              (std::pair<QString, qint64>(datName.mid(rig.home.size()), written.size() + 4)));
 }
@@ -384,13 +379,13 @@ void TestExportFiles::staleCopyGoesWithItsFile()
     QCOMPARE(rig.files.WriteDatCopy(), 0);
     const QString csvName = rig.files.ExportFile();
     const QString datName = ExportFiles::DatCopyName(csvName);
-    const QByteArray earlier = ReadFile(csvName);
+    const QByteArray earlier = ReadBytes(csvName);
 
     QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Почасовой архив"), QStringLiteral("H0")));
     QCOMPARE(rig.files.WriteLine(u"19.07.2019 10:00;2;"), 0);
     QCOMPARE(ReadDatFile(datName).bytes, earlier + "    ");
     QCOMPARE(rig.files.CloseExportFile(), 0);
-    QVERIFY(ReadFile(csvName) != earlier);
+    QVERIFY(ReadBytes(csvName) != earlier);
     QCOMPARE(FilesIn(rig.files.ExportFolder()), QStringList{QFileInfo(csvName).fileName()});
 }
 
@@ -452,7 +447,7 @@ void TestExportFiles::nameOnlyWhenClosed()
     QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Почасовой архив"), QStringLiteral("H0")));
     QCOMPARE(rig.files.CloseExportFile(), 0);
     const QString name = rig.files.ExportFile();
-    const QByteArray earlier = ReadFile(name);
+    const QByteArray earlier = ReadBytes(name);
 
     QVERIFY(rig.files.CreateArchiveFile(QStringLiteral("Почасовой архив"), QStringLiteral("H0")));
     QCOMPARE(rig.files.ExportFile(), name);
@@ -462,11 +457,11 @@ void TestExportFiles::nameOnlyWhenClosed()
                             QStringLiteral(".tmp"));
     QCOMPARE(FilesIn(rig.files.ExportFolder()),
              (QStringList{QFileInfo(name).fileName(), QFileInfo(temporary).fileName()}));
-    QCOMPARE(ReadFile(name), earlier);
+    QCOMPARE(ReadBytes(name), earlier);
 
     QCOMPARE(rig.files.CloseExportFile(), 0);
     QCOMPARE(FilesIn(rig.files.ExportFolder()), QStringList{QFileInfo(name).fileName()});
-    QCOMPARE(ReadFile(name), earlier + "19.07.2019 10:00;12,5;\r\n");
+    QCOMPARE(ReadBytes(name), earlier + "19.07.2019 10:00;12,5;\r\n");
 }
 
 // However the file stops being written (closed by its export, also after an abort or a
@@ -505,7 +500,7 @@ void TestExportFiles::keptWhenClosedOtherwise()
     default:
         files.reset();
     }
-    QCOMPARE(ReadFile(name),
+    QCOMPARE(ReadBytes(name),
              DeviceLines() +
                  QByteArray::fromHex("c6f3f0ede0eb20f1eee1fbf2e8e9 0d0a")); // Журнал событий
     const QStringList left = FilesIn(folder);
@@ -535,7 +530,7 @@ void TestExportFiles::writeAndCloseFailures()
     QCOMPARE(rig.line.memo.Texts(), QStringList()); // nothing logged for these
     // The failed file is gone, and what had its name is left as it was.
     QCOMPARE(FilesIn(rig.files.ExportFolder()), QStringList{QStringLiteral("0719CFG.csv")});
-    QCOMPARE(ReadFile(name), QByteArray("in the way"));
+    QCOMPARE(ReadBytes(name), QByteArray("in the way"));
 
     // The next file starts without the old error.
     QVERIFY(rig.files.CreateExportFile(QStringLiteral("H0")));
@@ -659,7 +654,7 @@ void TestExportFiles::fileSizeLimit()
     QVERIFY(made);
     QCOMPARE(writeError, EFBIG);
     QCOMPARE(closeError, EFBIG);
-    QCOMPARE(ReadFile(name), QByteArray("in the way"));
+    QCOMPARE(ReadBytes(name), QByteArray("in the way"));
     QCOMPARE(FilesIn(rig.files.ExportFolder()), QStringList{QStringLiteral("0719H0.csv")});
 #endif
 }

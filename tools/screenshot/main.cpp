@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDirIterator>
+#include <QEventLoop>
 #include <QListWidget>
 #include <QPixmap>
 #include <QTimer>
@@ -35,6 +36,15 @@ int main(int argc, char* argv[])
     form.show();
     form.activateWindow();
 
+    // The read-out runs beside the window; this waits for its end, the window painting
+    // meanwhile.
+    const auto read = [&form] {
+        QEventLoop loop;
+        QObject::connect(&form, &TForm1::sessionFinished, &loop, &QEventLoop::quit);
+        form.btnDoDeviceClick();
+        if (form.ReadoutRunning())
+            loop.exec();
+    };
     int status = 1;
     QTimer::singleShot(200, [&] {
         const QList<QListWidgetItem*> found = form.lbIni->findItems(args.at(2), Qt::MatchExactly);
@@ -45,7 +55,7 @@ int main(int argc, char* argv[])
         }
         form.lbIni->setCurrentItem(found.first());
         form.lbIniClick();
-        form.btnDoDeviceClick(); // returns when the read-out has ended
+        read();
         QTimer::singleShot(300, [&] {
             status = form.grab().save(args.at(3)) ? 0 : 1;
             if (args.size() < 5 || status != 0) {
@@ -54,7 +64,7 @@ int main(int argc, char* argv[])
             }
             // Two days of hours for the chart: read again from two days back.
             form.dtBegin->setDate(form.dtBegin->date().addDays(-2));
-            form.btnDoDeviceClick();
+            read();
             QString copy;
             QDirIterator it(programDir + QStringLiteral("Data"), {QStringLiteral("*H0.dat")},
                             QDir::Files, QDirIterator::Subdirectories);
