@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -90,32 +92,54 @@ QString FormatNumberCell(double value)
         return QStringLiteral("0");
 
     // Round to 15 significant digits first; the form is chosen on the rounded value,
-    // so 999999999999999.9 becomes 1E15 and not a 16-digit integer.
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.14e", std::fabs(value));
-    const QByteArray text(buffer);
-    const qsizetype ePos = text.indexOf('e');
-    QByteArray digits = text.left(1) + text.mid(2, ePos - 2);
-    const int exponent = text.mid(ePos + 1).toInt();
-    while (digits.size() > 1 && digits.endsWith('0'))
-        digits.chop(1);
+    // so 999999999999999.9 becomes 1E15 and not a 16-digit integer. A cell is written
+    // for every value of every record: this stays on the stack until the text is built.
+    char text[40];
+    const auto written = std::to_chars(text, text + sizeof text, std::fabs(value),
+                                       std::chars_format::scientific, 14);
+    const char* const ePos = std::find(text, written.ptr, 'e');
+    int exponent = 0;
+    std::from_chars(ePos + (ePos[1] == '+' ? 2 : 1), written.ptr, exponent);
+    // d.ddddddddddddddd: the leading digit and the fraction, without trailing zeros.
+    char digits[20];
+    int count = 0;
+    digits[count++] = text[0];
+    for (const char* c = text + 2; c < ePos; ++c)
+        digits[count++] = *c;
+    while (count > 1 && digits[count - 1] == '0')
+        --count;
 
-    const QString mark = DecimalMark();
-    QString out = value < 0 ? QStringLiteral("-") : QString();
+    const QChar mark = DecimalMark();
+    QString out;
+    out.reserve(32);
+    if (value < 0)
+        out += u'-';
+    const auto append = [&out](const char* from, int n) {
+        for (int k = 0; k < n; ++k)
+            out += QLatin1Char(from[k]);
+    };
     if (exponent < -5 || exponent >= 15) {
-        out += QLatin1Char(digits.at(0));
-        if (digits.size() > 1)
-            out += mark + QString::fromLatin1(digits.mid(1));
-        out += u'E' + QString::number(exponent);
+        out += QLatin1Char(digits[0]);
+        if (count > 1) {
+            out += mark;
+            append(digits + 1, count - 1);
+        }
+        out += u'E';
+        out += QString::number(exponent);
     } else if (exponent < 0) {
-        out += u'0' + mark + QString(-exponent - 1, u'0') + QString::fromLatin1(digits);
+        out += u'0';
+        out += mark;
+        out += QString(-exponent - 1, u'0');
+        append(digits, count);
     } else {
-        const qsizetype intDigits = exponent + 1;
-        if (digits.size() <= intDigits) {
-            out += QString::fromLatin1(digits) + QString(intDigits - digits.size(), u'0');
+        const int intDigits = exponent + 1;
+        if (count <= intDigits) {
+            append(digits, count);
+            out += QString(intDigits - count, u'0');
         } else {
-            out += QString::fromLatin1(digits.left(intDigits)) + mark +
-                   QString::fromLatin1(digits.mid(intDigits));
+            append(digits, intDigits);
+            out += mark;
+            append(digits + intDigits, count - intDigits);
         }
     }
     return out;
