@@ -42,8 +42,8 @@
 namespace {
 
 constexpr int Records = 200;
-constexpr double RatioGoal = 1.5;
-constexpr double CpuPerTransactionGoalUs = 100.0;
+constexpr double RatioGoal = 1.2;
+constexpr double CpuPerTransactionGoalUs = 40.0;
 
 // One request as the stand-in received it, and what it answered.
 struct Request

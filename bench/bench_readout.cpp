@@ -32,7 +32,7 @@ namespace {
 constexpr int SmallArchive = 100;
 constexpr int LargeArchive = 200;
 
-constexpr double RatioGoal = 1.03;
+constexpr double RatioGoal = 1.02;
 constexpr double CpuGoal = 5.0;         // percent of wall time
 constexpr long FlatMemoryGoalKib = 512; // growth of the peak from the small to the large run
 
