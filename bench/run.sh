@@ -48,7 +48,7 @@ if [[ $which == readout || $which == all ]]; then
   "$build"/bin/bench_readout --metersim "$build"/bin/orvek-metersim || status=1
 fi
 if [[ $which == ini || $which == all ]]; then
-  echo
+  [[ $which == all ]] && echo
   cmake --build "$build" --target bench_ini >/dev/null
   "$build"/bin/bench_ini || status=1
 fi
