@@ -1,11 +1,13 @@
 #pragma once
 
-// What the benchmarks share: CPU time, the verdict words, a memo and a front end that
+// What the benchmarks share: CPU time, the verdict words, a memo and session events that
 // count, and the stand-in meter tool as a child process.
 
 #include "ExchangeLog.h"
-#include "ReadoutFrontEnd.h"
-#include "ReadoutJob.h"
+#include "ProgramSettings.h"
+#include "ReadoutPlan.h"
+#include "ReadoutSession.h"
+#include "SessionEvents.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -38,20 +40,20 @@ inline const char* Verdict(bool met)
 class TextMemo : public LogMemo
 {
 public:
-    QString MemoText() const override { return m_text; }
-    void SetMemoText(const QString& text) override { m_text = text; }
     void AddMemoLine(const QString& line) override
     {
         if (!m_text.isEmpty())
             m_text += u'\n';
         m_text += line;
     }
+    void AppendToLastLine(const QString& text) override { m_text += text; }
+    const QString& Text() const { return m_text; }
 
 private:
     QString m_text;
 };
 
-class CountingFrontEnd : public ReadoutFrontEnd
+class CountingEvents : public SessionEvents
 {
 public:
     void ShowError(const QString& text) override
@@ -59,10 +61,9 @@ public:
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
         ++failures;
     }
-    void AppendToLastMemoLine(const QString&) override {}
-    void ShowIoError(int systemCode) override
+    void ShowIoError(const QString& text) override
     {
-        std::fprintf(stderr, "I/O error %d\n", systemCode);
+        std::fprintf(stderr, "%s\n", qPrintable(text));
         ++failures;
     }
 
@@ -73,11 +74,13 @@ enum class Transport { Tcp, Pty };
 
 // The stand-in meter tool as a child process, on one line, serving one ОРВЕК-307 at
 // address 1 with an hourly archive of the records asked for, tracing what it receives
-// and sends into dir/trace.jsonl. Its CPU time is its own, not ours.
+// and sends into dir/trace.jsonl; lineOptions go to the tool as they are (--modem,
+// --silent, ...). Its CPU time is its own, not ours.
 class MeterTool
 {
 public:
-    bool Start(const QString& program, Transport transport, const QString& dir, int records)
+    bool Start(const QString& program, Transport transport, const QString& dir, int records,
+               const QStringList& lineOptions = {})
     {
         const QJsonObject meter{
             {"family", 0},
@@ -106,6 +109,7 @@ public:
             args << QStringLiteral("--tcp") << QStringLiteral("127.0.0.1:0");
         else
             args << QStringLiteral("--pty") << dir + QStringLiteral("/line");
+        args << lineOptions;
         m_process.setReadChannel(QProcess::StandardOutput);
         m_process.start(program, args);
         if (!m_process.waitForStarted(5000)) {
@@ -148,13 +152,41 @@ private:
 };
 
 // One read-out of the meter tool's hourly archive from 2020-01-01, over the tool's line,
-// with the window's settings otherwise.
+// with [General]'s defaults and the pauses given (-1: the line's own reply pause), as the
+// program builds it.
 struct HourlyReadout
 {
-    HourlyReadout(const QString& programDir, const MeterTool& tool, Transport transport)
-        : log(programDir), job(programDir, log, frontEnd, settings)
+    HourlyReadout(const QString& programDir, const MeterTool& tool, Transport transport,
+                  int sendPause = 100, int replyPause = -1)
+        : log(programDir), settings(Settings(tool, transport, sendPause, replyPause)),
+          plan(PlanFrom(settings)),
+          session(programDir, log, events, LineConfigFrom(settings, GeneralSettings{}), plan)
     {
         log.SetMemo(&memo);
+    }
+
+    // The records of the hourly file, which is the last one the read-out made; -1 when
+    // it made none.
+    int HourlyRows()
+    {
+        QFile csv(session.files.ExportFile());
+        if (!csv.fileName().endsWith(QLatin1String("H0.csv")) || !csv.open(QIODevice::ReadOnly))
+            return -1;
+        return int(csv.readAll().count("\r\n")) - 4;
+    }
+
+    TextMemo memo;
+    ExchangeLog log;
+    CountingEvents events;
+    ReadoutSettings settings;
+    PlanSource plan;
+    ReadoutSession session;
+
+private:
+    static ReadoutSettings Settings(const MeterTool& tool, Transport transport, int sendPause,
+                                    int replyPause)
+    {
+        ReadoutSettings settings;
         settings.addressText = QStringLiteral("1");
         if (transport == Transport::Tcp) {
             settings.useTcp = true;
@@ -167,21 +199,8 @@ struct HourlyReadout
         settings.family = 0;
         settings.startDate = QDate(2020, 1, 1);
         settings.archiveHourly = true;
+        settings.sendPause = sendPause;
+        settings.replyPause = replyPause;
+        return settings;
     }
-
-    // The records of the hourly file, which is the last one the read-out made; -1 when
-    // it made none.
-    int HourlyRows()
-    {
-        QFile csv(job.files.ExportFile());
-        if (!csv.fileName().endsWith(QLatin1String("H0.csv")) || !csv.open(QIODevice::ReadOnly))
-            return -1;
-        return int(csv.readAll().count("\r\n")) - 4;
-    }
-
-    TextMemo memo;
-    ExchangeLog log;
-    CountingFrontEnd frontEnd;
-    ReadoutSettings settings;
-    ReadoutJob job;
 };

@@ -102,18 +102,21 @@ Figures Run(ModbusMaster& master, int transactions, const std::function<bool(Res
     return f;
 }
 
-bool ExchangeBench(const char* label, Channel& channel, ExchangeLog& log)
+bool ExchangeBench(const char* label, const LineConfig& config, ExchangeLog& log)
 {
+    Channel channel(log);
+    channel.Configure(config);
     const ResultCode opened = channel.OpenChannel();
     if (opened != Rc::Ok) {
         std::printf("%-6s the line did not open: %s\n", label, qPrintable(ResultCodeText(opened)));
         return false;
     }
     ModbusMaster master(channel, log);
+    master.Configure(config);
     const Figures f = Run(master, Transactions, [](ResultCode r) { return r == Rc::Ok; });
     channel.CloseChannel();
 
-    const double floor = Transactions * (master.SendPauseMs + master.ReplyDelay) / 1000.0;
+    const double floor = Transactions * (config.sendPause + config.ReplyPause()) / 1000.0;
     const double ratio = f.wall / floor;
     const double share = 100.0 * f.cpu / f.wall;
     std::printf("%-6s %8.3f %8.3f %7.4f %-6s %7.3f %6.2f %% %-6s", label, f.wall, floor, ratio,
@@ -124,6 +127,16 @@ bool ExchangeBench(const char* label, Channel& channel, ExchangeLog& log)
     std::printf("\n");
     std::fflush(stdout);
     return f.failed == 0;
+}
+
+// The gateway on 127.0.0.1, with the pauses and time-outs of a line left at its defaults.
+LineConfig TcpLine(const QString& port)
+{
+    LineConfig config;
+    config.tcp = true;
+    config.tcpHost = QStringLiteral("127.0.0.1");
+    config.tcpPort = port.toInt();
+    return config;
 }
 
 } // namespace
@@ -150,32 +163,30 @@ int main(int argc, char** argv)
     {
         Peer peer(peerProgram, QStringLiteral("tcp"));
         const QString port = peer.Published();
-        Channel channel(log);
-        channel.TcpHost = QStringLiteral("127.0.0.1");
-        channel.TcpPort = port.toUShort();
-        ok = !port.isEmpty() && ExchangeBench("tcp", channel, log) && ok;
+        ok = !port.isEmpty() && ExchangeBench("tcp", TcpLine(port), log) && ok;
     }
     {
         Peer peer(peerProgram, QStringLiteral("pty"));
         const QString device = peer.Published();
-        Channel channel(log);
-        channel.ComPortName = device;
-        channel.BaudRate = 19200;
-        ok = !device.isEmpty() && ExchangeBench("pty", channel, log) && ok;
+        LineConfig config;
+        config.comPort = device;
+        config.baudRate = 19200;
+        ok = !device.isEmpty() && ExchangeBench("pty", config, log) && ok;
     }
     {
         Peer peer(peerProgram, QStringLiteral("silent-tcp"));
         const QString port = peer.Published();
+        LineConfig config = TcpLine(port);
+        config.globalTimeOut = SilentTimeOutMs;
+        config.globalTry = 1;
         Channel channel(log);
-        channel.TcpHost = QStringLiteral("127.0.0.1");
-        channel.TcpPort = port.toUShort();
+        channel.Configure(config);
         if (port.isEmpty() || channel.OpenChannel() != Rc::Ok) {
             std::printf("silent device: the line did not open\n");
             ok = false;
         } else {
             ModbusMaster master(channel, log);
-            master.GlobalTimeOut = SilentTimeOutMs;
-            master.GlobalTry = 1;
+            master.Configure(config);
             const Figures f =
                 Run(master, SilentTransactions, [](ResultCode r) { return r == Rc::NoReply; });
             channel.CloseChannel();

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks; bench/run.sh [line|readout|ini|viewer|batch|scan|peer],
-# all when none is named.
+# Builds and runs the benchmarks; bench/run.sh [line|readout|ini|viewer|batch|scan|peer|
+# abort|plan], all but plan when none is named.
 #   line     the master's pace against the protocol's own pauses and its CPU cost, over
 #            TCP and a pseudo-terminal, against a peer process that answers at once
 #            (about 70 seconds)
@@ -16,14 +16,19 @@
 #   peer     a 200-record hourly archive read with both pauses 0 against libmodbus sending
 #            the same requests to the same stand-in meter: time ratio and CPU per transaction
 #            (about 10 seconds)
+#   abort    the time from an abort to the end of a read-out waiting on a gateway that
+#            never accepts, a modem dial that never connects and a silent meter (gateway
+#            and pseudo-terminal), GlobalTimeOut 60 s (about 15 seconds)
+#   plan     how long batch --all takes to begin with 1 000, 3 000 and 10 000 saved
+#            configurations; only when named
 # BUILD_DIR names the build folder to use (default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 which=${1:-all}
 case "$which" in
-  line | readout | ini | viewer | batch | scan | peer | all) ;;
+  line | readout | ini | viewer | batch | scan | peer | abort | plan | all) ;;
   *)
-    echo "usage: bench/run.sh [line|readout|ini|viewer|batch|scan|peer]" >&2
+    echo "usage: bench/run.sh [line|readout|ini|viewer|batch|scan|peer|abort|plan]" >&2
     exit 2
     ;;
 esac
@@ -43,7 +48,7 @@ if [[ $which == readout || $which == all ]]; then
   "$build"/bin/bench_readout --metersim "$build"/bin/orvek-metersim || status=1
 fi
 if [[ $which == ini || $which == all ]]; then
-  echo
+  [[ $which == all ]] && echo
   cmake --build "$build" --target bench_ini >/dev/null
   "$build"/bin/bench_ini || status=1
 fi
@@ -71,5 +76,14 @@ if [[ $which == peer || $which == all ]]; then
   [[ $which == all ]] && echo
   cmake --build "$build" --target bench_peer orvek-metersim >/dev/null
   "$build"/bin/bench_peer --metersim "$build"/bin/orvek-metersim || status=1
+fi
+if [[ $which == abort || $which == all ]]; then
+  [[ $which == all ]] && echo
+  cmake --build "$build" --target bench_abort orvek-metersim >/dev/null
+  "$build"/bin/bench_abort --metersim "$build"/bin/orvek-metersim || status=1
+fi
+if [[ $which == plan ]]; then
+  cmake --build "$build" --target orvekdata >/dev/null
+  bench/bench_plan.sh "$build" || status=1
 fi
 exit $status
