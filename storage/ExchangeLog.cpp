@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <atomic>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
@@ -74,22 +76,37 @@ HANDLE OpenForAppending(const QString& path, DWORD disposition)
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// A new day's file takes its name with its empty first line already in it, so that an
+// entry another program appends at that moment never lands ahead of that line.
+void StartDayFile(const QString& path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    const QString temporary = native + u'.' + QString::number(GetCurrentProcessId()) + u'.' +
+                              QString::number(GetCurrentThreadId()) + QStringLiteral(".new");
+    const auto* wideTemporary = reinterpret_cast<const wchar_t*>(temporary.utf16());
+    HANDLE file = CreateFileW(wideTemporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, "\r\n", 2, &written, nullptr);
+    CloseHandle(file);
+    // Without replacing: a file made meanwhile by another program stays.
+    if (!MoveFileExW(wideTemporary, reinterpret_cast<const wchar_t*>(native.utf16()), 0))
+        DeleteFileW(wideTemporary);
+}
+
 void AppendEntry(const QString& path, const QByteArray& line)
 {
-    bool created = false;
     HANDLE file = OpenForAppending(path, OPEN_EXISTING);
-    if (file == INVALID_HANDLE_VALUE) {
-        file = OpenForAppending(path, CREATE_NEW);
-        created = file != INVALID_HANDLE_VALUE;
-        // Another program made the file meanwhile: its empty first line is there.
-        if (!created && GetLastError() == ERROR_FILE_EXISTS)
-            file = OpenForAppending(path, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        StartDayFile(path);
+        file = OpenForAppending(path, OPEN_EXISTING);
     }
     if (file == INVALID_HANDLE_VALUE)
         return;
-    const QByteArray bytes = created ? QByteArrayLiteral("\r\n") + line : line;
     DWORD written = 0;
-    WriteFile(file, bytes.constData(), DWORD(bytes.size()), &written, nullptr);
+    WriteFile(file, line.constData(), DWORD(line.size()), &written, nullptr);
     CloseHandle(file);
 }
 
@@ -104,22 +121,43 @@ int OpenForAppending(const QByteArray& path, int flags)
     return fd;
 }
 
+// A new day's file takes its name with its empty first line already in it, so that an
+// entry another program appends at that moment never lands ahead of that line. Where
+// the file system has no hard links the file is made in place, as before.
+void StartDayFile(const QByteArray& local)
+{
+    static std::atomic<int> serial{0};
+    const QByteArray temporary =
+        local + '.' + QByteArray::number(::getpid()) + '.' + QByteArray::number(serial++) + ".new";
+    int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        const bool written = ::write(fd, "\r\n", 2) == 2;
+        ::close(fd);
+        const bool linked =
+            written && (::link(temporary.constData(), local.constData()) == 0 || errno == EEXIST);
+        ::unlink(temporary.constData());
+        if (linked)
+            return;
+    }
+    fd = OpenForAppending(local, O_CREAT | O_EXCL);
+    if (fd < 0)
+        return;
+    while (::write(fd, "\r\n", 2) < 0 && errno == EINTR) {
+    }
+    ::close(fd);
+}
+
 void AppendEntry(const QString& path, const QByteArray& line)
 {
     const QByteArray local = QFile::encodeName(path);
-    bool created = false;
     int fd = OpenForAppending(local, 0);
-    if (fd < 0) {
-        fd = OpenForAppending(local, O_CREAT | O_EXCL);
-        created = fd >= 0;
-        // Another program made the file meanwhile: its empty first line is there.
-        if (!created && errno == EEXIST)
-            fd = OpenForAppending(local, 0);
+    if (fd < 0 && errno == ENOENT) {
+        StartDayFile(local);
+        fd = OpenForAppending(local, 0);
     }
     if (fd < 0)
         return;
-    const QByteArray bytes = created ? QByteArrayLiteral("\r\n") + line : line;
-    while (::write(fd, bytes.constData(), size_t(bytes.size())) < 0 && errno == EINTR) {
+    while (::write(fd, line.constData(), size_t(line.size())) < 0 && errno == EINTR) {
     }
     ::close(fd);
 }

@@ -7,6 +7,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <latch>
+#include <thread>
+#include <vector>
+
 namespace {
 
 // A memo holding its text the way a window's plain-text control does.
@@ -33,6 +37,7 @@ private slots:
     void fileBytes();
     void newDayNewFile();
     void memoAndFile();
+    void dayFileStartedByManyAtOnce();
     void unwritableFolder_data();
     void unwritableFolder();
 
@@ -139,6 +144,35 @@ void TestExchangeLog::memoAndFile()
     const QByteArray file = ReadBytes(log.LogFilePath(m_now.date()));
     QCOMPARE(file.count("\r\n"), 307); // the day's empty first line, 306 entries
     QVERIFY(file.endsWith("---12:00:00.000: >> ATD5551234\r\n"));
+}
+
+void TestExchangeLog::dayFileStartedByManyAtOnce()
+{
+    // Several programs (here threads) log the first entries of a day at once: the day's
+    // file still begins with its empty line, and every entry is whole, once.
+    QTemporaryDir home;
+    constexpr int Rounds = 400;
+    constexpr int Writers = 6;
+    for (int round = 0; round < Rounds; ++round) {
+        const QDateTime day(QDate(2019, 1, 1).addDays(round), QTime(12, 0));
+        ExchangeLog log(home.path() + u'/', [day] { return day; });
+        std::latch start(Writers);
+        std::vector<std::thread> writers;
+        for (int w = 0; w < Writers; ++w) {
+            writers.emplace_back([&log, &start, w] {
+                start.arrive_and_wait();
+                log.AddLogLine(QStringLiteral("writer %1").arg(w));
+            });
+        }
+        for (std::thread& writer : writers)
+            writer.join();
+        const QList<QByteArray> lines = ReadBytes(log.LogFilePath(day.date())).split('\n');
+        QCOMPARE(lines.size(), 1 + Writers + 1);
+        QCOMPARE(lines.first(), QByteArray("\r"));
+        QCOMPARE(lines.last(), QByteArray());
+        for (const QByteArray& line : lines.mid(1, Writers))
+            QVERIFY2(line.startsWith("---12:00:00.000: writer "), line.constData());
+    }
 }
 
 void TestExchangeLog::unwritableFolder_data()
