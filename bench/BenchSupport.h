@@ -9,6 +9,7 @@
 #include "ReadoutSession.h"
 #include "SessionEvents.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,7 +19,9 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 // This process's own CPU time, user and system, s.
 inline double CpuSeconds()
@@ -34,6 +37,35 @@ inline double CpuSeconds()
 inline const char* Verdict(bool met)
 {
     return met ? "met" : "MISSED";
+}
+
+inline double MedianOf(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// The options of a benchmark that runs the stand-in meter tool several times:
+// [--metersim PATH] [--runs N]; the tool beside this program and 7 runs by default. False
+// after the usage, named after program, went to standard error.
+inline bool TakeToolAndRuns(const char* program, QString& meterTool, int& runs)
+{
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    meterTool = QCoreApplication::applicationDirPath() + QStringLiteral("/orvek-metersim");
+    runs = 7;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--metersim") && i + 1 < args.size()) {
+            meterTool = args.at(++i);
+        } else if (args.at(i) == QLatin1String("--runs") && i + 1 < args.size() &&
+                   args.at(i + 1).toInt() > 0) {
+            runs = args.at(++i).toInt();
+        } else {
+            std::fprintf(stderr, "usage: %s [--metersim PATH] [--runs N]\n", program);
+            return false;
+        }
+    }
+    return true;
 }
 
 // A memo as plain text, the way the window's keeps it.
@@ -151,6 +183,19 @@ private:
     QProcess m_process;
 };
 
+// The read-out's line: the tool's gateway, or its pseudo-terminal at 115200 baud.
+inline void AimAt(const MeterTool& tool, Transport transport, ReadoutSettings& settings)
+{
+    if (transport == Transport::Tcp) {
+        settings.useTcp = true;
+        settings.tcpHost = QStringLiteral("127.0.0.1");
+        settings.tcpPort = tool.port;
+    } else {
+        settings.comPort = tool.ptyPath;
+        settings.comSpeed = QStringLiteral("115200");
+    }
+}
+
 // One read-out of the meter tool's hourly archive from 2020-01-01, over the tool's line,
 // with [General]'s defaults and the pauses given (-1: the line's own reply pause), as the
 // program builds it.
@@ -188,14 +233,7 @@ private:
     {
         ReadoutSettings settings;
         settings.addressText = QStringLiteral("1");
-        if (transport == Transport::Tcp) {
-            settings.useTcp = true;
-            settings.tcpHost = QStringLiteral("127.0.0.1");
-            settings.tcpPort = tool.port;
-        } else {
-            settings.comPort = tool.ptyPath;
-            settings.comSpeed = QStringLiteral("115200");
-        }
+        AimAt(tool, transport, settings);
         settings.family = 0;
         settings.startDate = QDate(2020, 1, 1);
         settings.archiveHourly = true;

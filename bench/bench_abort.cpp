@@ -250,32 +250,15 @@ Measured AbortOnce(const Case& c)
     return run;
 }
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments();
-    args.removeFirst();
-    QString meterTool = QCoreApplication::applicationDirPath() + QStringLiteral("/orvek-metersim");
-    int runs = 7;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("--metersim") && i + 1 < args.size()) {
-            meterTool = args.at(++i);
-        } else if (args.at(i) == QLatin1String("--runs") && i + 1 < args.size() &&
-                   args.at(i + 1).toInt() > 0) {
-            runs = args.at(++i).toInt();
-        } else {
-            std::fprintf(stderr, "usage: bench_abort [--metersim PATH] [--runs N]\n");
-            return 2;
-        }
-    }
+    QString meterTool;
+    int runs = 0;
+    if (!TakeToolAndRuns("bench_abort", meterTool, runs))
+        return 2;
 
     FullListener listener;
     const auto standIn = [&meterTool](Transport transport, const QStringList& options) {
@@ -283,14 +266,7 @@ int main(int argc, char** argv)
                                                 ReadoutSettings& settings) {
             if (!tool.Start(meterTool, transport, dir, 10, options))
                 return false;
-            if (transport == Transport::Tcp) {
-                settings.useTcp = true;
-                settings.tcpHost = QStringLiteral("127.0.0.1");
-                settings.tcpPort = tool.port;
-            } else {
-                settings.comPort = tool.ptyPath;
-                settings.comSpeed = QStringLiteral("115200");
-            }
+            AimAt(tool, transport, settings);
             return true;
         };
     };
@@ -339,9 +315,9 @@ int main(int argc, char** argv)
             latencies.push_back(run.latencyMs);
             logged.push_back(run.loggedMs);
         }
-        const double median = Median(latencies);
+        const double median = MedianOf(latencies);
         const double slowest = *std::max_element(latencies.begin(), latencies.end());
-        std::printf("%-32s %8.2f %8.2f %8.2f %s%s\n", c.name, Median(logged), median, slowest,
+        std::printf("%-32s %8.2f %8.2f %8.2f %s%s\n", c.name, MedianOf(logged), median, slowest,
                     Verdict(median <= LatencyGoalMs),
                     caseOk ? "" : "  (a run went wrong: the figures mean nothing)");
         std::fflush(stdout);

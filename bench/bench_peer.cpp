@@ -234,12 +234,6 @@ Figures LibmodbusReplay(const QString& meterTool, const std::vector<Request>& se
     return figures;
 }
 
-double MedianOf(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
 Figures Median(const std::vector<Figures>& runs)
 {
     Figures median;
@@ -268,21 +262,10 @@ void PrintRow(const char* line, const char* who, const Figures& f)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments();
-    args.removeFirst();
-    QString meterTool = QCoreApplication::applicationDirPath() + QStringLiteral("/orvek-metersim");
-    int runs = 7;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("--metersim") && i + 1 < args.size()) {
-            meterTool = args.at(++i);
-        } else if (args.at(i) == QLatin1String("--runs") && i + 1 < args.size() &&
-                   args.at(i + 1).toInt() > 0) {
-            runs = args.at(++i).toInt();
-        } else {
-            std::fprintf(stderr, "usage: bench_peer [--metersim PATH] [--runs N]\n");
-            return 2;
-        }
-    }
+    QString meterTool;
+    int runs = 0;
+    if (!TakeToolAndRuns("bench_peer", meterTool, runs))
+        return 2;
 
     std::printf("a %d-record hourly archive of the stand-in ОРВЕК-307, SendPause and ReplyPause "
                 "0;\nlibmodbus %s sends the same requests, taken from the stand-in's trace\n",
