@@ -511,7 +511,7 @@ int RunReadCommand(const ReadOptions& options, FILE* out, FILE* err)
     const bool aborted = InterruptRequested() || session.AbortRequested();
     console.EndLine();
     // The meters were read all the same: a lost report is told, not counted as a failure.
-    if (session.ReportLost)
+    if (session.ReportLost())
         std::fputs(("orvekdata: the read-out report could not be written in " +
                     QDir::toNativeSeparators(ReportFolder(programDir)) + QStringLiteral(": ") +
                     SystemErrorText(session.ReportError) + u'\n')

@@ -16,6 +16,19 @@ qint64 MonotonicMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+bool CancelToken::Sleep(int ms) const
+{
+    const qint64 deadline = MonotonicMs() + qMax(ms, 0);
+    for (;;) {
+        if (IsCancelled())
+            return false;
+        const qint64 left = deadline - MonotonicMs();
+        if (left <= 0)
+            return true;
+        WaitForWake(left);
+    }
+}
+
 #ifdef Q_OS_UNIX
 
 CancelToken::CancelToken()
@@ -38,16 +51,17 @@ CancelToken::~CancelToken()
 
 void CancelToken::Cancel()
 {
-    if (m_cancelled.exchange(true, std::memory_order_acq_rel))
+    int armed = Armed;
+    if (!m_state.compare_exchange_strong(armed, Cancelled, std::memory_order_acq_rel))
         return;
     const char wake = 1;
     while (::write(m_pipe[1], &wake, 1) < 0 && errno == EINTR) {
     }
 }
 
-void CancelToken::Reset()
+void CancelToken::Spend()
 {
-    if (m_cancelled.exchange(false, std::memory_order_acq_rel))
+    if (m_state.exchange(Spent, std::memory_order_acq_rel) == Cancelled)
         DrainWake();
 }
 
@@ -58,19 +72,11 @@ void CancelToken::DrainWake() const
     }
 }
 
-bool CancelToken::Sleep(int ms) const
+void CancelToken::WaitForWake(qint64 ms) const
 {
-    const qint64 deadline = MonotonicMs() + qMax(ms, 0);
-    for (;;) {
-        if (IsCancelled())
-            return false;
-        const qint64 left = deadline - MonotonicMs();
-        if (left <= 0)
-            return true;
-        pollfd wake{m_pipe[0], POLLIN, 0};
-        if (::poll(&wake, 1, int(left)) > 0 && !IsCancelled())
-            DrainWake(); // a cancel undone meanwhile
-    }
+    pollfd wake{m_pipe[0], POLLIN, 0};
+    if (::poll(&wake, 1, int(ms)) > 0 && !IsCancelled())
+        DrainWake(); // a cancel undone meanwhile
 }
 
 #else
@@ -80,25 +86,18 @@ CancelToken::~CancelToken() = default;
 
 void CancelToken::Cancel()
 {
-    m_cancelled.store(true, std::memory_order_release);
+    int armed = Armed;
+    m_state.compare_exchange_strong(armed, Cancelled, std::memory_order_acq_rel);
 }
 
-void CancelToken::Reset()
+void CancelToken::Spend()
 {
-    m_cancelled.store(false, std::memory_order_release);
+    m_state.store(Spent, std::memory_order_release);
 }
 
-bool CancelToken::Sleep(int ms) const
+void CancelToken::WaitForWake(qint64 ms) const
 {
-    const qint64 deadline = MonotonicMs() + qMax(ms, 0);
-    for (;;) {
-        if (IsCancelled())
-            return false;
-        const qint64 left = deadline - MonotonicMs();
-        if (left <= 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(qMin<qint64>(left, PollSliceMs)));
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(qMin<qint64>(ms, PollSliceMs)));
 }
 
 #endif

@@ -548,7 +548,7 @@ void TForm1::btnDoDeviceClick()
                          if (!session->ReportPath.isEmpty())
                              m_log.AddLogLine(QStringLiteral("Отчет о чтении: ") +
                                               QDir::toNativeSeparators(session->ReportPath));
-                         else if (session->ReportLost)
+                         else if (session->ReportLost())
                              m_log.AddLogLine(QStringLiteral("Отчет о чтении не записан в ") +
                                               QDir::toNativeSeparators(ReportFolder(m_programDir)) +
                                               QStringLiteral(" (") +

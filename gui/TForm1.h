@@ -104,14 +104,10 @@ public:
 
     // What a read-out sees of the controls; kept in step with them as they change.
     const ReadoutSettings& Settings() const { return m_settings; }
-    // [General] as the window keeps it: the line's time-outs and attempts, and ShowLog.
-    const GeneralSettings& General() const { return m_general; }
     // The line of a read-out started now.
     LineConfig CurrentLine() const { return LineConfigFrom(m_settings, m_general); }
     bool ReadoutRunning() const { return m_readState != ReadState::Idle; }
     QString SettingsFilePath() const { return m_iniPath; }
-    // The thread the sessions run on (tests follow it).
-    SessionThread& Sessions() { return m_sessions; }
 
     void ShowError(const QString& text);
 

@@ -161,7 +161,8 @@ bool Channel::TakeInput()
         if (m_kind == ChannelKind::Tcp) {
             n = m_tcp.IsConnected() ? m_tcp.Read(m_input.data() + used, ReadChunk) : -1;
         } else if (m_kind == ChannelKind::Serial && !m_readFailed) {
-            n = m_serial.Read(m_input.data() + used, ReadChunk, m_readError);
+            int error = 0; // a failed read is told as such; its number goes no further
+            n = m_serial.Read(m_input.data() + used, ReadChunk, error);
             if (n < 0) {
                 // A device that failed a read (unplugged, hung up) would keep waking the
                 // waits: let it go. The channel still counts as open until CloseChannel,

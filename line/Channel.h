@@ -72,7 +72,6 @@ private:
     TcpIo m_tcp;
     ChannelKind m_kind = ChannelKind::Closed;
     bool m_readFailed = false;
-    int m_readError = 0;
     QByteArray m_input;
     qsizetype m_read = 0;
 };

@@ -33,7 +33,6 @@ bool WinsockReady()
 struct SerialIo::Private
 {
     std::unique_ptr<QSerialPort> port;
-    bool failed = false;
 };
 
 SerialIo::SerialIo() : d(std::make_unique<Private>()) {}
@@ -49,7 +48,6 @@ SerialIo::Opened SerialIo::Open(const QString& device, qint32 speed, int& error)
     // Made on the thread that reads and writes it, with no event loop to serve it: the
     // waits below drive it.
     d->port = std::make_unique<QSerialPort>();
-    d->failed = false;
     QSerialPort& port = *d->port;
     port.setPortName(device);
     if (!port.open(QIODevice::ReadWrite)) {

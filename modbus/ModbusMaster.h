@@ -60,9 +60,6 @@ public:
     ResultCode ModbusTransaction(Attempts attempts = Attempts::Repeat);
     ResultCode ReceiveReply();
 
-    Line& LineChannel() { return m_line; }
-    LogSink& Log() { return m_log; }
-
 private:
     ResultCode ReadRegisters(quint8 function, quint16 address, quint16 firstRegister,
                              quint16& count, std::span<quint8> buffer, Attempts attempts);

@@ -11,7 +11,6 @@
 #include "SessionEvents.h"
 #include "TextFormat.h"
 
-#include <QDir>
 #include <QLocale>
 
 namespace {
@@ -613,7 +612,7 @@ Readout::Outcome Readout::Conclude(const RecordLoopEnd& end, const SourceRules& 
         // The rows so far stay in the file, but an aborted archive gets no copy. The next
         // device is read up to its names, where the abort is seen again: its waits must
         // not end at once meanwhile.
-        m_cancel.Reset();
+        m_cancel.Spend();
         return CloseFile() ? Outcome::NextDevice : Outcome::End;
     case RecordLoopEnd::How::WriteFailed:
         IoFailure(end.writeError);

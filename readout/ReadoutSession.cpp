@@ -25,7 +25,6 @@ ReadoutSession::ReadoutSession(const QString& programDir, ExchangeLog& log, Sess
 int ReadoutSession::Run(const QString& reportCopy)
 {
     ReportPath.clear();
-    ReportLost = false;
     ReportError = 0;
     files.BeginReadout();
     readout.DoDevice();
@@ -33,7 +32,6 @@ int ReadoutSession::Run(const QString& reportCopy)
     if (report.devices.isEmpty())
         return 0;
     ReportError = WriteReport(m_programDir, report, ClockDriftLimit, ReportPath);
-    ReportLost = ReportError != 0;
     if (reportCopy.isEmpty())
         return 0;
     // The copy too is whole or absent.

@@ -41,10 +41,10 @@ public:
     // system's error code when the copy could not be written.
     int Run(const QString& reportCopy = QString());
     QString ReportPath;
-    // Devices were asked, but their report could not be put in the report folder; the
-    // system's error code of that.
-    bool ReportLost = false;
+    // Devices were asked, but their report could not be put in the report folder: the
+    // system's error code of that, 0 when it was.
     int ReportError = 0;
+    bool ReportLost() const { return ReportError != 0; }
     // A meter clock further off than this many seconds is marked in the report.
     int ClockDriftLimit = 300;
 
@@ -52,8 +52,9 @@ public:
     // the line in progress ends at once. Safe from any thread and from a signal handler.
     void RequestAbort()
     {
-        cancel.Cancel();
+        // The flag first: whoever sees a wait ended by the token sees the abort too.
         context.AbortRequested.store(true);
+        cancel.Cancel();
     }
     bool AbortRequested() const { return context.AbortRequested.load(); }
 

@@ -45,6 +45,7 @@ private slots:
     void leftoverBytesArePurged();
     void responderAnswersEachRequest();
     void timeOnTheLineClock();
+    void tokenServesOneAbort();
 };
 
 void TestMemoryLine::transaction_data()
@@ -208,6 +209,26 @@ void TestMemoryLine::timeOnTheLineClock()
     // Three pauses of 100 ms before a request, three waits and three pauses of 200 ms.
     QCOMPARE(line.Now(), 3 * (100 + 60000 + 200));
     QCOMPARE(line.SentAt(), (QList<qint64>{100, 60400, 120700}));
+}
+
+void TestMemoryLine::tokenServesOneAbort()
+{
+    // A cancel ends every wait until the abort has been seen and the token spent; a
+    // cancel that comes after that (a late second press) ends none.
+    MemoryLine line;
+    CancelToken cancel;
+    line.SetCancelToken(&cancel);
+    QCOMPARE(line.WaitForInput(10), LineWait::Timeout);
+    cancel.Cancel();
+    QCOMPARE(line.WaitForInput(20), LineWait::Cancelled);
+    QVERIFY(!line.Pause(5));
+    QVERIFY(!cancel.Sleep(60000));
+    cancel.Spend();
+    QCOMPARE(line.WaitForInput(30), LineWait::Timeout);
+    cancel.Cancel();
+    QVERIFY(!cancel.IsCancelled());
+    QVERIFY(line.Pause(5));
+    QCOMPARE(line.WaitForInput(40), LineWait::Timeout);
 }
 
 QTEST_GUILESS_MAIN(TestMemoryLine)
