@@ -146,7 +146,7 @@ void Channel::CloseChannel()
 
 void Channel::DropBuffer()
 {
-    m_input.clear();
+    m_input.resize(0); // the room stays for the next reply
     m_read = 0;
 }
 
